@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// One configuration file in INI syntax, read into a table addressed by
+// section and name (both without regard to case).  Problems are printed on
+// standard error and kept in an error record; while one is held, every
+// lookup is refused, so a broken file can be dropped as a whole.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ryx {
+
+class IniFile {
+ public:
+  enum ErrorCode : int32_t {
+    kNoError = 0,
+    kParserError = 1,
+    kUserFunctionError = 2,
+    kNoUserFunction = 3,
+    kInvalidArgument = 4,
+    kOutOfMemory = 5,
+    kNoSuchFile = 6,
+  };
+
+  struct Error {
+    int32_t code;
+    int32_t line;  // 0 when not tied to a line
+    char text[128];
+  };
+
+  explicit IniFile(const char *filename);
+  virtual ~IniFile();
+  IniFile(const IniFile &) = delete;
+  IniFile &operator=(const IniFile &) = delete;
+
+  // (Re)reads the file from scratch.  False on any failure (see getError).
+  bool load();
+
+  // The stored value (owned by this object) or null.
+  const char *getValue(const char *section, const char *name) const;
+
+  // Stores a copy of value (null allowed) under section and name.
+  bool setValue(const char *section, const char *name, const char *value);
+
+  const Error *getError() const { return error_.get(); }
+  const char *getFilename() const { return filename_ ? filename_->c_str() : nullptr; }
+
+  // Parses text as if it had been read from a file; used by load() and fuzzing.
+  bool parse(FILE *stream);
+
+  static const char *errorText(int32_t code);
+
+ private:
+  struct Entry {
+    std::string key;
+    std::optional<std::string> value;
+  };
+  static constexpr unsigned kBuckets = 32;
+  static constexpr size_t kLineBuffer = 200;
+  static constexpr size_t kSectionLength = 49;
+
+  static unsigned bucketOf(const std::string &key);
+  static std::string makeKey(const char *section, const char *name);
+  void setError(int32_t code, int32_t line);
+  void clear();
+
+  std::optional<std::string> filename_;
+  std::vector<std::list<Entry>> buckets_;
+  std::unique_ptr<Error> error_;
+};
+
+}  // namespace ryx

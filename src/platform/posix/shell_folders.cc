@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// The well-known folders come from environment variables so that a test or
+// a staged installation can move them; the defaults are the usual places.
+#include "platform/shell_folders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#ifndef RYX_DEFAULT_PROGRAM_FILES
+#define RYX_DEFAULT_PROGRAM_FILES "/opt"
+#endif
+#ifndef RYX_DEFAULT_SYSTEM_DIR
+#define RYX_DEFAULT_SYSTEM_DIR "/usr/lib/ryx/system"
+#endif
+
+namespace ryx::platform {
+
+const char kPathSeparator = '/';
+
+namespace {
+
+std::string withoutTrailingSeparator(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool getShellFolder(ShellFolder folder, std::string *path) {
+  const char *variable = nullptr;
+  const char *fallback = nullptr;
+  switch (folder) {
+    case ShellFolder::ProgramFiles:
+      variable = "RYX_PROGRAM_FILES";
+      fallback = RYX_DEFAULT_PROGRAM_FILES;
+      break;
+    case ShellFolder::ProgramFilesX86:
+      variable = "RYX_PROGRAM_FILES_X86";
+      fallback = RYX_DEFAULT_PROGRAM_FILES;
+      break;
+    case ShellFolder::System:
+      variable = "RYX_SYSTEM_DIR";
+      fallback = RYX_DEFAULT_SYSTEM_DIR;
+      break;
+  }
+  if (variable == nullptr) return false;
+  const char *value = getenv(variable);
+  *path = withoutTrailingSeparator((value != nullptr && *value != '\0') ? value : fallback);
+  return true;
+}
+
+std::string defaultHomeFolder() {
+  const char *home = getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd entry;
+  struct passwd *result = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+      result->pw_dir != nullptr)
+    return result->pw_dir;
+  return "/";
+}
+
+}  // namespace ryx::platform

@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+// Well-known folders of the machine and the path separator of the platform.
+#pragma once
+
+#include <string>
+
+namespace ryx::platform {
+
+enum class ShellFolder {
+  ProgramFiles,     // where 64-bit programs are installed
+  ProgramFilesX86,  // where 32-bit programs are installed
+  System,           // the system's own library folder
+};
+
+// Separator between path components ('\\' on Windows, '/' here).
+extern const char kPathSeparator;
+
+// The default location of a well-known folder, without a trailing separator.
+// Returns false when the folder cannot be determined.
+bool getShellFolder(ShellFolder folder, std::string *path);
+
+// The user's home folder, used where the platform has no drive/path pair.
+std::string defaultHomeFolder();
+
+}  // namespace ryx::platform

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+#include "test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+namespace ryx::test {
+
+namespace {
+
+void removeTree(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    for (const std::string &name : listFolder(path)) removeTree(path + "/" + name);
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char *base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ryx-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) abort();
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() { removeTree(path_); }
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) oldValue_ = old;
+  if (value != nullptr)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (hadValue_)
+    setenv(name_.c_str(), oldValue_.c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+CaptureFd::CaptureFd(int fd) : fd_(fd) {
+  char pattern[] = "/tmp/ryx-capture-XXXXXX";
+  int file = mkstemp(pattern);
+  if (file < 0) abort();
+  file_ = pattern;
+  fflush(fd == 1 ? stdout : stderr);
+  saved_ = dup(fd);
+  dup2(file, fd);
+  close(file);
+}
+
+std::string CaptureFd::finish() {
+  if (saved_ < 0) return readFile(file_);
+  fflush(fd_ == 1 ? stdout : stderr);
+  dup2(saved_, fd_);
+  close(saved_);
+  saved_ = -1;
+  return readFile(file_);
+}
+
+CaptureFd::~CaptureFd() {
+  finish();
+  unlink(file_.c_str());
+}
+
+void writeFile(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+bool fileExists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listFolder(const std::string &path) {
+  std::vector<std::string> names;
+  DIR *dir = opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent *entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+  }
+  closedir(dir);
+  return names;
+}
+
+RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+  RunResult result;
+  TempDir dir;
+  std::string outFile = dir / "out", errFile = dir / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+  std::vector<std::string> env;
+  for (char **e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    std::string name = entry.substr(0, entry.find('='));
+    bool overridden = false;
+    for (const std::string &extra : extraEnv)
+      if (extra.substr(0, extra.find('=')) == name) overridden = true;
+    if (!overridden) env.push_back(entry);
+  }
+  for (const std::string &extra : extraEnv)
+    if (extra.find('=') != std::string::npos) env.push_back(extra);  // "NAME" alone unsets
+
+  std::vector<char *> args, envp;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  result.out = readFile(outFile);
+  result.err = readFile(errFile);
+  return result;
+}
+
+}  // namespace ryx::test

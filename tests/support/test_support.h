@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// Helpers shared by the test suites: temporary folders, environment
+// variables restored at scope end, captured standard streams, files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ryx::test {
+
+// A fresh folder under $TMPDIR, removed with its contents at scope end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets (or with a null value, unsets) an environment variable for the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, const char *value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  std::string name_;
+  bool hadValue_;
+  std::string oldValue_;
+};
+
+// Redirects a standard stream (1 or 2) into a file until finish().
+class CaptureFd {
+ public:
+  explicit CaptureFd(int fd);
+  ~CaptureFd();
+  CaptureFd(const CaptureFd &) = delete;
+  CaptureFd &operator=(const CaptureFd &) = delete;
+  std::string finish();
+
+ private:
+  int fd_;
+  int saved_ = -1;
+  std::string file_;
+};
+
+void writeFile(const std::string &path, const std::string &content);
+std::string readFile(const std::string &path);
+bool fileExists(const std::string &path);
+std::vector<std::string> listFolder(const std::string &path);
+
+// Runs a program, waits for it; returns its exit status (or 128+signal)
+// with standard output and error captured.
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+
+}  // namespace ryx::test
