@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: MIT
+// GLib names the current function through G_STRFUNC, in its precondition
+// warnings (g_return_if_fail) and in RYX_LOG.  Compiled as C++, GLib makes
+// that the whole signature ("void parse_data(RyxConfigConnectedApp*, ...)");
+// the log lines and warnings of the GObject code name the bare function, as
+// a C compiler would.  Include this after the GLib headers, in .cc files only.
+#pragma once
+
+#include <glib.h>
+
+#undef G_STRFUNC
+#define G_STRFUNC ((const char *)(__func__))
