@@ -280,10 +280,6 @@ bool parseHive(std::string_view text, std::string_view rootName, HiveData *out, 
     else
       current->values.push_back(std::move(value));
   }
-  if (!headerSeen && !lines.empty()) {
-    *error = "missing \"" + std::string(kHeader) + "\" header";
-    return false;
-  }
   return true;
 }
 

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+#include "common/logger.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "test_support.h"
+
+namespace ryx {
+namespace {
+
+void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
+           const char *format, ...) __attribute__((format(printf, 6, 7)));
+void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
+           const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  writeLogLine(state, "RYX", level, name, function, echo, format, args);
+  va_end(args);
+}
+
+// Checks one line "%c %llu.%03llu %d:%d RYX (function): message" and
+// returns its process id, or -1 when it does not have that shape.
+int checkLine(const std::string &line, char letter, const std::string &function, const std::string &message) {
+  char seen = 0;
+  unsigned long long seconds = 0;
+  unsigned milliseconds = 0;
+  int pid = 0, tid = 0, prefix = 0;
+  if (sscanf(line.c_str(), "%c %llu.%u %d:%d %n", &seen, &seconds, &milliseconds, &pid, &tid, &prefix) != 5)
+    return -1;
+  size_t dot = line.find('.');
+  if (seen != letter || dot == std::string::npos || line[dot + 4] != ' ' || milliseconds > 999) return -1;
+  if (line.substr(static_cast<size_t>(prefix)) != "RYX (" + function + "): " + message) return -1;
+  return pid;
+}
+
+TEST(Logger, LevelFromSettings) {
+  const struct {
+    bool verbose;
+    const char *level;
+    int expected;
+  } cases[] = {
+      {false, nullptr, 2}, {false, "ERROR", 1},   {false, "warning", 2}, {false, "Info", 3},
+      {false, "DEBUG", 4}, {false, "verbose", 2}, {true, "error", 4},    {false, "", 2},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(logLevelFrom(c.verbose, c.level), c.expected) << (c.level ? c.level : "(null)") << c.verbose;
+}
+
+TEST(Logger, LineFormatAndThreshold) {
+  test::TempDir dir;
+  std::string base = dir / "ryxconfig";
+  LoggerState state = makeLoggerState(false, nullptr, base.c_str());
+  std::string file = base + "." + std::to_string(getpid()) + ".txt";
+  ASSERT_EQ(state.path, file);
+  ASSERT_NE(state.output, nullptr);
+  EXPECT_EQ(state.threshold, 2);
+
+  write(state, kLogError, "ERROR", "ryx::Commands::isRyxOn", false, "%s.", "Error creating registry key");
+  write(state, kLogWarning, "WARNING", "ryx::http::Client::execute", false, "Cannot connect to server");
+  write(state, kLogInfo, "INFO", "ryx::TCPSocket::connect", false, "not written");
+  // Unbuffered: every line is in the file at once.
+  std::string text = test::readFile(file);
+  size_t firstEnd = text.find('\n');
+  ASSERT_NE(firstEnd, std::string::npos) << text;
+  std::string first = text.substr(0, firstEnd);
+  std::string second = text.substr(firstEnd + 1);
+  ASSERT_FALSE(second.empty());
+  EXPECT_EQ(second.back(), '\n');
+  second.pop_back();
+  EXPECT_EQ(checkLine(first, 'E', "ryx::Commands::isRyxOn", "Error creating registry key."), getpid()) << first;
+  EXPECT_EQ(checkLine(second, 'W', "ryx::http::Client::execute", "Cannot connect to server"), getpid()) << second;
+  fclose(state.output);
+
+  // Appending keeps earlier lines of the same process id.
+  LoggerState again = makeLoggerState(true, nullptr, base.c_str());
+  write(again, kLogInfo, "INFO", "f", false, "verbose shows info");
+  EXPECT_NE(test::readFile(file).find("Cannot connect to server\nI "), std::string::npos);
+  fclose(again.output);
+}
+
+TEST(Logger, EchoGoesToStandardErrorWhateverTheThreshold) {
+  LoggerState silent;  // no output at all
+  silent.threshold = 1;
+  test::CaptureFd err(2);
+  write(silent, kLogInfo, "INFO", "f", true, "value %d", 7);
+  write(silent, kLogInfo, "INFO", "f", false, "not echoed");
+  EXPECT_EQ(err.finish(), "INFO: value 7\n");
+}
+
+TEST(Logger, NoLogFileAndNoConsoleWritesNothingAnywhere) {
+  // Standard error of a test under Meson is a pipe or file, not a console.
+  test::CaptureFd err(2);
+  LoggerState state = makeLoggerState(false, "debug", nullptr);
+  EXPECT_EQ(state.output, nullptr);
+  EXPECT_TRUE(state.path.empty());
+  write(state, kLogError, "ERROR", "f", false, "dropped");
+  EXPECT_EQ(err.finish(), "");
+}
+
+TEST(Logger, FormatString) {
+  char *text = formatString("%s-%d", "a", 5);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "a-5");
+  free(text);
+  std::string fits(255, 'x'), tooLong(256, 'x');
+  text = formatString("%s", fits.c_str());
+  ASSERT_NE(text, nullptr);
+  free(text);
+  EXPECT_EQ(formatString("%s", tooLong.c_str()), nullptr);
+
+  char small[4];
+  EXPECT_EQ(formatInto(small, sizeof small, "%s", "abcdef"), 6);
+  EXPECT_STREQ(small, "abc");
+}
+
+TEST(Logger, PrintErrorPrefixesAndFormats) {
+  test::CaptureFd out(1);
+  printError("No OpenGL library could be found on this system.\n");
+  printError("code %d", 3);
+  printError("%s", std::string(300, 'x').c_str());  // the argument may be long...
+  std::string text = out.finish();
+  EXPECT_EQ(text.substr(0, 71), "ERROR: No OpenGL library could be found on this system.\n\nERROR: code 3\n");
+  EXPECT_NE(text.find("ERROR: " + std::string(300, 'x') + "\n"), std::string::npos);
+}
+
+TEST(Logger, PrintErrorDropsAFormatThatDoesNotFit) {
+  test::CaptureFd out(1);
+  std::string format(250, 'z');  // with "ERROR: " and "\n" over 255 characters
+  printError("%s", "");
+  printError(format.c_str(), 0);
+  EXPECT_EQ(out.finish(), "ERROR: \n");
+}
+
+}  // namespace
+}  // namespace ryx

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// The ryx-settings program, run as a person would run it.
+#include <gtest/gtest.h>
+
+#include "config_fixture.h"
+
+namespace ryx {
+namespace {
+
+class RyxSettingsTool : public test::ConfigFixture {
+ protected:
+  test::RunResult run(std::vector<std::string> args) {
+    args.insert(args.begin(), RYX_SETTINGS_EXE);
+    return test::runProgram(args);
+  }
+};
+
+TEST_F(RyxSettingsTool, GetPrintsTheEffectiveValue) {
+  test::writeFile(systemFile(), "[Console]\nconsole_port = 2100\n[Logging]\nverbose = 1\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char *out;
+  } cases[] = {
+      {{"get", "console", "CONSOLE_PORT"}, 0, "2100\n"},
+      {{"get", "Logging", "verbose"}, 0, "true\n"},
+      {{"get", "Logging", "log_level"}, 0, "warning\n"},
+      {{"get", "Logging", "log_file"}, 1, ""},
+      {{"get", "RenderingServer", "port"}, 0, "2007\n"},
+  };
+  for (const auto &c : cases) {
+    test::RunResult r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[2];
+    EXPECT_EQ(r.out, c.out) << c.args[2];
+  }
+  test::RunResult unknown = run({"get", "Console", "no_such_key"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, "ryx-settings: unknown setting Console.no_such_key\n");
+}
+
+TEST_F(RyxSettingsTool, ListNamesEachOrigin) {
+  test::writeFile(systemFile(), "[Logging]\nlog_level = info\n");
+  writeUser("[Logging]\nlog_file = /tmp/x\n");
+  test::writeFile(adminFile(), "[Console]\nconsole_port = 2300\n");
+  set("RYX_VERBOSE", "true");
+  test::RunResult r = run({"list"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Logging.verbose = true  (environment RYX_VERBOSE)\n"
+                        "Logging.log_level = info  (system file " + systemFile() + ")\n"
+                        "Logging.log_file = /tmp/x  (user file " + userFile() + ")\n"
+                        "Logging.log_dir = (unset)  (default)\n", 0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("Console.console_port = 2300  (admin file " + adminFile() + ")\n"), std::string::npos);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 161);
+}
+
+TEST_F(RyxSettingsTool, CheckReportsBrokenFiles) {
+  test::writeFile(systemFile(), "[Logging]\nok = 1\n");
+  test::RunResult good = run({"check"});
+  EXPECT_EQ(good.status, 0);
+  EXPECT_NE(good.out.find("system file " + systemFile() + ": ok"), std::string::npos);
+  writeUser("[Logging\n");
+  test::RunResult bad = run({"check"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("user file " + userFile() + ": broken"), std::string::npos);
+  EXPECT_EQ(bad.err, "Cannot parse .ini file \"" + userFile() + "\": Parser error. (line 1)\n");
+}
+
+TEST_F(RyxSettingsTool, HelpVersionAndMisuse) {
+  EXPECT_EQ(run({"--help"}).status, 0);
+  EXPECT_NE(run({"--help"}).out.find("Usage: ryx-settings"), std::string::npos);
+  EXPECT_EQ(run({"--version"}).out.rfind("ryx-settings ", 0), 0u);
+  EXPECT_EQ(run({}).status, 2);
+  EXPECT_EQ(run({"get", "Logging"}).status, 2);
+  EXPECT_EQ(run({"frobnicate"}).status, 2);
+}
+
+}  // namespace
+}  // namespace ryx
