@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ryx-command-status-dialog.h"
 
+#include <initializer_list>
+
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
 #include "common/ryx_strfunc.h"
@@ -90,6 +92,7 @@ static void pack (GtkWidget *box, GtkWidget *child, gboolean expand, gboolean fi
 
 static GtkWidget *build_header (void) {
   GtkWidget *header = shown (gtk_event_box_new ());
+  gtk_widget_set_name (header, "header");
   ryx_ui_set_background (header, kWhite, kWhite, kWhite);
 
   GtkWidget *row = shown (gtk_box_new (GTK_ORIENTATION_HORIZONTAL, 6));
@@ -103,12 +106,16 @@ static GtkWidget *build_header (void) {
   pack (text_column, title_block, TRUE, TRUE);
   pack (title_block, shown (new_markup_label ("<span size=\"large\"><b>Vezo Lumora</b></span>")), FALSE, FALSE);
   g_autofree char *version = g_strdup_printf ("Version %s (r%s)", RYX_PRODUCT_VERSION, RYX_BUILD_REVISION);
-  pack (title_block, shown (new_label (version)), FALSE, FALSE);
+  GtkWidget *version_label = shown (new_label (version));
+  gtk_widget_set_name (version_label, "version_label");
+  pack (title_block, version_label, FALSE, FALSE);
 
   pack (text_column, shown (new_markup_label (kMakerNotice)), FALSE, FALSE);
 
   g_autofree char *logo_path = ryx_ui_image_path ("ryx_logo_console.png");
-  pack (row, shown (gtk_image_new_from_file (logo_path)), FALSE, FALSE);
+  GtkWidget *logo = shown (gtk_image_new_from_file (logo_path));
+  gtk_widget_set_name (logo, "logo");
+  pack (row, logo, FALSE, FALSE);
   return header;
 }
 
@@ -119,6 +126,7 @@ static GtkWidget *build_server_table (RyxCommandStatusDialog *self) {
 
   gtk_grid_attach (GTK_GRID (grid), shown (new_label ("Application Server:")), 0, 0, 1, 1);
   GtkWidget *host = shown (new_label (nullptr));
+  gtk_widget_set_name (host, "host_label");
   ryx_ui_set_markup_with (host, "<b>%s</b>", g_get_host_name ());
   gtk_grid_attach (GTK_GRID (grid), host, 1, 0, 1, 1);
 
@@ -353,12 +361,11 @@ static void ryx_command_status_dialog_init (RyxCommandStatusDialog *self) {
   g_autofree char *icon_path = ryx_ui_image_path ("icon.png");
   gtk_window_set_icon_from_file (GTK_WINDOW (self), icon_path, nullptr);
 
-  // The action area is the buttons' parent (its accessor is deprecated).
+  // The action area is reached through its buttons (its accessor is
+  // deprecated).
   GtkWidget *close = gtk_dialog_add_button (dialog, "_Close", GTK_RESPONSE_CLOSE);
   gtk_dialog_add_button (dialog, "_Legal Notices", GTK_RESPONSE_HELP);
-  GtkWidget *action_area = gtk_widget_get_parent (close);
-  gtk_container_set_border_width (GTK_CONTAINER (action_area), 5);
-  gtk_box_set_spacing (GTK_BOX (action_area), 6);
+  ryx_ui_set_action_area (dialog, close, 5, 6);
 
   GtkWidget *main_box = shown (gtk_box_new (GTK_ORIENTATION_VERTICAL, 0));
   pack (gtk_dialog_get_content_area (dialog), main_box, TRUE, TRUE);
@@ -373,6 +380,30 @@ static void ryx_command_status_dialog_init (RyxCommandStatusDialog *self) {
   pack (body, build_status_row (self), FALSE, FALSE);
   pack (body, build_error_frame (self), TRUE, TRUE);
   pack (body, build_apps_box (self), TRUE, TRUE);
+
+  // Named after their fields, for style sheets and for tests that walk the
+  // tree.
+  const struct {
+    GtkWidget *widget;
+    const char *name;
+  } named[] = {
+      {self->rs_caption_label, "rs_caption_label"},
+      {self->rs_value_label, "rs_value_label"},
+      {self->users_row, "users_row"},
+      {self->users_label, "users_label"},
+      {self->status_caption_label, "status_caption_label"},
+      {self->status_combo, "status_combo"},
+      {self->warning_box, "warning_box"},
+      {self->state_label, "state_label"},
+      {self->apps_box, "apps_box"},
+      {self->apps_view, "apps_view"},
+      {self->error_frame, "error_frame"},
+      {self->error_event_box, "error_event_box"},
+      {self->error_title_label, "error_title_label"},
+      {self->error_text_label, "error_text_label"},
+      {self->grid_note_label, "grid_note_label"},
+  };
+  for (const auto &entry : named) gtk_widget_set_name (entry.widget, entry.name);
 
   update_rendering_server_row (self);
 }

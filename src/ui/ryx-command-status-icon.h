@@ -13,6 +13,10 @@ class Commands;
 
 G_BEGIN_DECLS
 
+/* GTK gives its deprecated status icon no g_autoptr support; the type
+ * declaration below needs it. */
+G_DEFINE_AUTOPTR_CLEANUP_FUNC (GtkStatusIcon, g_object_unref)
+
 #define RYX_TYPE_COMMAND_STATUS_ICON (ryx_command_status_icon_get_type ())
 G_DECLARE_FINAL_TYPE (RyxCommandStatusIcon, ryx_command_status_icon, RYX, COMMAND_STATUS_ICON, GtkStatusIcon)
 

@@ -5,6 +5,7 @@
 
 #include "common/ryx_gcommon.h"
 #include "common/ryx_strfunc.h"
+#include "ui/ryx-ui-private.h"
 
 namespace {
 
@@ -88,11 +89,10 @@ static void ryx_console_legal_notices_dialog_init (RyxConsoleLegalNoticesDialog 
   gtk_window_set_default_size (window, 800, 600);
   gtk_window_set_destroy_with_parent (window, TRUE);
 
-  // The action area is the button's parent (its accessor is deprecated).
+  // The action area is reached through its button (its accessor is
+  // deprecated).
   GtkWidget *close = gtk_dialog_add_button (dialog, "_Close", GTK_RESPONSE_CANCEL);
-  GtkWidget *action_area = gtk_widget_get_parent (close);
-  gtk_container_set_border_width (GTK_CONTAINER (action_area), 5);
-  gtk_box_set_spacing (GTK_BOX (action_area), 6);
+  ryx_ui_set_action_area (dialog, close, 5, 6);
 
   GtkWidget *outer = gtk_box_new (GTK_ORIENTATION_VERTICAL, 0);
   gtk_box_pack_start (GTK_BOX (gtk_dialog_get_content_area (dialog)), outer, TRUE, TRUE, 0);

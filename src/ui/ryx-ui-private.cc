@@ -48,6 +48,19 @@ void ryx_ui_set_background (GtkWidget *widget, guint16 red, guint16 green, guint
   gtk_css_provider_load_from_data (provider, css.c_str (), -1, nullptr);
 }
 
+void ryx_ui_set_action_area (GtkDialog *dialog, GtkWidget *button, guint border_width, gint spacing) {
+  GtkWidget *action_area = gtk_widget_get_parent (button);
+  gtk_container_set_border_width (GTK_CONTAINER (action_area), border_width);
+  gtk_box_set_spacing (GTK_BOX (action_area), spacing);
+
+  g_autoptr (GtkCssProvider) provider = gtk_css_provider_new ();
+  g_autofree char *css = g_strdup_printf ("* { -GtkDialog-action-area-border: %u; -GtkDialog-button-spacing: %d; }",
+                                          border_width, spacing);
+  gtk_css_provider_load_from_data (provider, css, -1, nullptr);
+  gtk_style_context_add_provider (gtk_widget_get_style_context (GTK_WIDGET (dialog)), GTK_STYLE_PROVIDER (provider),
+                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
 char *ryx_ui_markup_with (const char *format, const char *text) {
   std::string markup = substitute (format, text);
   if (!is_markup (markup)) {
