@@ -115,6 +115,9 @@ static void ryx_console_legal_notices_dialog_init (RyxConsoleLegalNoticesDialog 
   GtkWidget *view = gtk_text_view_new ();
   gtk_text_view_set_editable (GTK_TEXT_VIEW (view), FALSE);
   gtk_text_view_set_left_margin (GTK_TEXT_VIEW (view), 20);
+  // Without a horizontal scroll bar a long notice line would widen the
+  // window past the screen; such lines wrap instead.
+  gtk_text_view_set_wrap_mode (GTK_TEXT_VIEW (view), GTK_WRAP_WORD_CHAR);
   gtk_container_add (GTK_CONTAINER (scrolled), view);
 
   GtkTextBuffer *buffer = gtk_text_view_get_buffer (GTK_TEXT_VIEW (view));

@@ -86,6 +86,7 @@ TEST_F(LegalNoticesTest, WindowAndButton) {
   GtkTextView *textView = view();
   EXPECT_FALSE(gtk_text_view_get_editable(textView));
   EXPECT_EQ(gtk_text_view_get_left_margin(textView), 20);
+  EXPECT_EQ(gtk_text_view_get_wrap_mode(textView), GTK_WRAP_WORD_CHAR) << "long lines must not widen the window";
   GtkWidget *scrolled = gtk_widget_get_parent(GTK_WIDGET(textView));
   GtkPolicyType horizontal, vertical;
   gtk_scrolled_window_get_policy(GTK_SCROLLED_WINDOW(scrolled), &horizontal, &vertical);
