@@ -119,11 +119,13 @@ UiFixture::UiFixture() {
 }
 
 UiFixture::~UiFixture() {
-  // Windows left open by a case go before its installation does.
+  // Windows left open by a case go before its installation does.  Held
+  // while destroying: a status window takes its legal notices window along.
   GList *windows = gtk_window_list_toplevels();
+  g_list_foreach(windows, (GFunc)(void (*)(void))g_object_ref, nullptr);
   for (GList *l = windows; l != nullptr; l = l->next)
     if (GTK_IS_DIALOG(l->data)) gtk_widget_destroy(GTK_WIDGET(l->data));
-  g_list_free(windows);
+  g_list_free_full(windows, g_object_unref);
   spinFor(10);
   g_list_free_full(apps_, g_object_unref);
   publish(false, 0, nullptr);
