@@ -3,14 +3,17 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstring>
 
 namespace ryx {
 
 namespace {
 
-bool isSpace(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+// White space and upper case as the C library's default ("C") locale
+// classifies them, whatever locale the program later sets.
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+char toUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Scans for `wanted`, stopping at an inline comment: a ';' right after white
 // space.  Returns the index found, or npos.
@@ -24,7 +27,7 @@ size_t scanFor(const char *text, char wanted) {
 
 }  // namespace
 
-IniFile::IniFile(const char *filename) : buckets_(kBuckets) {
+IniFile::IniFile(const char *filename) {
   if (filename != nullptr) filename_ = filename;
 }
 
@@ -43,7 +46,7 @@ const char *IniFile::errorText(int32_t code) {
   }
 }
 
-unsigned IniFile::bucketOf(const std::string &key) {
+unsigned IniFile::bucketOf(std::string_view key) {
   uint32_t h = 0;
   for (char ch : key) {
     int c = static_cast<signed char>(ch);
@@ -54,10 +57,68 @@ unsigned IniFile::bucketOf(const std::string &key) {
   return h % kBuckets;
 }
 
-std::string IniFile::makeKey(const char *section, const char *name) {
-  std::string key = std::string(section) + "::" + name;
-  for (char &c : key) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return key;
+void IniFile::makeKey(std::string_view section, std::string_view name, std::string *key) {
+  key->clear();
+  for (char c : section) key->push_back(toUpper(c));
+  key->append("::");
+  for (char c : name) key->push_back(toUpper(c));
+}
+
+namespace {
+
+// FNV-1a, for the index only (the buckets use the table's own hash).
+uint32_t indexHash(std::string_view key) {
+  uint32_t h = 2166136261u;
+  for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+IniFile::Entry *IniFile::find(std::string_view key) const {
+  if (index_.empty()) return nullptr;
+  uint32_t hash = indexHash(key);
+  size_t mask = index_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot &slot = index_[i];
+    if (slot.entry == 0) return nullptr;
+    if (slot.hash == hash) {
+      Entry *entry = const_cast<Entry *>(&entries_[slot.entry - 1]);
+      if (entry->key == key) return entry;
+    }
+  }
+}
+
+void IniFile::growIndex(size_t atLeast) {
+  size_t size = index_.empty() ? 64 : index_.size() * 2;
+  while (size < atLeast) size *= 2;
+  std::vector<Slot> bigger(size, Slot{0, 0});
+  size_t mask = bigger.size() - 1;
+  for (const Slot &slot : index_) {
+    if (slot.entry == 0) continue;
+    size_t i = slot.hash & mask;
+    while (bigger[i].entry != 0) i = (i + 1) & mask;
+    bigger[i] = slot;
+  }
+  index_.swap(bigger);
+}
+
+const char *IniFile::copyText(const char *text, size_t length) {
+  char *copy = nullptr;
+  if (length + 1 > kArenaBlock / 4) {  // a long text gets a block of its own
+    bigTexts_.push_back(std::make_unique<char[]>(length + 1));
+    copy = bigTexts_.back().get();
+  } else {
+    if (kArenaBlock - arenaUsed_ < length + 1) {
+      arena_.push_back(std::make_unique<char[]>(kArenaBlock));
+      arenaUsed_ = 0;
+    }
+    copy = arena_.back().get() + arenaUsed_;
+    arenaUsed_ += length + 1;
+  }
+  memcpy(copy, text, length);
+  copy[length] = '\0';
+  return copy;
 }
 
 void IniFile::setError(int32_t code, int32_t line) {
@@ -68,20 +129,38 @@ void IniFile::setError(int32_t code, int32_t line) {
 }
 
 void IniFile::clear() {
-  for (auto &bucket : buckets_) bucket.clear();
+  for (Entry *&head : buckets_) head = nullptr;
+  entries_.clear();
+  index_.clear();
+  arena_.clear();
+  bigTexts_.clear();
+  arenaUsed_ = kArenaBlock;
   error_.reset();
 }
 
 bool IniFile::setValue(const char *section, const char *name, const char *value) {
-  std::string key = makeKey(section, name);
-  auto &bucket = buckets_[bucketOf(key)];
-  for (Entry &entry : bucket) {
-    if (entry.key == key) {
-      entry.value = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-      return true;
-    }
+  makeKey(section != nullptr ? section : "", name != nullptr ? name : "", &scratchKey_);
+  return store(scratchKey_, value, value != nullptr ? strlen(value) : 0);
+}
+
+bool IniFile::store(std::string_view key, const char *value, size_t valueLength) {
+  const char *copy = value != nullptr ? copyText(value, valueLength) : nullptr;
+  if (Entry *entry = find(key)) {
+    entry->value = copy;  // the old text stays in the arena until the next load
+    return true;
   }
-  bucket.push_front(Entry{std::move(key), value != nullptr ? std::optional<std::string>(value) : std::nullopt});
+  if ((entries_.size() + 1) * 2 > index_.size()) growIndex();
+  const char *keyCopy = copyText(key.data(), key.size());
+  unsigned bucket = bucketOf(key);
+  entries_.push_back(Entry{std::string_view(keyCopy, key.size()), copy, nullptr, buckets_[bucket]});
+  Entry *entry = &entries_.back();
+  if (entry->next != nullptr) entry->next->prev = entry;
+  buckets_[bucket] = entry;
+  uint32_t hash = indexHash(entry->key);
+  size_t mask = index_.size() - 1;
+  size_t i = hash & mask;
+  while (index_[i].entry != 0) i = (i + 1) & mask;
+  index_[i] = Slot{hash, static_cast<uint32_t>(entries_.size())};
   return true;
 }
 
@@ -98,10 +177,10 @@ const char *IniFile::getValue(const char *section, const char *name) const {
     fputs("Cannot get value: Name is empty\n", stderr);
     return nullptr;
   }
-  std::string key = makeKey(section, name);
-  for (const Entry &entry : buckets_[bucketOf(key)])
-    if (entry.key == key) return entry.value ? entry.value->c_str() : nullptr;
-  return nullptr;
+  std::string key;
+  makeKey(section, name, &key);
+  Entry *entry = find(key);
+  return entry != nullptr ? entry->value : nullptr;
 }
 
 bool IniFile::load() {
@@ -132,11 +211,18 @@ bool IniFile::load() {
 }
 
 bool IniFile::parse(FILE *stream) {
+  // Size the index once for the file: a line of a settings file is rarely
+  // shorter than 16 bytes, and rehashing a large table is what costs.
+  struct stat st;
+  int fd = fileno(stream);
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    growIndex(std::min<size_t>(static_cast<size_t>(st.st_size) / 16 * 2, size_t{1} << 24));
+
   char buffer[kLineBuffer];
   std::string section;
   int32_t lineNumber = 0;
   // Lines are read in pieces of at most 199 bytes; each piece counts as a line.
-  while (fgets(buffer, sizeof buffer, stream) != nullptr) {
+  while (fgets_unlocked(buffer, sizeof buffer, stream) != nullptr) {
     ++lineNumber;
     size_t length = strlen(buffer);
     while (length > 0 && isSpace(buffer[length - 1])) buffer[--length] = '\0';
@@ -170,21 +256,21 @@ bool IniFile::parse(FILE *stream) {
     }
     size_t nameEnd = separator;
     while (nameEnd > 0 && isSpace(line[nameEnd - 1])) --nameEnd;
-    std::string name(line, nameEnd);
+    std::string_view name(line, nameEnd);
 
     const char *value = line + separator + 1;
     while (*value != '\0' && isSpace(*value)) ++value;
     size_t valueEnd = strlen(value);
     // The value's own first character never counts as following white space.
-    for (size_t i = 1; value[i] != '\0'; ++i) {
+    for (size_t i = 1; i < valueEnd; ++i) {
       if (value[i] == ';' && isSpace(value[i - 1])) {
         valueEnd = i;
         break;
       }
     }
     while (valueEnd > 0 && isSpace(value[valueEnd - 1])) --valueEnd;
-    std::string text(value, valueEnd);
-    if (!setValue(section.c_str(), name.c_str(), text.c_str())) {
+    makeKey(section, name, &scratchKey_);
+    if (!store(scratchKey_, value, valueEnd)) {
       setError(kUserFunctionError, lineNumber);
       return false;
     }

@@ -7,10 +7,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <list>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ryx {
@@ -56,21 +57,42 @@ class IniFile {
   static const char *errorText(int32_t code);
 
  private:
+  // One stored pair.  Texts live in the arena; entries in a deque, so
+  // pointers to them stay valid until the next load.
   struct Entry {
-    std::string key;
-    std::optional<std::string> value;
+    std::string_view key;
+    const char *value;  // null when stored as null
+    Entry *prev;        // the bucket's doubly linked list, newest first
+    Entry *next;
   };
   static constexpr unsigned kBuckets = 32;
   static constexpr size_t kLineBuffer = 200;
   static constexpr size_t kSectionLength = 49;
+  static constexpr size_t kArenaBlock = 64 * 1024;
 
-  static unsigned bucketOf(const std::string &key);
-  static std::string makeKey(const char *section, const char *name);
+  static unsigned bucketOf(std::string_view key);
+  static void makeKey(std::string_view section, std::string_view name, std::string *key);
+  bool store(std::string_view key, const char *value, size_t valueLength);
+  Entry *find(std::string_view key) const;
+  const char *copyText(const char *text, size_t length);
+  void growIndex(size_t atLeast = 0);
   void setError(int32_t code, int32_t line);
   void clear();
 
   std::optional<std::string> filename_;
-  std::vector<std::list<Entry>> buckets_;
+  Entry *buckets_[kBuckets] = {};
+  std::deque<Entry> entries_;
+  std::vector<std::unique_ptr<char[]>> arena_;
+  std::vector<std::unique_ptr<char[]>> bigTexts_;
+  size_t arenaUsed_ = kArenaBlock;
+  // The 32 bucket lists are the table; this open-addressing index over
+  // their entries keeps a large file from costing quadratic time.
+  struct Slot {
+    uint32_t hash;
+    uint32_t entry;  // position in entries_ plus one; 0 for a free slot
+  };
+  std::vector<Slot> index_;
+  std::string scratchKey_;
   std::unique_ptr<Error> error_;
 };
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The server-state checks in this process, with real registry files and
 // real libraries.  Nothing here reaches the GRID check (its outcome lasts
-// for the process): every case that could is in commands_process_test.cc.
+// for the process): every case that could, the switching among them, is in
+// commands_process_test.cc.
 #include "state/commands.h"
 
 #include <sys/stat.h>
@@ -146,34 +147,6 @@ TEST_F(CommandsTest, UpdateStatusWithDirectXOffChecksOnlyTheWrapper) {
       EXPECT_STREQ(commands.message(), c.message);
     EXPECT_EQ(fresh.read("directXStatus"), dword(0));
   }
-}
-
-TEST_F(CommandsTest, SwitchingOnWritesBothValuesWhenTheWrapperIsInstalled) {
-  install.writeProductValues({"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000000"});
-  install.installWrapper(Wrapper::Full);
-  EXPECT_TRUE(commands.switchRyx(true));
-  EXPECT_EQ(install.read("status"), dword(1));
-  EXPECT_EQ(install.read("directXStatus"), dword(1));
-  EXPECT_EQ(commands.code(), STATUS_OK);
-}
-
-TEST_F(CommandsTest, SwitchingWithoutTheWrapperWritesNothing) {
-  install.writeProductValues({"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000000"});
-  install.installWrapper(Wrapper::Plain);
-  std::string before = test::readFile(install.hivePath());
-  EXPECT_FALSE(commands.switchRyx(true));
-  EXPECT_EQ(test::readFile(install.hivePath()), before);
-  EXPECT_EQ(commands.code(), STATUS_NOT_ENABLED);
-  EXPECT_STREQ(commands.message(), kNotEnabled);
-}
-
-TEST_F(CommandsTest, ClearStatusDropsCodeAndMessage) {
-  install.writeProductValues({"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"});
-  ASSERT_FALSE(commands.updateStatus());
-  ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
-  commands.clearStatus();
-  EXPECT_EQ(commands.code(), STATUS_OK);
-  EXPECT_EQ(commands.message(), nullptr);
 }
 
 TEST_F(CommandsTest, ExternalRenderingServerNeedsAServerAndNoForcedLocalRendering) {
