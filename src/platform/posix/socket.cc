@@ -37,9 +37,10 @@ int fd(SocketHandle handle) { return static_cast<int>(handle); }
 
 using Clock = std::chrono::steady_clock;
 
+// Rounded up, so that a wait does not end just short of the deadline.
 int millisecondsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+  auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
 // Waits for a connect in progress to finish; timeoutMs < 0 waits for good.
@@ -48,7 +49,10 @@ SocketError finishConnect(int socket, int timeoutMs) {
   for (;;) {
     struct pollfd p = {socket, POLLOUT, 0};
     int rc = poll(&p, 1, timeoutMs < 0 ? -1 : millisecondsLeft(deadline));
-    if (rc == 0) return SocketError::kTimedOut;
+    if (rc == 0) {
+      if (Clock::now() < deadline) continue;  // woken a little early
+      return SocketError::kTimedOut;
+    }
     if (rc < 0) {
       if (errno == EINTR) continue;
       return errorFrom(errno);
