@@ -21,6 +21,8 @@ constexpr guint kHandshakeDeadlineMs = 2000;
 // No handshake is longer than the application's; a longer text is wrong.
 constexpr gsize kLongestHandshake = sizeof kAppHandshake - 1;
 
+constexpr int kListenBacklog = 256;
+
 enum : guint8 { kCommandShowGui = 1, kCommandQuit = 2 };
 
 guint16 console_port () { return (guint16) (ryx_conf_settings_get_console_port () & 0xFFFF); }
@@ -30,6 +32,9 @@ guint16 console_port () { return (guint16) (ryx_conf_settings_get_console_port (
 gboolean listen_on_console_port (RyxConfigManager *self) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
+  // Room for many applications starting at once: the default backlog of 10
+  // makes the eleventh wait a second for the system to retry its connect.
+  g_socket_listener_set_backlog (G_SOCKET_LISTENER (self->service), kListenBacklog);
   GSocketAddress *address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
   gboolean added = g_socket_listener_add_address (G_SOCKET_LISTENER (self->service), address, G_SOCKET_TYPE_STREAM,
                                                   G_SOCKET_PROTOCOL_DEFAULT, nullptr, nullptr, nullptr);

@@ -4,9 +4,11 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -246,6 +248,66 @@ TEST(Ryxconfig, WithoutATrayTheStandaloneDialogReplacesTheIcon) {
   EXPECT_TRUE(shown);
   EXPECT_EQ(session.runClient({"-quit"}).status, 0);
   EXPECT_EQ(instance.wait(5000), 0);
+}
+
+}  // namespace
+}  // namespace ryx::test
+
+namespace ryx::test {
+namespace {
+
+// Opens a connection that announces an application; -1 on failure.
+int connectApp(int port, const std::string &name) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  std::string message = handshake("RVN Dashboard Thread\n") + "<Update>\n<AppName>" + name +
+                        "</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n";
+  if (send(fd, message.data(), message.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(message.size())) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST(RyxconfigLoad, AThousandApplicationsAreHeldAndLeaveCleanly) {
+  struct rlimit limit;
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 4096);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  ASSERT_GE(limit.rlim_cur, 1100u) << "this test needs 1100 descriptors";
+
+  // The icon docks, as it does for most users: no window lists the applications.
+  SessionOptions options;
+  options.trayHost = true;
+  Session session(options);
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  std::vector<int> apps;
+  for (int i = 0; i < 1000; ++i) {
+    int fd = connectApp(session.consolePort(), "app" + std::to_string(i));
+    ASSERT_GE(fd, 0) << "connection " << i;
+    apps.push_back(fd);
+  }
+  ASSERT_TRUE(instance.waitForErr("A new connected application: app999", 30000));
+  std::string log = instance.err();
+  int listed = 0;
+  for (size_t at = log.find("A new connected application: app"); at != std::string::npos;
+       at = log.find("A new connected application: app", at + 1))
+    ++listed;
+  EXPECT_EQ(listed, 1000);
+
+  for (int fd : apps) close(fd);
+  // The instance drops them all and still answers.
+  RunResult quit = session.runClient({"-quit"}, 30000);
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(instance.wait(30000), 0);
 }
 
 }  // namespace
