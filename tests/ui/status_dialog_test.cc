@@ -315,7 +315,7 @@ TEST_F(StatusDialogTest, DisabledWordReturnsAfterARenderingServerError) {
   EXPECT_EQ(labelText(w("state_label")), "Disabled");
 }
 
-TEST_F(StatusDialogTest, CombFollowsTheOnOffStateOnEveryRefresh) {
+TEST_F(StatusDialogTest, ComboFollowsTheOnOffStateOnEveryRefresh) {
   open();
   publish(true, STATUS_NOT_FUNCTIONING, "m");
   refresh();
