@@ -13,7 +13,7 @@
 
 namespace {
 
-using ryx::test::LogCapture;
+using ryx::test::GLogCapture;
 using ryx::test::LoopbackPair;
 using ryx::test::preconditionMessage;
 using ryx::test::spinFor;
@@ -44,7 +44,7 @@ TEST_P(ParseTest, ReadsNameAndRenderingServer) {
   const ParseCase &c = GetParam();
   LoopbackPair pair;
   ASSERT_TRUE(pair.send(joinLines(c.lines)));
-  LogCapture logs;
+  GLogCapture logs;
   g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
 
   EXPECT_EQ(orNull(ryx_config_connected_app_get_name(app)), orNull(c.name));
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Updates, ParseTest, ::testing::ValuesIn(kParseCases),
 TEST(ConnectedApp, EmptyUpdateIsUnknownAndBlacklisted) {
   LoopbackPair pair;
   pair.closeClient();
-  LogCapture logs;
+  GLogCapture logs;
   g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
   EXPECT_STREQ(ryx_config_connected_app_get_name(app), "Unknown application");
   EXPECT_EQ(ryx_config_connected_app_get_rendering_server(app), nullptr);
@@ -172,7 +172,7 @@ TEST_P(BlacklistTest, PrefixTestIsCaseSensitive) {
   LoopbackPair pair;
   pair.send(std::string("<AppName>") + c.name + "</AppName>\n</Update>\n");
   g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
-  LogCapture logs;
+  GLogCapture logs;
   EXPECT_EQ(ryx_config_connected_app_is_blacklisted(app), c.blacklisted);
   EXPECT_EQ(logs.count(std::string("Blacklisted: ") + c.name, G_LOG_LEVEL_DEBUG), c.blacklisted ? 1 : 0);
 }
@@ -262,7 +262,7 @@ TEST(ConnectedApp, DisposeCancelsTheWatchWithoutSignal) {
 TEST(ConnectedApp, SilentApplicationIsGivenUpAfterTheDeadline) {
   LoopbackPair pair;
   pair.send("<AppName>slow</AppName>\n<Rendering");  // then nothing, connection kept open
-  LogCapture logs;
+  GLogCapture logs;
   gint64 start = g_get_monotonic_time();
   g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
   gint64 waited = g_get_monotonic_time() - start;
@@ -276,7 +276,7 @@ TEST(ConnectedApp, EndlessUpdateIsCutAtTheSizeBound) {
   LoopbackPair pair;
   std::string flood(200 * 1024, 'x');
   std::thread writer([&] { pair.send("<AppName>big</AppName>\n" + flood); });
-  LogCapture logs;
+  GLogCapture logs;
   g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
   EXPECT_STREQ(ryx_config_connected_app_get_name(app), "big");
   EXPECT_EQ(logs.count("Stopped reading the update at 65536 bytes", G_LOG_LEVEL_WARNING), 1) << logs.dump();
@@ -287,7 +287,7 @@ TEST(ConnectedApp, EndlessUpdateIsCutAtTheSizeBound) {
 }
 
 TEST(ConnectedApp, WrongArgumentsGivePreconditionWarnings) {
-  LogCapture logs;
+  GLogCapture logs;
   g_autoptr(GObject) other = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
   auto *notApp = reinterpret_cast<RyxConfigConnectedApp *>(other);
 

@@ -7,7 +7,7 @@ namespace ryx::test {
 
 namespace {
 
-LogCapture *activeCapture = nullptr;
+GLogCapture *activeCapture = nullptr;
 
 const char *fieldText(const GLogField *fields, gsize count, const char *key) {
   for (gsize i = 0; i < count; i++)
@@ -27,7 +27,7 @@ GLogWriterOutput captureWriter(GLogLevelFlags level, const GLogField *fields, gs
   return G_LOG_WRITER_HANDLED;
 }
 
-LogCapture::LogCapture() {
+GLogCapture::GLogCapture() {
   static bool installed = false;
   if (!installed) {
     g_log_set_writer_func(captureWriter, nullptr, nullptr);
@@ -37,16 +37,16 @@ LogCapture::LogCapture() {
   activeCapture = this;
 }
 
-LogCapture::~LogCapture() { activeCapture = nullptr; }
+GLogCapture::~GLogCapture() { activeCapture = nullptr; }
 
-int LogCapture::count(const std::string &message, GLogLevelFlags level) const {
+int GLogCapture::count(const std::string &message, GLogLevelFlags level) const {
   int n = 0;
   for (const LogRecord &record : records_)
     if (record.message == message && (level == 0 || record.level == level)) n++;
   return n;
 }
 
-std::string LogCapture::dump() const {
+std::string GLogCapture::dump() const {
   std::string text;
   for (const LogRecord &record : records_) text += "[" + record.domain + "] " + record.message + "\n";
   return text;

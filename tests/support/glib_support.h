@@ -23,12 +23,12 @@ struct LogRecord {
 // printing them.  GLib takes one writer per process: the first capture
 // installs it, and outside a capture it hands records to GLib's default
 // writer.  One capture at a time, on the main thread.
-class LogCapture {
+class GLogCapture {
  public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture &) = delete;
-  LogCapture &operator=(const LogCapture &) = delete;
+  GLogCapture();
+  ~GLogCapture();
+  GLogCapture(const GLogCapture &) = delete;
+  GLogCapture &operator=(const GLogCapture &) = delete;
 
   const std::vector<LogRecord> &records() const { return records_; }
   // Records whose message equals `message` (any level when level is 0).

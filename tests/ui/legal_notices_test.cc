@@ -177,7 +177,7 @@ TEST_F(LegalNoticesTest, EmptyFolderGivesAnEmptyScrollableText) {
 TEST_F(LegalNoticesTest, MissingFolderWarnsAndShowsOnlyTheButton) {
   g_autoptr(GError) expected = nullptr;
   EXPECT_EQ(g_dir_open(noticesDir().c_str(), 0, &expected), nullptr);
-  LogCapture logs;
+  GLogCapture logs;
   open();
   EXPECT_EQ(logs.count(std::string("Could not open the legal notices directory: ") + expected->message,
                        G_LOG_LEVEL_WARNING),
@@ -203,7 +203,7 @@ TEST_F(LegalNoticesTest, MissingFolderWarnsAndShowsOnlyTheButton) {
 
 TEST_F(LegalNoticesTest, InvalidUtf8IsShownNotRefused) {
   component("bytes", "1\n", "caf\xe9 licence\n");
-  LogCapture logs;
+  GLogCapture logs;
   open();
   EXPECT_NE(text().find("caf\xef\xbf\xbd licence"), std::string::npos);
   EXPECT_TRUE(logs.records().empty()) << logs.dump();

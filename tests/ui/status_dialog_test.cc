@@ -289,7 +289,7 @@ TEST_F(StatusDialogTest, CodeWithoutMessageShowsTheHeadingAlone) {
 
 TEST_F(StatusDialogTest, MessageThatIsNoMarkupIsShownAsText) {
   publish(true, STATUS_RENDERING_SERVER_ERROR, "Cannot reach a&b <port");
-  ryx::test::LogCapture logs;
+  ryx::test::GLogCapture logs;
   open();
   EXPECT_EQ(labelText(w("error_text_label")), "Cannot reach a&b <port");
   for (const LogRecord &record : logs.records()) EXPECT_NE(record.level, G_LOG_LEVEL_WARNING) << record.message;
@@ -315,7 +315,7 @@ TEST_F(StatusDialogTest, DisabledWordReturnsAfterARenderingServerError) {
   EXPECT_EQ(labelText(w("state_label")), "Disabled");
 }
 
-TEST_F(StatusDialogTest, CombFollowsTheOnOffStateOnEveryRefresh) {
+TEST_F(StatusDialogTest, ComboFollowsTheOnOffStateOnEveryRefresh) {
   open();
   publish(true, STATUS_NOT_FUNCTIONING, "m");
   refresh();
@@ -328,7 +328,7 @@ TEST_F(StatusDialogTest, CombFollowsTheOnOffStateOnEveryRefresh) {
 TEST_F(StatusDialogTest, LogsTheCodeAndMessageOnEveryStatusChange) {
   open();
   publish(true, STATUS_NOT_ENABLED, "the message");
-  LogCapture logs;
+  GLogCapture logs;
   refresh();
   refresh();
   EXPECT_EQ(logs.count("Error code: 3, error message: the message", G_LOG_LEVEL_DEBUG), 2) << logs.dump();
@@ -415,7 +415,7 @@ TEST_F(StatusDialogTest, ListsApplicationsInListOrderAndReplacesTheList) {
   connectApp("second", "elsewhere");
   connectApp(nullptr, nullptr);  // an update without a name
   open();
-  LogCapture logs;
+  GLogCapture logs;
   ryx_command_status_dialog_refresh_apps(dlg(), apps_);
   std::vector<Row> list = rows();
   ASSERT_EQ(list.size(), 3u);
@@ -452,7 +452,7 @@ TEST_P(ViewerTest, CountsViewersAndThoseWithoutKestrane) {
   for (int v : c.viewers)
     viewers = g_list_append(viewers, v < 0 ? nullptr : ryx_config_viewer_new(7, v == 1, FALSE, "viewer"));
   open();
-  LogCapture logs;
+  GLogCapture logs;
   ryx_command_status_dialog_refresh_viewers(dlg(), viewers);
   EXPECT_EQ(labelText(w("users_label")), c.text);
   EXPECT_EQ(labelMarkup(w("users_label")), c.markup);
@@ -557,7 +557,7 @@ TEST_F(StatusDialogTest, CloseAndWindowCloseDestroyTheWindow) {
 }
 
 TEST_F(StatusDialogTest, OneLegalNoticesWindowClosedWithItsParent) {
-  LogCapture logs;  // this installation has no legal notices
+  GLogCapture logs;  // this installation has no legal notices
   open();
   gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
   gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
@@ -584,7 +584,7 @@ TEST_F(StatusDialogTest, WrongArgumentsGivePreconditionWarnings) {
   GtkWidget *label = gtk_label_new("not a dialog");
   g_object_ref_sink(label);
   auto *notDialog = reinterpret_cast<RyxCommandStatusDialog *>(label);
-  LogCapture logs;
+  GLogCapture logs;
   ryx_command_status_dialog_refresh_status(notDialog);
   ryx_command_status_dialog_refresh_apps(nullptr, nullptr);
   ryx_command_status_dialog_refresh_viewers(notDialog, nullptr);

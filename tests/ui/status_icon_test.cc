@@ -208,7 +208,7 @@ TEST_F(StatusIconTest, WindowOutlivesAReleasedIcon) {
 TEST_F(StatusIconTest, WrongArgumentsGivePreconditionWarnings) {
   GtkStatusIcon *plain = gtk_status_icon_new();
   auto *notOurs = reinterpret_cast<RyxCommandStatusIcon *>(plain);
-  LogCapture logs;
+  GLogCapture logs;
   ryx_command_status_icon_refresh_apps(notOurs, nullptr);
   ryx_command_status_icon_refresh_status(nullptr);
   ryx_command_status_icon_refresh_viewers(notOurs, nullptr);
