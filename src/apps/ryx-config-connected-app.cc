@@ -32,7 +32,6 @@ typedef struct {
   GCancellable *cancellable;
   char *name;
   char *rendering_server;
-  guint8 read_byte;
 } RyxConfigConnectedAppPrivate;
 
 G_DEFINE_TYPE_WITH_PRIVATE (RyxConfigConnectedApp, ryx_config_connected_app, G_TYPE_OBJECT)
@@ -144,17 +143,31 @@ static void parse_data (RyxConfigConnectedApp *self, const char *data) {
 }
 
 // The watch: a read of one byte that completes only when the application
-// closes its connection (or sends something after its update).
+// closes its connection (or sends something after its update).  The read
+// holds no reference to the application, so releasing the application
+// disposes it at once (cancelling the read and closing the connection); the
+// read keeps its own byte and cancellable, and touches the application only
+// when it was not cancelled, i.e. while the application is alive.
+struct WatchRead {
+  RyxConfigConnectedApp *app;
+  GCancellable *cancellable;
+  guint8 read_byte;
+};
+
 static void on_read_ready (GObject *source, GAsyncResult *result, gpointer user_data) {
-  // The read holds a reference to the application, so read_byte outlives it.
-  g_autoptr (RyxConfigConnectedApp) self = RYX_CONFIG_CONNECTED_APP (user_data);
+  WatchRead *watch = static_cast<WatchRead *> (user_data);
   g_autoptr (GError) error = nullptr;
   gssize count = g_input_stream_read_finish (G_INPUT_STREAM (source), result, &error);
-
-  if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;  // being disposed
+  bool cancelled = g_cancellable_is_cancelled (watch->cancellable) ||
+                   g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  RyxConfigConnectedApp *app = watch->app;
+  g_object_unref (watch->cancellable);
+  g_free (watch);
+  if (cancelled) return;  // being disposed
   if (error != nullptr || count == 0) {
+    // The handlers may drop the last reference; keep the object for the emission.
+    g_autoptr (RyxConfigConnectedApp) self = RYX_CONFIG_CONNECTED_APP (g_object_ref (app));
     g_signal_emit (self, signals[DISCONNECTED], 0);
-    return;
   }
   // The application sent data: it stays listed, no longer watched.
 }
@@ -195,8 +208,11 @@ static void ryx_config_connected_app_constructed (GObject *object) {
     std::string update = read_update (priv->connection);
     parse_data (self, update.c_str ());
     GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
-    g_input_stream_read_async (input, &priv->read_byte, 1, G_PRIORITY_DEFAULT, priv->cancellable, on_read_ready,
-                               g_object_ref (self));
+    WatchRead *watch = g_new0 (WatchRead, 1);
+    watch->app = self;
+    watch->cancellable = G_CANCELLABLE (g_object_ref (priv->cancellable));
+    g_input_stream_read_async (input, &watch->read_byte, 1, G_PRIORITY_DEFAULT, priv->cancellable, on_read_ready,
+                               watch);
   } else {
     // Made without a connection: nothing was sent, as after an empty update.
     parse_data (self, "");

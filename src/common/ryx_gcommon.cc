@@ -45,10 +45,6 @@ const char *ryx_log_get_name(void) { return logName; }
 
 void ryx_log(const char *domain, GLogLevelFlags level, const char *function, int line, const char *format, ...) {
   if (format == nullptr) return;
-  // Debug and info lines nobody asked for (G_MESSAGES_DEBUG) are not even formatted.
-  if ((level & (G_LOG_LEVEL_DEBUG | G_LOG_LEVEL_INFO)) != 0 &&
-      g_log_writer_default_would_drop(level, domain != nullptr ? domain : "RYX"))
-    return;
   va_list args;
   va_start(args, format);
   g_autofree char *message = g_strdup_vprintf(format, args);
