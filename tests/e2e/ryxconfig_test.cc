@@ -21,6 +21,15 @@ using namespace std::chrono_literals;
 
 std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
 
+// The console port's own lines that the instance may log for a connection
+// (other lines, such as the status window's refresh, come and go by time).
+bool loggedForConnection(const std::string &log) {
+  for (const char *line : {"WRONG HANDSHAKE", "Wrong read on listen socket", "Failed to read config manager command",
+                           "Command not supported", "Show GUI", "Quit application", "A new connected application"})
+    if (log.find(line) != std::string::npos) return true;
+  return false;
+}
+
 // Whether a window of this session's X server has the given title.
 bool windowShown(const Session &session, const std::string &title) {
   std::vector<std::string> env = session.env();
@@ -59,7 +68,7 @@ TEST(Ryxconfig, SecondStartsHandTheirCommandToTheInstance) {
       EXPECT_TRUE(instance.waitForErr(c.instanceLog, 3000, before)) << what;
     } else {
       std::this_thread::sleep_for(300ms);
-      EXPECT_EQ(instance.err().size(), before) << what << ": " << instance.err().substr(before);
+      EXPECT_FALSE(loggedForConnection(instance.err().substr(before))) << what << ": " << instance.err().substr(before);
     }
   }
   EXPECT_TRUE(instance.running());
@@ -107,8 +116,24 @@ TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
       EXPECT_TRUE(instance.waitForErr(c.log, 4000, before)) << c.what << ": " << instance.err().substr(before);
     } else {
       std::this_thread::sleep_for(300ms);
-      EXPECT_EQ(instance.err().size(), before) << c.what;
+      EXPECT_FALSE(loggedForConnection(instance.err().substr(before))) << c.what;
     }
+  }
+  // A handshake that arrives a byte at a time within the deadline counts.
+  {
+    size_t before = instance.err().size();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(session.consolePort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    for (char c : handshake("RYX Command UI\n") + "\x01") {
+      send(fd, &c, 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(20ms);
+    }
+    close(fd);
+    EXPECT_TRUE(instance.waitForErr("Show GUI", 3000, before)) << instance.err().substr(before);
   }
   // Still answering.
   EXPECT_EQ(session.runClient({"-quit"}).status, 0);
