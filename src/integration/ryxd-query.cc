@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+#include "integration/ryxd-query.h"
+
+#include <glib/gstdio.h>
+
+#include "common/ryx_gcommon.h"
+#include "gvc/gvc-bytes-stream.h"
+
+namespace {
+
+// The port cache file is the daemon's, in the user's own folder; anything
+// other than a small regular file there (a pipe, a device, a huge file) is
+// refused before it is read, so reading it cannot block or grow at will.
+constexpr goffset kMaxPortFileSize = 64 * 1024;
+
+// Ends the exchange when the deadline passes: a thread of its own waits for
+// the deadline and then cancels the query's cancellable, which every
+// blocking GIO call of the exchange is given and which wakes it at once.
+// It does nothing else.  Once it has fired, the failing step reports the
+// deadline instead of "Operation was cancelled".
+class Deadline {
+ public:
+  Deadline(GCancellable *cancellable, int milliseconds)
+      : cancellable_(G_CANCELLABLE(g_object_ref(cancellable))),
+        end_(g_get_monotonic_time() + static_cast<gint64>(milliseconds) * 1000) {
+    g_mutex_init(&mutex_);
+    g_cond_init(&cond_);
+    thread_ = g_thread_new("ryxd-deadline", &Deadline::run, this);
+  }
+
+  ~Deadline() {
+    g_mutex_lock(&mutex_);
+    done_ = true;
+    g_cond_signal(&cond_);
+    g_mutex_unlock(&mutex_);
+    g_thread_join(thread_);
+    g_cond_clear(&cond_);
+    g_mutex_clear(&mutex_);
+    g_object_unref(cancellable_);
+  }
+
+  Deadline(const Deadline &) = delete;
+  Deadline &operator=(const Deadline &) = delete;
+
+  // Replaces *error by the deadline's own when the deadline has passed.
+  void explain(GError **error) {
+    g_mutex_lock(&mutex_);
+    bool fired = fired_;
+    g_mutex_unlock(&mutex_);
+    if (!fired) return;
+    g_clear_error(error);
+    g_set_error(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "ryxd did not finish the exchange within %d seconds",
+                RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
+  }
+
+ private:
+  static gpointer run(gpointer data) {
+    auto *self = static_cast<Deadline *>(data);
+    g_mutex_lock(&self->mutex_);
+    while (!self->done_) {
+      if (!g_cond_wait_until(&self->cond_, &self->mutex_, self->end_)) {
+        if (!self->done_) {
+          self->fired_ = true;
+          g_cancellable_cancel(self->cancellable_);
+        }
+        break;
+      }
+    }
+    g_mutex_unlock(&self->mutex_);
+    return nullptr;
+  }
+
+  GCancellable *cancellable_;
+  gint64 end_;
+  GMutex mutex_;
+  GCond cond_;
+  GThread *thread_ = nullptr;
+  bool done_ = false;
+  bool fired_ = false;
+};
+
+GVariant *command(const char *name) { return g_variant_ref_sink(g_variant_new("(sv)", name, g_variant_new_int32(0))); }
+
+}  // namespace
+
+GFile *get_ryxd_port_file(void) {
+  g_autofree char *name = g_strdup_printf("ryxdport.%s.WINSESSION", g_get_host_name());
+  g_autofree char *path = g_build_filename(g_get_user_data_dir(), "Vezo", "ryx", name, NULL);
+  return g_file_new_for_path(path);
+}
+
+void get_ryxd_connection_info(char **host, guint16 *port, char **cookie) {
+  *host = NULL;
+  *port = 0;
+  *cookie = NULL;
+  g_autoptr(GFile) file = get_ryxd_port_file();
+  g_autofree char *path = g_file_get_path(file);
+  g_autoptr(GKeyFile) keys = g_key_file_new();
+  g_autoptr(GError) error = NULL;
+
+  GStatBuf st;
+  if (g_stat(path, &st) == 0 && (!S_ISREG(st.st_mode) || st.st_size > kMaxPortFileSize)) {
+    g_set_error(&error, G_FILE_ERROR, G_FILE_ERROR_INVAL, "“%s” is not a regular file of at most %d bytes", path,
+                static_cast<int>(kMaxPortFileSize));
+  } else {
+    g_key_file_load_from_file(keys, path, G_KEY_FILE_NONE, &error);
+  }
+  if (error != NULL) {
+    if (!g_error_matches(error, G_KEY_FILE_ERROR, G_KEY_FILE_ERROR_NOT_FOUND))
+      ryx_log("RYX", G_LOG_LEVEL_WARNING, "get_ryxd_connection_info", __LINE__,
+              "There was an error getting the port from the caching file: %s", error->message);
+    return;
+  }
+  *host = g_strdup("localhost");
+  // Missing keys give 0 and NULL; their errors say nothing worth telling.
+  *port = static_cast<guint16>(g_key_file_get_integer(keys, "ryxd", "port", NULL));
+  *cookie = g_key_file_get_string(keys, "ryxd", "cookie", NULL);
+}
+
+gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
+  g_return_val_if_fail(data != NULL, FALSE);
+
+  char *host = NULL;
+  guint16 port = 0;
+  char *cookie = NULL;
+  get_ryxd_connection_info(&host, &port, &cookie);
+  if (host == NULL || port == 0) {
+    g_printerr("Could not find ryxd server info\n");
+    g_free(host);
+    g_free(cookie);
+    return FALSE;
+  }
+  if (cookie == NULL) {
+    g_printerr("Could not find ryxd cookie\n");
+    g_free(host);
+    return FALSE;
+  }
+
+  g_clear_object(&data->ryxd_cancellable);
+  data->ryxd_cancellable = g_cancellable_new();
+  GCancellable *cancellable = data->ryxd_cancellable;
+  Deadline deadline(cancellable, RYX_RYXD_QUERY_TIMEOUT_MS);
+
+  g_autoptr(GError) error = NULL;
+  GSocketClient *client = g_socket_client_new();
+  GSocketConnection *connection = g_socket_client_connect_to_host(client, host, port, cancellable, &error);
+  g_clear_object(&data->ryxd_connection);
+  data->ryxd_connection = connection;
+  g_free(host);
+  g_object_unref(client);
+  if (connection == NULL) {
+    deadline.explain(&error);
+    g_printerr("There was an error connecting to ryxd: %s\n", error->message);
+    g_free(cookie);
+    return FALSE;
+  }
+  ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "Connected to ryxd on port %d", port);
+
+  GOutputStream *base_out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
+  GInputStream *base_in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+  static const guint8 kVariantFlag = 0x01;
+  if (!g_output_stream_write_all(base_out, &kVariantFlag, 1, NULL, cancellable, &error)) {
+    deadline.explain(&error);
+    g_printerr("There was an error sending the variant flag: %s\n", error->message);
+    g_free(cookie);
+    g_clear_object(&data->ryxd_connection);
+    return FALSE;
+  }
+
+  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base_out);
+  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(base_in);
+  g_filter_output_stream_set_close_base_stream(G_FILTER_OUTPUT_STREAM(out), FALSE);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(in), FALSE);
+
+  // Every failure from here on: the message, then the connection goes (the
+  // filter streams go with the locals and leave the connection alone).
+  auto fail = [&](const char *format) {
+    deadline.explain(&error);
+    g_printerr(format, error->message);
+    g_clear_object(&data->ryxd_connection);
+    return FALSE;
+  };
+
+  g_autoptr(GVariant) cookie_value = g_variant_ref_sink(g_variant_new_string(cookie));
+  g_free(cookie);
+  if (!gvc_bytes_output_stream_put_variant(out, cookie_value, cancellable, &error))
+    return fail("There was a problem writing the cookie: %s\n");
+
+  g_autoptr(GVariant) backend_request = command("backend-ids");
+  if (!gvc_bytes_output_stream_put_variant(out, backend_request, cancellable, &error))
+    return fail("There was a problem writing the backend ids command: %s\n");
+  g_autoptr(GVariant) backend_reply = gvc_bytes_input_stream_read_variant(in, "as", cancellable, &error);
+  if (backend_reply == NULL) return fail("There was an error reading the backend ids: %s\n");
+  g_strfreev(data->backend_ids);
+  data->backend_ids = g_variant_dup_strv(backend_reply, NULL);
+
+  g_autoptr(GVariant) capture_request = command("is-using-desktop-capture");
+  if (!gvc_bytes_output_stream_put_variant(out, capture_request, cancellable, &error))
+    return fail("There was a problem writing the desktop capture command: %s\n");
+  g_autoptr(GVariant) capture_reply = gvc_bytes_input_stream_read_variant(in, "b", cancellable, &error);
+  if (capture_reply == NULL) return fail("There was an error reading whether desktop capture is enabled: %s\n");
+  data->using_desktop_capture = g_variant_get_boolean(capture_reply);
+
+  if (data->using_desktop_capture) {
+    ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "ryxd desktop capture enabled");
+  } else {
+    g_autoptr(GVariant) info_request = command("connection-info");
+    if (!gvc_bytes_output_stream_put_variant(out, info_request, cancellable, &error))
+      return fail("There was a problem writing the connection information: %s\n");
+    g_autoptr(GVariant) info_reply = gvc_bytes_input_stream_read_variant(in, "(sissv)", cancellable, &error);
+    if (info_reply == NULL) return fail("There was an error reading ryxd information: %s\n");
+
+    g_autoptr(GVariant) key = NULL;
+    g_clear_pointer(&data->payload, g_free);
+    g_clear_pointer(&data->conference_id, g_free);
+    g_clear_pointer(&data->conference_key, g_free);
+    g_clear_pointer(&data->encryption_key, g_bytes_unref);
+    g_variant_get(info_reply, "(sissv)", &data->payload, &data->port, &data->conference_id, &data->conference_key, &key);
+    data->encryption_key = g_variant_get_data_as_bytes(key);
+    ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__,
+            "ryxd port: %d, conference id: %s, conference key: %s. enc key len: %ld, payload: %s", data->port,
+            data->conference_id, data->conference_key, static_cast<long>(g_bytes_get_size(data->encryption_key)),
+            data->payload);
+  }
+
+  ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "Retrieved info from ryxd");
+  return TRUE;
+}
+
+void ryx_config_daemon_data_release_objects(RyxConfigDaemonData *data) {
+  g_return_if_fail(data != NULL);
+  g_clear_pointer(&data->encryption_key, g_bytes_unref);
+  g_clear_object(&data->ryxd_cancellable);
+  g_clear_object(&data->ryxd_connection);
+}
+
+void ryx_config_daemon_data_clear(RyxConfigDaemonData *data) {
+  g_return_if_fail(data != NULL);
+  ryx_config_daemon_data_release_objects(data);
+  g_clear_pointer(&data->payload, g_free);
+  g_clear_pointer(&data->conference_id, g_free);
+  g_clear_pointer(&data->conference_key, g_free);
+  g_clear_pointer(&data->backend_ids, g_strfreev);
+  data->port = 0;
+  data->using_desktop_capture = FALSE;
+}

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+#include "integration/vnc-ext-pipe.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "integration/vnc-ext-pipe-private.h"
+#include "integration/vnc-ext-protocol.h"
+#include "platform/named_pipe.h"
+#include "platform/system.h"
+
+namespace {
+
+using ryx::platform::Pipe;
+using ryx::platform::PipeDeadline;
+using ryx::platform::PipeIo;
+
+// The two process-wide handles; null is the invalid handle.  Only the main
+// thread uses them, one request at a time.
+Pipe *sessionPipe = nullptr;
+Pipe *notifyPipe = nullptr;
+
+PipeDeadline deadlineFromNow() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(RYX_EXT_PIPE_TIMEOUT_MS);
+}
+
+// The session pipe for one exchange, under one deadline; remembers whether
+// the deadline cut it short.
+class PipeChannel : public ryx::vncext::Channel {
+ public:
+  explicit PipeChannel(Pipe *pipe) : pipe_(pipe), deadline_(deadlineFromNow()) {}
+  PipeIo write(const void *data, uint32_t size, uint32_t *written) override {
+    return note(ryx::platform::writePipe(pipe_, data, size, written, deadline_));
+  }
+  PipeIo read(void *buffer, uint32_t size, uint32_t *read) override {
+    return note(ryx::platform::readPipe(pipe_, buffer, size, read, deadline_));
+  }
+  PipeIo readSome(void *buffer, uint32_t size, uint32_t *read) override {
+    return note(ryx::platform::readPipeSome(pipe_, buffer, size, read, deadline_));
+  }
+  bool timedOut() const { return timedOut_; }
+
+ private:
+  PipeIo note(PipeIo result) {
+    if (result == PipeIo::kTimedOut) timedOut_ = true;
+    return result;
+  }
+  Pipe *pipe_;
+  PipeDeadline deadline_;
+  bool timedOut_ = false;
+};
+
+// After an exchange that ran out of time the pipe may still deliver the
+// rest of the late reply, which would be read as the next reply: drop it.
+void dropSessionPipeIfLate(const PipeChannel &channel) {
+  if (!channel.timedOut()) return;
+  ryx::platform::closePipe(sessionPipe);
+  sessionPipe = nullptr;
+}
+
+}  // namespace
+
+gboolean OpenExtPipe(RyxExtPipeSlot slot) {
+  Pipe *&handle = slot == RYX_EXT_PIPE_SESSION ? sessionPipe : notifyPipe;
+  if (handle != nullptr) return TRUE;
+  const char *kind = slot == RYX_EXT_PIPE_SESSION ? "Session" : "Notify";
+  auto access = slot == RYX_EXT_PIPE_SESSION ? ryx::platform::PipeAccess::kReadWrite : ryx::platform::PipeAccess::kRead;
+
+  // The session id stays 0 when the platform cannot tell it.
+  uint32_t session = 0;
+  ryx::platform::processSessionId(ryx::platform::processId(), &session);
+
+  char name[128];
+  snprintf(name, sizeof name, "\\\\.\\pipe\\VNC_Visualization_Ext_%s-%u", kind, session);
+  handle = ryx::platform::openPipe(name, access, deadlineFromNow());
+  if (handle == nullptr) {
+    snprintf(name, sizeof name, "\\\\.\\pipe\\VNC_Visualization_Ext_%s-Console", kind);
+    handle = ryx::platform::openPipe(name, access, deadlineFromNow());
+  }
+  return handle != nullptr;
+}
+
+gint32 GetViewerList(guint64 **ids) {
+  ryx::platform::clearLastError();
+  if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return -1;
+  PipeChannel channel(sessionPipe);
+  gint32 count = ryx::vncext::requestViewerList(channel, ids);
+  dropSessionPipeIfLate(channel);
+  return count;
+}
+
+gboolean GetViewerInfo(guint64 id, RyxExtViewerInfo *info) {
+  ryx::platform::clearLastError();
+  if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return FALSE;
+  PipeChannel channel(sessionPipe);
+  bool ok = ryx::vncext::requestViewerInfo(channel, id, info);
+  dropSessionPipeIfLate(channel);
+  return ok ? TRUE : FALSE;
+}
+
+gboolean TrackWindow(guint64 window, const void *data, guint32 length) {
+  ryx::platform::clearLastError();
+  if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return FALSE;
+  PipeChannel channel(sessionPipe);
+  bool ok = ryx::vncext::requestTrackWindow(channel, window, data, length);
+  dropSessionPipeIfLate(channel);
+  return ok ? TRUE : FALSE;
+}
+
+void CloseExtPipesForTesting() {
+  ryx::platform::closePipe(sessionPipe);
+  ryx::platform::closePipe(notifyPipe);
+  sessionPipe = nullptr;
+  notifyPipe = nullptr;
+}
