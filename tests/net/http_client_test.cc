@@ -1,0 +1,266 @@
+// SPDX-License-Identifier: MIT
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "net_test_support.h"
+
+namespace ryx::http {
+namespace {
+
+using test::LogCapture;
+using test::Lines;
+using test::RenderServer;
+
+const char kPath[] = "/index.html";
+const char kExecute[] = "W RYX (ryx::http::Client::execute): ";
+const char kParseResponse[] = "W RYX (ryx::http::Response::Response): Cannot parse HTTP response";
+const char kParseHeader[] = "W RYX (ryx::http::Response::parseResponse): Cannot parse HTTP header";
+const char kCannotWrite[] = "W RYX (ryx::http::Client::doGet): Cannot write first line";
+
+std::string executeLine(const char *message) { return kExecute + std::string(message); }
+
+std::string hostHeader(uint16_t port) {
+  char text[32];
+  snprintf(text, sizeof text, "127.0.0.1:%5u", port);
+  return text;
+}
+
+// The bytes ryx-render-server sends for --body-size N.
+std::string pattern(size_t size) {
+  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
+  return text;
+}
+
+struct HostCase {
+  uint16_t port;
+  const char *expected;
+};
+
+TEST(Client, HostHeaderCarriesPortUnlessItIs80) {
+  const HostCase cases[] = {
+      {80, "render.example"},
+      {8080, "render.example: 8080"},  // "%5u": one padding blank
+      {2007, "render.example: 2007"},
+      {65535, "render.example:65535"},
+      {1, "render.example:    1"},
+      {0, "render.example:    0"},
+  };
+  for (const HostCase &c : cases) {
+    Client client("render.example", c.port);
+    EXPECT_STREQ(client.host(), "render.example");
+    EXPECT_EQ(client.port(), c.port);
+    EXPECT_STREQ(client.hostHeader(), c.expected) << c.port;
+  }
+  Client none(nullptr, 2007);
+  EXPECT_EQ(none.host(), nullptr);
+  EXPECT_EQ(none.hostHeader(), nullptr);
+}
+
+TEST(Client, DefaultUserAgentNamesProductAndRevision) {
+  EXPECT_TRUE(std::regex_match(defaultUserAgent(), std::regex(R"(RYX/[0-9]+(\.[0-9]+)* \(r[0-9]+\) \(WIN32, 64bit\))")))
+      << defaultUserAgent();
+}
+
+TEST(Client, GetSendsRequestLineThreeHeadersAndEmptyLine) {
+  RenderServer server({"--mode", "echo"});
+  Client client("127.0.0.1", server.port());
+  LogCapture log;
+  Response response = client.doGet(kPath, NameValueCollection(), NameValueCollection());
+  EXPECT_EQ(log.lines(), Lines{});
+  ASSERT_TRUE(response.valid());
+  EXPECT_EQ(response.statusCode(), 200);
+  EXPECT_STREQ(response.statusText(), "OK");
+  EXPECT_EQ(response.body(), std::string("GET /index.html HTTP/1.0\r\nUser-Agent: ") + defaultUserAgent() +
+                                 "\r\nAccept: */*\r\nHost: " + hostHeader(server.port()) + "\r\n\r\n");
+  EXPECT_STREQ(response.headers().find("Content-Type")->value(), "text/html");
+}
+
+TEST(Client, CallerHeadersReplaceOnlyTheThreeSent) {
+  RenderServer server({"--mode", "echo"});
+  Client client("127.0.0.1", server.port());
+  NameValueCollection headers;
+  headers.add(NameValueItem("X-Extra", "1"));
+  headers.add(NameValueItem("Host", "render.example"));
+  headers.add(NameValueItem("Accept", "text/html"));
+  headers.add(NameValueItem("User-Agent", "tester"));
+  Response response = client.doGet(kPath, NameValueCollection(), headers);
+  ASSERT_TRUE(response.valid());
+  EXPECT_STREQ(response.body(),
+               "GET /index.html HTTP/1.0\r\nUser-Agent: tester\r\nAccept: text/html\r\nHost: render.example\r\n\r\n");
+}
+
+TEST(Client, ParametersGoInTheRequestLineOnly) {
+  RenderServer server({"--mode", "echo"});
+  Client client("127.0.0.1", server.port());
+  NameValueCollection parameters;
+  parameters.add(NameValueItem("a", "1"));
+  parameters.add(NameValueItem("b", "x y/\xc3\xa9"));
+  Response response = client.doGet(kPath, parameters, NameValueCollection());
+  ASSERT_TRUE(response.valid());
+  const std::string echoed = response.body();
+  EXPECT_EQ(echoed.rfind("GET /index.html?a=1&b=x+y%2f%c3%a9 HTTP/1.0\r\n", 0), 0u) << echoed;
+  EXPECT_EQ(echoed.find("\r\n\r\n"), echoed.size() - 4) << echoed;
+}
+
+struct LineCase {
+  std::string path;
+  bool sent;
+};
+
+TEST(Client, RequestLineMustFitIn127Characters) {
+  RenderServer server({"--mode", "echo"});
+  Client client("127.0.0.1", server.port());
+  // "GET " + path + " HTTP/1.0\r\n" is the path's length + 15.
+  const LineCase cases[] = {
+      {"/" + std::string(111, 'a'), true},   // 127 characters
+      {"/" + std::string(112, 'a'), false},  // 128
+      {"/" + std::string(500, 'a'), false},
+      {"/a", true},  // 17, the shortest line taken
+      {"/", false},  // 16
+      {"", false},
+  };
+  for (const LineCase &c : cases) {
+    LogCapture log;
+    Response response = client.doGet(c.path.c_str(), NameValueCollection(), NameValueCollection());
+    EXPECT_EQ(response.valid(), c.sent) << c.path.size();
+    EXPECT_EQ(log.lines(), c.sent ? Lines{} : Lines{kCannotWrite}) << c.path.size();
+    if (c.sent) {
+      EXPECT_EQ(std::string(response.body()).rfind("GET " + c.path + " HTTP/1.0\r\n", 0), 0u);
+    }
+  }
+  NameValueCollection longQuery;
+  longQuery.add(NameValueItem("q", std::string(60, '/').c_str()));  // 180 characters once encoded
+  LogCapture log;
+  EXPECT_FALSE(client.doGet(kPath, longQuery, NameValueCollection()).valid());
+  EXPECT_FALSE(client.doGet(nullptr, NameValueCollection(), NameValueCollection()).valid());
+  EXPECT_EQ(log.lines(), (Lines{kCannotWrite, kCannotWrite}));
+}
+
+struct StatusCase {
+  std::vector<std::string> serverArgs;
+  const char *path;
+  int code;
+  const char *text;
+  const char *body;
+};
+
+TEST(Client, ErrorStatusesAreValidAnswers) {
+  const StatusCase cases[] = {
+      {{}, "/other.html", 404, "Not Found", "<html><body>Not Found</body></html>\n"},
+      {{"--status", "HTTP/1.1 404 Not Found", "--body", ""}, kPath, 404, "Not Found", ""},
+      {{"--status", "HTTP/1.0 500 Internal Server Error"}, kPath, 500, "Internal Server Error",
+       "<html><body>RYX rendering server</body></html>\n"},
+  };
+  for (const StatusCase &c : cases) {
+    RenderServer server(c.serverArgs);
+    Client client("127.0.0.1", server.port());
+    LogCapture log;
+    Response response = client.doGet(c.path, NameValueCollection(), NameValueCollection());
+    EXPECT_EQ(log.lines(), Lines{});
+    ASSERT_TRUE(response.valid()) << c.path;
+    EXPECT_EQ(response.statusCode(), c.code);
+    EXPECT_STREQ(response.statusText(), c.text);
+    EXPECT_STREQ(response.body(), c.body);
+  }
+}
+
+TEST(Client, ReadsLargeBodiesWhole) {
+  for (size_t size : {size_t{0}, size_t{511}, size_t{512}, size_t{64 * 1024}, size_t{1024 * 1024}}) {
+    RenderServer server({"--body-size", std::to_string(size)});
+    Client client("localhost", server.port());
+    Response response = client.doGet(kPath, NameValueCollection(), NameValueCollection());
+    ASSERT_TRUE(response.valid()) << size;
+    EXPECT_EQ(response.body(), pattern(size)) << size;
+    EXPECT_STREQ(response.headers().find("Content-Length")->value(), std::to_string(size).c_str());
+  }
+}
+
+struct MisbehaviourCase {
+  std::vector<std::string> serverArgs;
+  Lines lines;
+};
+
+// Every way the server can fail the client ends in an invalid response,
+// within the deadline, with its cause in the log.
+TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
+  Client::Limits limits;
+  limits.connectTimeoutMs = 300;
+  limits.requestTimeoutMs = 800;
+  const Lines timedOut = {executeLine("Request timed out after 800 ms"), executeLine("Error reading response")};
+  const Lines tooLarge = {executeLine("Response larger than 2097152 bytes"), executeLine("Error reading response")};
+  const MisbehaviourCase cases[] = {
+      {{"--mode", "silent"}, timedOut},
+      {{"--mode", "no-close"}, timedOut},
+      {{"--mode", "trickle"}, timedOut},
+      {{"--mode", "no-empty-line"}, {kParseHeader, kParseResponse}},
+      {{"--mode", "bad-header"}, {kParseResponse}},
+      {{"--mode", "nul"},
+       {executeLine("Bytes read are different from string length"), kParseHeader, kParseResponse}},
+      {{"--mode", "close"}, {"W RYX (ryx::http::Response::Response): Invalid HTTP response"}},
+      {{"--mode", "reset"}, {executeLine("Error reading response")}},
+      {{"--mode", "endless"}, tooLarge},
+      {{"--body-size", std::to_string(3 * 1024 * 1024)}, tooLarge},
+      {{"--mode", "raw"}, {kParseHeader, kParseResponse}},
+      {{"--mode", "never-accept"},
+       {"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to addr: 127.0.0.1",
+        "I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1",
+        executeLine("Cannot connect to server")}},
+  };
+  for (const MisbehaviourCase &c : cases) {
+    RenderServer server(c.serverArgs);
+    Client client("127.0.0.1", server.port());
+    client.setLimits(limits);
+    LogCapture log;
+    const auto start = std::chrono::steady_clock::now();
+    Response response = client.doGet(kPath, NameValueCollection(), NameValueCollection());
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const std::string mode = c.serverArgs.back();
+    EXPECT_FALSE(response.valid()) << mode;
+    EXPECT_EQ(response.statusCode(), -1) << mode;
+    EXPECT_EQ(log.lines(), c.lines) << mode;
+    EXPECT_LT(elapsed, limits.requestTimeoutMs + 1500) << mode;
+  }
+}
+
+TEST(Client, NothingListeningCannotConnect) {
+  Client client("127.0.0.1", test::unusedPort());
+  LogCapture log;
+  Response response = client.doGet(kPath, NameValueCollection(), NameValueCollection());
+  EXPECT_FALSE(response.valid());
+  EXPECT_EQ(log.lines(), (Lines{"I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1",
+                                executeLine("Cannot connect to server")}));
+}
+
+TEST(Client, RequestDeadlineAlsoBoundsTheConnect) {
+  RenderServer server({"--mode", "never-accept"});
+  Client client("127.0.0.1", server.port());
+  Client::Limits limits;
+  limits.requestTimeoutMs = 400;  // shorter than the connect time-out
+  client.setLimits(limits);
+  LogCapture log;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.doGet(kPath, NameValueCollection(), NameValueCollection()).valid());
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(elapsed, 350);
+  EXPECT_LT(elapsed, 2500);
+  const Lines lines = log.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(W RYX \(ryx::TCPSocket::getClientSocket\): Timed out after )"
+                                                    R"((39[0-9]|400) ms connecting to addr: 127\.0\.0\.1)")))
+      << lines[0];
+  EXPECT_EQ(lines[2], executeLine("Cannot connect to server"));
+}
+
+}  // namespace
+}  // namespace ryx::http

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: MIT
+#include "net/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/socket_private.h"
+#include "net_test_support.h"
+
+namespace ryx {
+namespace {
+
+using test::LogCapture;
+using test::Lines;
+using test::RenderServer;
+
+const char kRequest[] = "GET /index.html HTTP/1.0\r\n\r\n";
+
+std::string failedLine(const char *address) {
+  return std::string("I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: ") + address;
+}
+
+long long millisecondsSince(SocketClock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(SocketClock::now() - start).count();
+}
+
+platform::ResolvedAddress numericAddress(const char *host, uint16_t port) {
+  std::vector<platform::ResolvedAddress> list;
+  EXPECT_EQ(platform::resolveAddresses(host, std::to_string(port).c_str(), 0, platform::kAddressFamilyUnspecified,
+                                       platform::kSocketStream, 0, &list),
+            0);
+  return list.empty() ? platform::ResolvedAddress() : list.front();
+}
+
+// The bytes ryx-render-server sends for --body-size N.
+std::string pattern(size_t size) {
+  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
+  return text;
+}
+
+TEST(Socket, ReceiveGathersChunksOf512Bytes) {
+  for (bool withDeadline : {false, true}) {
+    RenderServer server({"--mode", "raw", "--body-size", "700"});
+    LogCapture log;
+    std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", server.port());
+    ASSERT_NE(socket, nullptr);
+    EXPECT_EQ(socket->type(), kSocketTypeTcp4);
+    if (withDeadline) socket->setDeadline(SocketClock::now() + std::chrono::seconds(10));
+    ASSERT_EQ(socket->sendAll(kRequest, strlen(kRequest)), static_cast<int64_t>(strlen(kRequest)));
+    char buffer[kReceiveChunk];
+    std::string received;
+    std::vector<int64_t> counts;
+    for (int i = 0; i < 3; ++i) {
+      int64_t n = socket->receive(buffer);
+      counts.push_back(n);
+      if (n > 0) received.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(counts, (std::vector<int64_t>{512, 188, 0})) << "deadline " << withDeadline;
+    EXPECT_EQ(received, pattern(700));
+    socket->close();
+    EXPECT_EQ(socket->handle(), platform::kInvalidSocket);
+    EXPECT_EQ(log.lines(), Lines{});
+  }
+}
+
+TEST(Socket, InvalidHandleFailsEveryCallButEmptySend) {
+  Socket socket(platform::kInvalidSocket, kSocketTypeTcp4);
+  char buffer[kReceiveChunk];
+  EXPECT_EQ(socket.sendAll("x", 0), 0);  // nothing to write: no call is made
+  EXPECT_EQ(socket.sendAll("x", 1), -1);
+  EXPECT_EQ(socket.receive(buffer), -1);
+  EXPECT_EQ(socket.sendOnce("x", 1), -1);
+  EXPECT_EQ(socket.receiveOnce(buffer, sizeof buffer), -1);
+  EXPECT_FALSE(socket.setBlocking());
+  EXPECT_FALSE(socket.connect(Socket::Address()));
+  socket.close();
+  EXPECT_EQ(socket.handle(), platform::kInvalidSocket);
+}
+
+TEST(Socket, OneShotCallsMoveWhatIsThere) {
+  RenderServer server({"--mode", "echo"});
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", server.port());
+  ASSERT_NE(socket, nullptr);
+  EXPECT_EQ(socket->sendOnce(kRequest, strlen(kRequest)), static_cast<int64_t>(strlen(kRequest)));
+  std::string received;
+  char buffer[4096];
+  for (int64_t n; (n = socket->receiveOnce(buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+  EXPECT_NE(received.find(std::string("\r\n\r\n") + kRequest), std::string::npos) << received;
+  socket->close();
+}
+
+TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
+  // The host resolves to an IPv6 and an IPv4 address; only IPv4 listens.
+  RenderServer server;
+  std::vector<platform::ResolvedAddress> addresses = {numericAddress("::1", server.port()),
+                                                      numericAddress("127.0.0.1", server.port())};
+  platform::ResolvedAddress local;  // not an IP family: skipped without a word
+  local.family = AF_UNIX;
+  local.socketType = SOCK_STREAM;
+  addresses.insert(addresses.begin(), local);
+  LogCapture log;
+  std::unique_ptr<TCPSocket> socket = detail::connectFirst(addresses, 1000, SocketClock::time_point::max());
+  ASSERT_NE(socket, nullptr);
+  EXPECT_EQ(socket->type(), kSocketTypeTcp4);
+  EXPECT_EQ(log.lines(), Lines{failedLine("::1")});
+  socket->close();
+}
+
+TEST(TCPSocket, LocalhostReachesServerListeningOnIpv4Only) {
+  RenderServer server;
+  LogCapture log;
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("localhost", server.port());
+  ASSERT_NE(socket, nullptr);
+  EXPECT_EQ(socket->type(), kSocketTypeTcp4);
+  // Where localhost also resolves to ::1 that address fails first.
+  for (const std::string &line : log.lines()) EXPECT_EQ(line, failedLine("::1"));
+  socket->close();
+}
+
+TEST(TCPSocket, ConnectsOverIpv6) {
+  RenderServer server({}, "::1");
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("::1", server.port());
+  ASSERT_NE(socket, nullptr);
+  EXPECT_EQ(socket->type(), kSocketTypeTcp6);
+  socket->close();
+}
+
+TEST(TCPSocket, UnknownHostLogsTheResolversText) {
+  const char *host = "no-such-host.invalid";
+  struct addrinfo hints = {};
+  hints.ai_flags = AI_ADDRCONFIG;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo *list = nullptr;
+  int rc = getaddrinfo(host, "2007", &hints, &list);
+  ASSERT_NE(rc, 0);
+  LogCapture log;
+  EXPECT_EQ(TCPSocket::getClientSocket(host, 2007), nullptr);
+  EXPECT_EQ(log.lines(), Lines{std::string("W RYX (ryx::TCPSocket::getClientSocket): Failed to get address for host "
+                                           "no-such-host.invalid and port 2007: ") +
+                               gai_strerror(rc)});
+}
+
+TEST(TCPSocket, NothingListeningGivesNone) {
+  const uint16_t port = test::unusedPort();
+  LogCapture log;
+  EXPECT_EQ(TCPSocket::getClientSocket("127.0.0.1", port), nullptr);
+  EXPECT_EQ(log.lines(), Lines{failedLine("127.0.0.1")});
+}
+
+TEST(TCPSocket, ConnectGivesUpAfterItsTimeOut) {
+  RenderServer server({"--mode", "never-accept"});
+  LogCapture log;
+  const SocketClock::time_point start = SocketClock::now();
+  EXPECT_EQ(TCPSocket::getClientSocket("127.0.0.1", server.port(), 300), nullptr);
+  const long long elapsed = millisecondsSince(start);
+  EXPECT_GE(elapsed, 300);
+  EXPECT_LT(elapsed, 3000);
+  EXPECT_EQ(log.lines(), (Lines{"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to "
+                                "addr: 127.0.0.1",
+                                failedLine("127.0.0.1")}));
+}
+
+TEST(Socket, ReceiveGivesUpAtTheDeadline) {
+  RenderServer server({"--mode", "silent"});
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", server.port());
+  ASSERT_NE(socket, nullptr);
+  const SocketClock::time_point start = SocketClock::now();
+  socket->setDeadline(start + std::chrono::milliseconds(300));
+  ASSERT_EQ(socket->sendAll(kRequest, strlen(kRequest)), static_cast<int64_t>(strlen(kRequest)));
+  char buffer[kReceiveChunk];
+  EXPECT_EQ(socket->receive(buffer), -1);
+  EXPECT_TRUE(socket->timedOut());
+  EXPECT_GE(millisecondsSince(start), 300);
+  EXPECT_LT(millisecondsSince(start), 3000);
+  socket->close();
+}
+
+TEST(Socket, SendAllGivesUpAtTheDeadlineWhenNobodyReads) {
+  // A listener that never accepts: the connection completes in its backlog
+  // and the data piles up until the buffers are full.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", ntohs(address.sin_port));
+  ASSERT_NE(socket, nullptr);
+  socket->setDeadline(SocketClock::now() + std::chrono::milliseconds(300));
+  std::vector<char> data(64 * 1024 * 1024, 'x');
+  EXPECT_EQ(socket->sendAll(data.data(), data.size()), -1);
+  EXPECT_TRUE(socket->timedOut());
+  socket->close();
+  close(listener);
+}
+
+TEST(SocketAddress, RendersNumericHostText) {
+  EXPECT_STREQ(Socket::Address(numericAddress("127.0.0.1", 80).address.bytes, sizeof(sockaddr_in)).toString().get(),
+               "127.0.0.1");
+  EXPECT_STREQ(Socket::Address(numericAddress("::1", 80).address.bytes, sizeof(sockaddr_in6)).toString().get(), "::1");
+  LogCapture log;
+  EXPECT_EQ(Socket::Address().toString(), nullptr);
+  EXPECT_EQ(log.lines(), Lines{"W RYX (ryx::Socket::Address::toString): Failed to convert socket address to string"});
+}
+
+}  // namespace
+}  // namespace ryx

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#include "log_capture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+
+#include "test_support.h"
+
+namespace ryx::test {
+
+namespace {
+
+std::string &logPath() {
+  static std::string path;
+  return path;
+}
+
+long fileSize(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return 0;
+  fseek(f, 0, SEEK_END);
+  long size = ftell(f);
+  fclose(f);
+  return size;
+}
+
+}  // namespace
+
+void routeLogger(const char *level) {
+  static TempDir folder;  // removed when the process ends
+  setenv("RYX_ROOT", folder.path().c_str(), 1);
+  setenv("RYX_USER_CONFIG_DIR", folder.path().c_str(), 1);
+  setenv("RYX_LOG_FILE", (folder / "log").c_str(), 1);
+  setenv("RYX_LOG_LEVEL", level, 1);
+  unsetenv("RYX_VERBOSE");
+  logPath() = folder / ("log." + std::to_string(getpid()) + ".txt");
+}
+
+LogCapture::LogCapture() : start_(fileSize(logPath())) {}
+
+std::vector<std::string> LogCapture::lines() const {
+  std::vector<std::string> result;
+  std::string text = readFile(logPath());
+  if (start_ > static_cast<long>(text.size())) return result;
+  text.erase(0, static_cast<size_t>(start_));
+  static const std::regex kLine(R"(^([A-Z]) [0-9]+\.[0-9]{3} ([0-9]+):([0-9]+) (.*)$)");
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    std::smatch m;
+    if (std::regex_match(line, m, kLine) && std::stol(m[2]) == getpid() && std::stol(m[3]) > 0)
+      result.push_back(m[1].str() + " " + m[4].str());
+    else
+      result.push_back("MALFORMED: " + line);
+  }
+  return result;
+}
+
+}  // namespace ryx::test
