@@ -55,7 +55,8 @@ gboolean gvc_bytes_output_stream_put_variant (GvcBytesOutputStream *stream,
   frame[2] = static_cast<guint8> (body >> 8);
   frame[3] = static_cast<guint8> (body);
   std::memcpy (frame.data () + 4, type, type_length + 1);
-  if (data_size > 0) g_variant_store (normal, frame.data () + 4 + type_length + 1);
+  // g_variant_store() wants an aligned target; the frame has none to offer.
+  if (data_size > 0) std::memcpy (frame.data () + 4 + type_length + 1, g_variant_get_data (normal), data_size);
 
   GOutputStream *self = G_OUTPUT_STREAM (stream);
   if (!g_output_stream_set_pending (self, error)) return FALSE;

@@ -3,11 +3,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +33,22 @@ void removeTree(const std::string &path) {
   } else {
     unlink(path.c_str());
   }
+}
+
+// The process's environment with extraEnv's entries set or ("NAME") unset.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string> &extraEnv) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    std::string name = entry.substr(0, entry.find('='));
+    bool overridden = false;
+    for (const std::string &extra : extraEnv)
+      if (extra.substr(0, extra.find('=')) == name) overridden = true;
+    if (!overridden) env.push_back(entry);
+  }
+  for (const std::string &extra : extraEnv)
+    if (extra.find('=') != std::string::npos) env.push_back(extra);  // "NAME" alone unsets
+  return env;
 }
 
 }  // namespace
@@ -125,18 +144,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-  std::vector<std::string> env;
-  for (char **e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    std::string name = entry.substr(0, entry.find('='));
-    bool overridden = false;
-    for (const std::string &extra : extraEnv)
-      if (extra.substr(0, extra.find('=')) == name) overridden = true;
-    if (!overridden) env.push_back(entry);
-  }
-  for (const std::string &extra : extraEnv)
-    if (extra.find('=') != std::string::npos) env.push_back(extra);  // "NAME" alone unsets
-
+  std::vector<std::string> env = mergedEnvironment(extraEnv);
   std::vector<char *> args, envp;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
@@ -154,6 +162,67 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   result.out = readFile(outFile);
   result.err = readFile(errFile);
   return result;
+}
+
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  std::vector<std::string> env = mergedEnvironment(extraEnv);
+  std::vector<char *> args, envp;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  out_ = fds[0];
+}
+
+Child::~Child() {
+  stop();
+  if (out_ >= 0) close(out_);
+}
+
+bool Child::readLine(std::string *line, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    size_t newline = buffered_.find('\n');
+    if (newline != std::string::npos) {
+      *line = buffered_.substr(0, newline);
+      buffered_.erase(0, newline + 1);
+      return true;
+    }
+    if (out_ < 0) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    struct pollfd p = {out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    char chunk[512];
+    ssize_t n = read(out_, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buffered_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+int Child::stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) usleep(10000);
+  if (done == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace ryx::test

@@ -3,6 +3,8 @@
 // variables restored at scope end, captured standard streams, files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -64,5 +66,30 @@ struct RunResult {
   std::string err;
 };
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+
+// A program running in the background, such as a stand-in peer, with its
+// standard output on a pipe the test reads (standard error stays the
+// test's).  extraEnv entries are "NAME=VALUE" (or "NAME" to unset).  The
+// destructor stops it like stop().
+class Child {
+ public:
+  Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+  ~Child();
+  Child(const Child &) = delete;
+  Child &operator=(const Child &) = delete;
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Reads one line of standard output (without its newline); false when
+  // the output ends or timeoutMs passes first.
+  bool readLine(std::string *line, int timeoutMs);
+  // Sends SIGTERM, waits (SIGKILL after 5 s) and returns the exit status,
+  // or 128 + the signal; -1 when it was not running.
+  int stop();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffered_;
+};
 
 }  // namespace ryx::test

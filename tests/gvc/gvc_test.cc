@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: MIT
+// The gvc streams over memory streams: strings that leave the rest unread,
+// and GVariant frames with their bounds.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "gvc/gvc-bytes-stream.h"
+#include "gvc/gvc-data-input-stream.h"
+
+namespace {
+
+GInputStream *memoryInput(const std::string &bytes) {
+  return g_memory_input_stream_new_from_data(g_memdup2(bytes.data(), bytes.size()), static_cast<gssize>(bytes.size()),
+                                             g_free);
+}
+
+std::string memoryContents(GOutputStream *stream) {
+  GMemoryOutputStream *memory = G_MEMORY_OUTPUT_STREAM(stream);
+  return std::string(static_cast<const char *>(g_memory_output_stream_get_data(memory)),
+                     g_memory_output_stream_get_data_size(memory));
+}
+
+std::string frame(const std::string &type, const std::string &data) {
+  std::string body = type + std::string(1, '\0') + data;
+  std::string header = {static_cast<char>(body.size() >> 24), static_cast<char>(body.size() >> 16),
+                        static_cast<char>(body.size() >> 8), static_cast<char>(body.size())};
+  return header + body;
+}
+
+// Reads one variant of `type` from `bytes`; the error goes to *error.
+GVariant *readFrom(const std::string &bytes, const char *type, GError **error) {
+  g_autoptr(GInputStream) base = memoryInput(bytes);
+  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(base);
+  return gvc_bytes_input_stream_read_variant(in, type, nullptr, error);
+}
+
+TEST(GvcDataInputStream, ReadsAStringAndLeavesWhatFollows) {
+  g_autoptr(GInputStream) base = memoryInput(std::string("RYX Command UI\n\0\x01", 17));
+  g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(base);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
+  gsize length = 0;
+  g_autofree char *text = gvc_data_input_stream_read_string(reader, nullptr, &length, nullptr, nullptr);
+  ASSERT_NE(nullptr, text);
+  EXPECT_STREQ("RYX Command UI\n", text);
+  EXPECT_EQ(15u, length);
+  g_clear_object(&reader);
+  guint8 command = 0;
+  EXPECT_EQ(1, g_input_stream_read(base, &command, 1, nullptr, nullptr)) << "the base stays open with its byte";
+  EXPECT_EQ(0x01, command);
+}
+
+TEST(GvcDataInputStream, EndsAndBoundsAsDocumented) {
+  struct Case {
+    std::string input;
+    const char *stopChars;
+    gsize maxLength;
+    const char *text;  // null: an error
+    int code;
+  } cases[] = {
+      {std::string("\0rest", 5), nullptr, 16, "", 0},
+      {"", nullptr, 16, nullptr, G_IO_ERROR_PARTIAL_INPUT},
+      {"no terminator", nullptr, 16, nullptr, G_IO_ERROR_PARTIAL_INPUT},
+      {"line\nrest", "\n", 16, "line", 0},
+      {"line\nrest", nullptr, 16, nullptr, G_IO_ERROR_PARTIAL_INPUT},
+      {std::string("abcd\0", 5), nullptr, 4, "abcd", 0},
+      {std::string("abcde\0", 6), nullptr, 4, nullptr, G_IO_ERROR_MESSAGE_TOO_LARGE},
+      {std::string(10000, 'x'), nullptr, GVC_DATA_INPUT_STREAM_MAX_LENGTH, nullptr, G_IO_ERROR_MESSAGE_TOO_LARGE},
+  };
+  for (const Case &c : cases) {
+    g_autoptr(GInputStream) base = memoryInput(c.input);
+    g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(base);
+    gvc_data_input_stream_set_max_length(reader, c.maxLength);
+    g_autoptr(GError) error = nullptr;
+    g_autofree char *text = gvc_data_input_stream_read_string(reader, c.stopChars, nullptr, nullptr, &error);
+    if (c.text != nullptr) {
+      EXPECT_STREQ(c.text, text) << c.input;
+    } else {
+      EXPECT_EQ(nullptr, text) << c.input;
+      EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, c.code)) << c.input << ": " << (error ? error->message : "no error");
+    }
+  }
+}
+
+TEST(GvcBytesStream, WritesTheDocumentedFrame) {
+  g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
+  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
+  g_autoptr(GVariant) value = g_variant_new_string("ab");  // floating, as callers often pass
+  ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr));
+  EXPECT_TRUE(g_variant_is_floating(value)) << "the caller's reference is left alone";
+  EXPECT_EQ(std::string("\0\0\0\x05s\0ab\0", 9), memoryContents(base));
+}
+
+TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
+  const char *texts[] = {
+      "'cookie'",
+      "@as []",
+      "['b1', 'b2']",
+      "true",
+      "('connection-info', <0>)",
+      "('payload', 7300, 'conf-id', 'conf-key', <[byte 0x00, 0x01, 0xff]>)",
+      "@ay []",
+      "(@s '', -1, '', '', <''>)",
+  };
+  g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
+  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
+  std::vector<GVariant *> sent;
+  for (const char *text : texts) {
+    GVariant *value = g_variant_ref_sink(g_variant_parse(nullptr, text, nullptr, nullptr, nullptr));
+    ASSERT_NE(nullptr, value) << text;
+    ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << text;
+    sent.push_back(value);
+  }
+  g_autoptr(GInputStream) input = memoryInput(memoryContents(base));
+  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(input);
+  for (GVariant *value : sent) {
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) back = gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, &error);
+    ASSERT_NE(nullptr, back) << error->message;
+    EXPECT_TRUE(g_variant_equal(value, back)) << g_variant_print(value, TRUE);
+    g_variant_unref(value);
+  }
+  g_autoptr(GError) error = nullptr;
+  EXPECT_EQ(nullptr, gvc_bytes_input_stream_read_variant(in, "s", nullptr, &error));
+  EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT)) << "at the end of the stream";
+}
+
+TEST(GvcBytesStream, RefusesBrokenFrames) {
+  struct Case {
+    const char *what;
+    std::string bytes;
+    const char *type;
+    int code;
+    const char *message;
+  } cases[] = {
+      {"another type", frame("s", std::string("x\0", 2)), "as", G_IO_ERROR_INVALID_DATA,
+       "Expected a value of type “as” but received one of type “s”"},
+      {"a frame above the limit", std::string("\xff\xff\xff\xff", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE,
+       "A value of 4294967295 bytes is larger than the limit of 1048576 bytes"},
+      {"one byte above the limit", std::string("\x00\x10\x00\x01", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE, nullptr},
+      {"a cut header", std::string("\0\0", 2), "s", G_IO_ERROR_PARTIAL_INPUT,
+       "The stream ended before a whole value was read"},
+      {"a cut body", frame("s", "abc").substr(0, 8), "s", G_IO_ERROR_PARTIAL_INPUT, nullptr},
+      {"no room for a type", std::string("\0\0\0\x01s", 5), "s", G_IO_ERROR_INVALID_DATA, nullptr},
+      {"a type without its zero byte", std::string("\0\0\0\x02sx", 6), "s", G_IO_ERROR_INVALID_DATA,
+       "The value has no valid type"},
+      {"an invalid type", frame("z", ""), "s", G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
+      {"an indefinite type", frame("*", ""), "*", G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
+      {"a type longer than the limit", frame(std::string(300, 'a') + "i", std::string(4, '\0')), "s",
+       G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
+      {"an int32 of 3 bytes", frame("i", "abc"), "i", G_IO_ERROR_INVALID_DATA,
+       "The value of type “i” is not in normal form"},
+      {"a string without its zero byte", frame("s", "ab"), "s", G_IO_ERROR_INVALID_DATA, nullptr},
+  };
+  for (const Case &c : cases) {
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) value = readFrom(c.bytes, c.type, &error);
+    EXPECT_EQ(nullptr, value) << c.what;
+    ASSERT_NE(nullptr, error) << c.what;
+    EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, c.code)) << c.what << ": " << error->message;
+    if (c.message != nullptr) {
+      EXPECT_STREQ(c.message, error->message) << c.what;
+    }
+  }
+}
+
+TEST(GvcBytesStream, ReadsNothingPastAnOversizedHeader) {
+  g_autoptr(GInputStream) base = memoryInput(std::string("\x7f\xff\xff\xff", 4) + frame("s", std::string("x\0", 2)));
+  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(base);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(in), FALSE);
+  EXPECT_EQ(nullptr, gvc_bytes_input_stream_read_variant(in, "s", nullptr, nullptr));
+  EXPECT_EQ(4, g_seekable_tell(G_SEEKABLE(base)));
+}
+
+TEST(GvcBytesStream, RefusesToWriteAValueAboveTheLimit) {
+  g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
+  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
+  std::string big(GVC_FRAME_MAX_SIZE, 'x');
+  g_autoptr(GVariant) value = g_variant_ref_sink(g_variant_new_string(big.c_str()));
+  g_autoptr(GError) error = nullptr;
+  EXPECT_FALSE(gvc_bytes_output_stream_put_variant(out, value, nullptr, &error));
+  EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE));
+  EXPECT_EQ(0u, memoryContents(base).size()) << "nothing written";
+
+  // The largest frame that fits goes through both ways.
+  std::string fits(GVC_FRAME_MAX_SIZE - 3, 'y');  // "s", its zero byte and the string's zero byte
+  g_autoptr(GVariant) largest = g_variant_ref_sink(g_variant_new_string(fits.c_str()));
+  ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, largest, nullptr, nullptr));
+  g_autoptr(GVariant) back = readFrom(memoryContents(base), "s", nullptr);
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(fits, g_variant_get_string(back, nullptr));
+}
+
+}  // namespace

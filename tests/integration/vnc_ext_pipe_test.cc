@@ -1,0 +1,337 @@
+// SPDX-License-Identifier: MIT
+// The extension pipe client against the real stand-in extension, one per
+// test in a private pipe folder.
+#include "integration/vnc-ext-pipe.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "integration/vnc-ext-pipe-private.h"
+#include "test_support.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// A value no request writes, to see whether the out pointer was touched.
+guint64 *const kUntouched = reinterpret_cast<guint64 *>(0x1);
+
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> result;
+  size_t start = 0, end;
+  while ((end = text.find('\n', start)) != std::string::npos) {
+    result.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return result;
+}
+
+int count(const std::vector<std::string> &all, const std::string &line) {
+  int n = 0;
+  for (const std::string &l : all) n += l == line ? 1 : 0;
+  return n;
+}
+
+class VncExtPipeTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CloseExtPipesForTesting();
+    extensions_.clear();
+  }
+
+  // Starts the stand-in with `args`, recording to record(tag), and waits
+  // until it serves its pipes.
+  void startExtension(std::vector<std::string> args, const std::string &tag = "ext") {
+    args.insert(args.begin(), {RYX_VNC_EXT_PROGRAM, "--record", record(tag)});
+    auto child = std::make_unique<ryx::test::Child>(args);
+    std::string line;
+    ASSERT_TRUE(child->readLine(&line, 5000)) << "the extension did not start";
+    ASSERT_EQ(0u, line.find("ryx-vnc-ext serving ")) << line;
+    extensions_.push_back(std::move(child));
+  }
+
+  // The stand-in writes its record as it goes: waits (up to 3 s) until
+  // `line` is there `expected` times, and returns how often it is.
+  int waitForCount(const std::string &line, int expected, const std::string &tag = "ext") const {
+    auto end = steady_clock::now() + std::chrono::seconds(3);
+    int n = count(recorded(tag), line);
+    while (n < expected && steady_clock::now() < end) {
+      usleep(10000);
+      n = count(recorded(tag), line);
+    }
+    return n;
+  }
+
+  std::string record(const std::string &tag) const { return dir_ / (tag + ".record"); }
+  std::vector<std::string> recorded(const std::string &tag = "ext") const {
+    return lines(ryx::test::readFile(record(tag)));
+  }
+
+  ryx::test::TempDir dir_;
+  std::string pipes_ = dir_ / "pipes";
+  ryx::test::ScopedEnv pipeDir_{"RYX_PIPE_DIR", pipes_.c_str()};
+  ryx::test::ScopedEnv session_{"XDG_SESSION_ID", "3"};
+  std::vector<std::unique_ptr<ryx::test::Child>> extensions_;
+};
+
+TEST_F(VncExtPipeTest, WithoutAnExtensionEveryRequestFailsAndTheNextTriesAgain) {
+  guint64 *ids = kUntouched;
+  RyxExtViewerInfo info = {};
+  EXPECT_EQ(-1, GetViewerList(&ids));
+  EXPECT_EQ(kUntouched, ids);
+  EXPECT_FALSE(GetViewerInfo(1, &info));
+  EXPECT_FALSE(TrackWindow(1, "a", 2));
+  EXPECT_FALSE(OpenExtPipe(RYX_EXT_PIPE_NOTIFY));
+
+  startExtension({"--viewer", "5:1:late"});
+  ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  EXPECT_EQ(5u, ids[0]);
+  free(ids);
+}
+
+TEST_F(VncExtPipeTest, PrefersTheSessionPipeToTheConsolePipe) {
+  startExtension({"--console", "--viewer", "1:1:console"}, "console");
+  startExtension({"--session", "3", "--viewer", "2:1:session"}, "session");
+  guint64 *ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  EXPECT_EQ(2u, ids[0]);
+  free(ids);
+  EXPECT_EQ(1, count(recorded("session"), "connect VNC_Visualization_Ext_Session-3"));
+  EXPECT_TRUE(recorded("console").empty());
+}
+
+TEST_F(VncExtPipeTest, UsesTheConsolePipeWhenThereIsNoSessionPipeAndKeepsIt) {
+  startExtension({"--console", "--viewer", "1:1:console"}, "console");
+  guint64 *ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  free(ids);
+  // A session pipe that appears later does not take over.
+  startExtension({"--session", "3", "--viewer", "2:1:session"}, "session");
+  ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  EXPECT_EQ(1u, ids[0]);
+  free(ids);
+  EXPECT_EQ(1, count(recorded("console"), "connect VNC_Visualization_Ext_Session-Console"));
+  EXPECT_EQ(2, count(recorded("console"), "GetViewerList"));
+  EXPECT_TRUE(recorded("session").empty());
+}
+
+TEST_F(VncExtPipeTest, OpensTheNotificationPipeOnlyOfTheNewerExtension) {
+  startExtension({"--old"});
+  EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
+  EXPECT_FALSE(OpenExtPipe(RYX_EXT_PIPE_NOTIFY));
+  CloseExtPipesForTesting();
+  extensions_.clear();
+
+  startExtension({}, "newer");
+  EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
+  EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_NOTIFY));
+  EXPECT_EQ(1, waitForCount("connect VNC_Visualization_Ext_Notify-Console", 1, "newer"));
+}
+
+TEST_F(VncExtPipeTest, ListsTheViewersInOrder) {
+  startExtension({"--viewer", "7:1:a", "--viewer", "9223372036854775813:0:b", "--viewer", "18446744073709551615:1:c"});
+  guint64 *ids = nullptr;
+  ASSERT_EQ(3, GetViewerList(&ids));
+  EXPECT_EQ(7u, ids[0]);
+  EXPECT_EQ(9223372036854775813u, ids[1]);
+  EXPECT_EQ(18446744073709551615u, ids[2]);
+  free(ids);
+}
+
+TEST_F(VncExtPipeTest, ListRepliesOfEveryShape) {
+  struct Case {
+    const char *what;
+    std::vector<std::string> args;
+    gint32 result;
+    bool outNull;  // else untouched
+  } cases[] = {
+      {"P = 20 gives two ids", {"--viewer", "1:1:a", "--viewer", "2:1:b", "--fault", "extra-bytes"}, 2, false},
+      {"P = 0 gives none", {}, 0, true},
+      {"P = 4 gives none", {"--fault", "extra-bytes"}, 0, true},
+      {"another reply name", {"--viewer", "1:1:a", "--fault", "wrong-name"}, 0, false},
+      {"P above the bound", {"--viewer", "1:1:a", "--fault", "oversized"}, 0, true},
+      {"a reply cut by a close", {"--viewer", "1:1:a", "--fault", "close-mid-reply"}, 0, false},
+  };
+  for (const Case &c : cases) {
+    startExtension(c.args);
+    guint64 *ids = kUntouched;
+    gint32 result = GetViewerList(&ids);
+    EXPECT_EQ(c.result, result) << c.what;
+    if (result > 0) {
+      EXPECT_EQ(1u, ids[0]) << c.what;
+      EXPECT_EQ(2u, ids[1]) << c.what;
+      free(ids);
+    } else {
+      EXPECT_EQ(c.outNull ? nullptr : kUntouched, ids) << c.what;
+    }
+    CloseExtPipesForTesting();
+    extensions_.clear();
+  }
+}
+
+TEST_F(VncExtPipeTest, ANullOutPointerFailsAfterOpening) {
+  startExtension({"--viewer", "1:1:a"});
+  EXPECT_EQ(-1, GetViewerList(nullptr));
+  EXPECT_FALSE(GetViewerInfo(1, nullptr));
+  // The stand-in answers in order: after this exchange it has seen all.
+  guint64 *ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  free(ids);
+  EXPECT_EQ(1, count(recorded(), "connect VNC_Visualization_Ext_Session-Console"));
+  EXPECT_EQ(1, count(recorded(), "GetViewerList")) << "nothing was sent before";
+  EXPECT_EQ(0, count(recorded(), "GetViewerInfo id=1"));
+}
+
+TEST_F(VncExtPipeTest, DecodesViewerInfo) {
+  std::string longName(255, 'n');
+  startExtension({"--viewer", "1:1:abc", "--viewer", "2:2,1:flag two", "--viewer", "3:0:", "--viewer",
+                  "4:1:" + longName});
+  struct Case {
+    guint64 id;
+    gboolean rvn;
+    gboolean second;
+    std::string name;
+  } cases[] = {
+      {1, TRUE, FALSE, "abc"},
+      {2, FALSE, TRUE, "flag two"},
+      {3, FALSE, FALSE, ""},
+      {4, TRUE, FALSE, longName},
+  };
+  for (const Case &c : cases) {
+    RyxExtViewerInfo info;
+    memset(&info, 0x55, sizeof info);
+    ASSERT_TRUE(GetViewerInfo(c.id, &info)) << c.id;
+    EXPECT_EQ(c.id, info.id);
+    EXPECT_EQ(c.rvn, info.supports_rvn) << c.id;
+    EXPECT_EQ(c.second, info.second_flag) << c.id;
+    EXPECT_EQ(c.name, info.name) << c.id;
+  }
+  RyxExtViewerInfo info = {};
+  EXPECT_FALSE(GetViewerInfo(99, &info)) << "P = 0 for an unknown id";
+  EXPECT_EQ(1, count(recorded(), "GetViewerInfo id=4"));
+}
+
+TEST_F(VncExtPipeTest, RefusesBrokenViewerInfo) {
+  const char *faults[] = {"wrong-name", "short-name", "tiny-info", "oversized", "close-mid-reply"};
+  for (const char *fault : faults) {
+    startExtension({"--viewer", "1:1:abc", "--fault", fault});
+    RyxExtViewerInfo info;
+    memset(&info, 0x55, sizeof info);
+    EXPECT_FALSE(GetViewerInfo(1, &info)) << fault;
+    EXPECT_EQ(0x5555555555555555u, info.id) << fault << ": the record is left alone";
+    CloseExtPipesForTesting();
+    extensions_.clear();
+  }
+}
+
+TEST_F(VncExtPipeTest, TracksAWindowWithItsData) {
+  startExtension({});
+  ASSERT_TRUE(TrackWindow(0x1234, "a", 2));
+  ASSERT_TRUE(TrackWindow(77, nullptr, 0));
+  std::vector<std::string> all = recorded();
+  EXPECT_EQ(1, count(all, "TrackWindow window=4660 p=15 flag=1 n=2 bytes=31 data=6100"));
+  EXPECT_EQ(1, count(all, "TrackWindow window=77 p=13 flag=1 n=0 bytes=29 data="));
+}
+
+TEST_F(VncExtPipeTest, OnlyASingleByteOneAccepts) {
+  const char *faults[] = {"track-refuse", "track-two-bytes", "close-mid-reply"};
+  for (const char *fault : faults) {
+    startExtension({"--fault", fault});
+    EXPECT_FALSE(TrackWindow(1, "a", 2)) << fault;
+    CloseExtPipesForTesting();
+    extensions_.clear();
+  }
+}
+
+TEST_F(VncExtPipeTest, AFailedExchangeKeepsThePipe) {
+  startExtension({"--viewer", "1:1:a", "--fault", "wrong-name"});
+  guint64 *ids = nullptr;
+  EXPECT_EQ(0, GetViewerList(&ids));
+  RyxExtViewerInfo info;
+  EXPECT_FALSE(GetViewerInfo(1, &info));
+  EXPECT_EQ(1, count(recorded(), "connect VNC_Visualization_Ext_Session-Console"));
+}
+
+TEST_F(VncExtPipeTest, AClosedPipeIsKeptAndLaterRequestsFail) {
+  startExtension({"--viewer", "1:1:a", "--fault", "close-mid-reply"});
+  guint64 *ids = kUntouched;
+  EXPECT_EQ(0, GetViewerList(&ids));
+  // The extension closed its end; the handle stays, so writing fails.
+  EXPECT_EQ(-1, GetViewerList(&ids));
+  EXPECT_EQ(1, count(recorded(), "connect VNC_Visualization_Ext_Session-Console"));
+}
+
+// A reply that never comes, or never completes, ends at the deadline and
+// drops the pipe; the next request opens it again.
+TEST_F(VncExtPipeTest, ALateReplyEndsAtTheDeadlineAndDropsThePipe) {
+  struct Case {
+    const char *fault;
+    int request;  // 0 list, 1 info, 2 track
+  } cases[] = {{"silent", 0}, {"short-reply", 1}, {"silent", 2}};
+  for (const Case &c : cases) {
+    startExtension({"--viewer", "1:1:a", "--fault", c.fault});
+    auto start = steady_clock::now();
+    guint64 *ids = nullptr;
+    RyxExtViewerInfo info;
+    bool ok = c.request == 0 ? GetViewerList(&ids) != 0 : c.request == 1 ? GetViewerInfo(1, &info) : TrackWindow(1, "a", 2);
+    auto elapsed = steady_clock::now() - start;
+    EXPECT_FALSE(ok) << c.fault;
+    EXPECT_GE(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS - 100)) << c.fault;
+    EXPECT_LT(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS + 3000)) << c.fault;
+
+    EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
+    EXPECT_EQ(2, waitForCount("connect VNC_Visualization_Ext_Session-Console", 2)) << c.fault << ": opened again";
+    CloseExtPipesForTesting();
+    extensions_.clear();
+    remove(record("ext").c_str());
+  }
+}
+
+TEST_F(VncExtPipeTest, FollowsAViewerListChangedWhileItRuns) {
+  std::string control = dir_ / "viewers";
+  startExtension({"--viewer", "1:1:first", "--viewers-file", control});
+  guint64 *ids = nullptr;
+  ASSERT_EQ(1, GetViewerList(&ids));
+  free(ids);
+
+  ryx::test::writeFile(control + ".new", "# now two\n10:1:ten\n11:0:eleven\n");
+  ASSERT_EQ(0, rename((control + ".new").c_str(), control.c_str()));
+  ids = nullptr;
+  ASSERT_EQ(2, GetViewerList(&ids));
+  EXPECT_EQ(10u, ids[0]);
+  EXPECT_EQ(11u, ids[1]);
+  free(ids);
+  RyxExtViewerInfo info;
+  ASSERT_TRUE(GetViewerInfo(11, &info));
+  EXPECT_STREQ("eleven", info.name);
+}
+
+TEST(VncExtStandIn, RejectsBadCommandLinesAndHelps) {
+  ryx::test::RunResult help = ryx::test::runProgram({RYX_VNC_EXT_PROGRAM, "--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_NE(std::string::npos, help.out.find("--viewers-file")) << help.out;
+  const std::vector<std::string> bad[] = {
+      {"--fault", "nonsense"},
+      {"--viewer", "1-1-abc"},
+      {"--viewer", "1:256:abc"},
+      {"--session", "c1"},
+      {"--session", "3", "--console"},
+  };
+  for (const auto &args : bad) {
+    std::vector<std::string> argv = {RYX_VNC_EXT_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(2, ryx::test::runProgram(argv).status) << args[0] << " " << args[1];
+  }
+}
+
+}  // namespace
