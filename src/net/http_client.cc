@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "net/http_client.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,14 +89,26 @@ Response Client::execute(const char *requestLine, const char *headerText, const 
     RYX_LOG_WARNING(kExecute, "Cannot connect to server");
     return Response();
   }
-  CString text = exchange(*socket, deadline, requestLine, headerText, content);
+  const char *text = exchange(*socket, deadline, requestLine, headerText, content);
   socket->close();
-  if (!text) return Response();
-  return Response(text.get());
+  if (text == nullptr) return Response();
+  return Response(text);
 }
 
-CString Client::exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
-                         const char *headerText, const char *content) {
+bool Client::reserveAnswer(size_t wanted) {
+  if (wanted <= answerCapacity_) return true;
+  size_t capacity = std::max(wanted, answerCapacity_ * 2);
+  capacity = std::min(capacity, std::max(wanted, limits_.maxResponseBytes + kReadSlack));
+  char *grown = static_cast<char *>(realloc(answer_.get(), capacity));
+  if (grown == nullptr) return false;
+  answer_.release();
+  answer_.reset(grown);
+  answerCapacity_ = capacity;
+  return true;
+}
+
+const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
+                             const char *headerText, const char *content) {
   if (!socket.setBlocking()) {
     RYX_LOG_WARNING(kExecute, "Invalid socket");
     return nullptr;
@@ -106,25 +119,30 @@ CString Client::exchange(Socket &socket, SocketClock::time_point deadline, const
   auto failed = [&](const char *what) {
     if (socket.timedOut()) RYX_LOG_WARNING(kExecute, "Request timed out after %d ms", limits_.requestTimeoutMs);
     RYX_LOG_WARNING(kExecute, "%s", what);
-    return nullptr;
+    return static_cast<const char *>(nullptr);
   };
 
-  if (socket.sendAll(requestLine, textLength(requestLine)) < 0) return failed("Failed to send first line to the server");
-  if (socket.sendAll(headerText, textLength(headerText)) < 0) return failed("Failed to send header to the server");
-  if (socket.sendAll("\r\n", 2) < 0) return failed("Failed to send empty line to the server");
-  if (content != nullptr) {
-    const size_t length = strlen(content);
-    if (socket.sendAll(content, length) != static_cast<int64_t>(length))
-      return failed("Failed to send content to the server");
-  }
+  // The parts go out as one request: each but the last says more follows,
+  // so the server is not woken once per part.
+  const size_t contentLength = textLength(content);
+  if (socket.sendAll(requestLine, textLength(requestLine), true) < 0)
+    return failed("Failed to send first line to the server");
+  if (socket.sendAll(headerText, textLength(headerText), true) < 0)
+    return failed("Failed to send header to the server");
+  if (socket.sendAll("\r\n", 2, contentLength > 0) < 0) return failed("Failed to send empty line to the server");
+  if (content != nullptr && socket.sendAll(content, contentLength) != static_cast<int64_t>(contentLength))
+    return failed("Failed to send content to the server");
 
-  // Read until the server closes, one chunk at a time into one buffer grown
-  // by reallocation, up to the size limit.
-  CString buffer(static_cast<char *>(malloc(kReadSlack)));
-  if (!buffer) return failed("Insufficient memory available");
+  // Read until the server closes, one chunk of up to 512 bytes at a time,
+  // into one buffer grown by reallocation so that it always has room for
+  // one more chunk and the NUL (the bytes read + 513).  It grows by
+  // doubling, not by a chunk at a time, and is kept for the next request.
+  if (!readAhead_) readAhead_.reset(static_cast<char *>(malloc(kReadAhead)));
+  if (readAhead_) socket.lendReadAhead(readAhead_.get(), kReadAhead);
+  if (!reserveAnswer(kReadSlack)) return failed("Insufficient memory available");
   size_t read = 0;
   for (;;) {
-    int64_t n = socket.receive(buffer.get() + read);
+    int64_t n = socket.receive(answer_.get() + read);
     if (n < 0) return failed("Error reading response");
     if (n == 0) break;
     read += static_cast<size_t>(n);
@@ -132,14 +150,11 @@ CString Client::exchange(Socket &socket, SocketClock::time_point deadline, const
       RYX_LOG_WARNING(kExecute, "Response larger than %zu bytes", limits_.maxResponseBytes);
       return failed("Error reading response");
     }
-    char *grown = static_cast<char *>(realloc(buffer.get(), read + kReadSlack));
-    if (grown == nullptr) return failed("Insufficient memory available");
-    buffer.release();
-    buffer.reset(grown);
+    if (!reserveAnswer(read + kReadSlack)) return failed("Insufficient memory available");
   }
-  buffer.get()[read] = '\0';
-  if (strlen(buffer.get()) != read) RYX_LOG_WARNING(kExecute, "Bytes read are different from string length");
-  return buffer;
+  answer_.get()[read] = '\0';
+  if (strlen(answer_.get()) != read) RYX_LOG_WARNING(kExecute, "Bytes read are different from string length");
+  return answer_.get();
 }
 
 }  // namespace ryx::http

@@ -52,14 +52,24 @@ class Client {
 
  private:
   // Sends the request and reads the answer on a connected socket, giving
-  // up at `deadline`; the answer's text, or null after a logged failure.
-  CString exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
-                   const char *headerText, const char *content);
+  // up at `deadline`; the answer's text (in answer_, until the next
+  // request), or null after a logged failure.
+  const char *exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
+                       const char *headerText, const char *content);
+  // Makes room for `wanted` bytes in answer_, doubling; false without memory.
+  bool reserveAnswer(size_t wanted);
 
   CString host_;
   uint16_t port_;
   CString hostHeader_;
   Limits limits_;
+  // The answer's buffer and the socket's read-ahead buffer stay with the
+  // client from one request to the next: giving a large buffer back to the
+  // system after every request and faulting it in again costs more than
+  // reading the answer.  The answer buffer grows up to the size limit.
+  CString answer_;
+  size_t answerCapacity_ = 0;
+  CString readAhead_;
 };
 
 // The User-Agent sent when the caller gives none.

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "net/socket.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -69,6 +71,12 @@ bool Socket::setBlocking() {
   return platform::setSocketBlocking(handle_, true);
 }
 
+void Socket::lendReadAhead(char *buffer, size_t size) {
+  if (aheadBegin_ < aheadEnd_ || buffer == nullptr || size == 0) return;  // bytes still waiting there
+  ahead_ = buffer;
+  aheadSize_ = size;
+}
+
 void Socket::setDeadline(SocketClock::time_point deadline) {
   deadline_ = deadline;
   hasDeadline_ = true;
@@ -90,7 +98,7 @@ bool Socket::waitUntilDeadline(platform::SocketWait what) {
   }
 }
 
-int64_t Socket::sendAll(const void *bytes, size_t length) {
+int64_t Socket::sendAll(const void *bytes, size_t length, bool more) {
   const char *data = static_cast<const char *>(bytes);
   size_t sent = 0;
   while (sent < length) {
@@ -102,7 +110,7 @@ int64_t Socket::sendAll(const void *bytes, size_t length) {
     // With a deadline, calls never wait inside the system: a full send
     // buffer is waited on here, with the time that is left.
     SocketError error = SocketError::kNone;
-    int64_t n = platform::socketSend(handle_, data + sent, length - sent, hasDeadline_, &error);
+    int64_t n = platform::socketSend(handle_, data + sent, length - sent, hasDeadline_, more, &error);
     if (n >= 0) {
       sent += static_cast<size_t>(n);
       continue;
@@ -120,6 +128,14 @@ int64_t Socket::sendAll(const void *bytes, size_t length) {
 int64_t Socket::receive(char *buffer) {
   size_t gathered = 0;
   while (gathered < kReceiveChunk) {
+    if (aheadBegin_ < aheadEnd_) {
+      const size_t n = std::min(aheadEnd_ - aheadBegin_, kReceiveChunk - gathered);
+      memcpy(buffer + gathered, ahead_ + aheadBegin_, n);
+      aheadBegin_ += n;
+      gathered += n;
+      continue;
+    }
+    if (peerClosed_) break;
     if (handle_ == platform::kInvalidSocket) return -1;
     if (hasDeadline_ && millisecondsUntil(deadline_) == 0) {
       // Also for a peer that keeps the data coming: the deadline is for
@@ -127,13 +143,22 @@ int64_t Socket::receive(char *buffer) {
       timedOut_ = true;
       return -1;
     }
+    if (ahead_ == nullptr) {
+      ownAhead_.reset(static_cast<char *>(malloc(kReadAhead)));
+      if (!ownAhead_) return -1;
+      lendReadAhead(ownAhead_.get(), kReadAhead);
+    }
     SocketError error = SocketError::kNone;
-    int64_t n = platform::socketReceive(handle_, buffer + gathered, kReceiveChunk - gathered, hasDeadline_, &error);
+    int64_t n = platform::socketReceive(handle_, ahead_, aheadSize_, hasDeadline_, &error);
     if (n > 0) {
-      gathered += static_cast<size_t>(n);
+      aheadBegin_ = 0;
+      aheadEnd_ = static_cast<size_t>(n);
       continue;
     }
-    if (n == 0) break;  // the peer closed
+    if (n == 0) {
+      peerClosed_ = true;
+      break;
+    }
     if (error == SocketError::kWouldBlock) {
       // Without a deadline only a non-blocking socket gets here, and what
       // has arrived is the chunk; with one, the chunk is waited for.
@@ -150,12 +175,19 @@ int64_t Socket::receive(char *buffer) {
 int64_t Socket::sendOnce(const void *bytes, size_t length) {
   if (handle_ == platform::kInvalidSocket) return -1;
   SocketError error = SocketError::kNone;
-  int64_t n = platform::socketSend(handle_, bytes, length, false, &error);
+  int64_t n = platform::socketSend(handle_, bytes, length, false, false, &error);
   if (n >= 0) return n;
   return error == SocketError::kWouldBlock ? 0 : -1;
 }
 
 int64_t Socket::receiveOnce(void *buffer, size_t length) {
+  if (aheadBegin_ < aheadEnd_) {
+    const size_t n = std::min(aheadEnd_ - aheadBegin_, length);
+    memcpy(buffer, ahead_ + aheadBegin_, n);
+    aheadBegin_ += n;
+    return static_cast<int64_t>(n);
+  }
+  if (peerClosed_) return 0;
   if (handle_ == platform::kInvalidSocket) return -1;
   SocketError error = SocketError::kNone;
   int64_t n = platform::socketReceive(handle_, buffer, length, false, &error);

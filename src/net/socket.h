@@ -17,6 +17,11 @@ namespace ryx {
 // A receive gathers up to this many bytes; its buffer must hold as many.
 constexpr size_t kReceiveChunk = 512;
 
+// What one call to the system may read ahead of the caller.  Chunks of 512
+// bytes are what receive hands out, not what it asks the system for: one
+// system call per 512 bytes costs more than the rest of a large answer.
+constexpr size_t kReadAhead = 64 * 1024;
+
 // Socket types: TCP over IPv4 and over IPv6.
 constexpr int kSocketTypeTcp4 = 0;
 constexpr int kSocketTypeTcp6 = 4;
@@ -52,13 +57,15 @@ class Socket {
   platform::SocketHandle handle() const { return handle_; }
   int type() const { return type_; }
 
-  // Writes all `length` bytes; returns `length`, or -1 on error.
-  int64_t sendAll(const void *bytes, size_t length);
+  // Writes all `length` bytes; returns `length`, or -1 on error.  With
+  // `more`, the next bytes follow at once and may leave in the same packet.
+  int64_t sendAll(const void *bytes, size_t length, bool more = false);
   // Gathers up to kReceiveChunk bytes at `buffer`; their number, 0 at the
   // end of the stream, -1 on error.
   int64_t receive(char *buffer);
   // One send or recv call: the byte count, 0 when the call would block,
-  // -1 on any other failure or for an invalid handle.
+  // -1 on any other failure or for an invalid handle.  receiveOnce first
+  // hands out what receive has read ahead.
   int64_t sendOnce(const void *bytes, size_t length);
   int64_t receiveOnce(void *buffer, size_t length);
 
@@ -67,6 +74,11 @@ class Socket {
   bool connect(const Address &address, int timeoutMs = -1);
   // Puts the socket in blocking mode; false for an invalid handle.
   bool setBlocking();
+
+  // Reads ahead into the caller's `buffer` of `size` bytes (kept alive
+  // while the socket reads) rather than into one of its own, so that a
+  // caller making many requests reuses one buffer.  Only before reading.
+  void lendReadAhead(char *buffer, size_t size);
 
   // From now on sendAll and receive give up (with -1, and timedOut() true)
   // once `deadline` has passed, instead of waiting on the peer for good.
@@ -80,6 +92,14 @@ class Socket {
 
   platform::SocketHandle handle_;
   int type_;
+  // Bytes read from the system and not yet handed out are
+  // ahead_[aheadBegin_, aheadEnd_); ahead_ is ownAhead_ or the caller's.
+  CString ownAhead_;
+  char *ahead_ = nullptr;
+  size_t aheadSize_ = 0;
+  size_t aheadBegin_ = 0;
+  size_t aheadEnd_ = 0;
+  bool peerClosed_ = false;  // the system said end of stream; it will not say otherwise
   bool hasDeadline_ = false;
   bool timedOut_ = false;
   SocketClock::time_point deadline_{};

@@ -68,9 +68,13 @@ SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &addre
 bool setSocketBlocking(SocketHandle handle, bool blocking);
 
 // One send or recv call.  With noWait the call returns kWouldBlock instead
-// of waiting, whatever the socket's mode.  Sending to a peer that has gone
-// is an error result, never a signal.  The byte count, or -1 with *error set.
-int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, SocketError *error);
+// of waiting, whatever the socket's mode.  With more, the caller says more
+// bytes follow at once, and the system may hold these back to send them
+// together (where it cannot, the flag does nothing).  Sending to a peer
+// that has gone is an error result, never a signal.  The byte count, or -1
+// with *error set.
+int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more,
+                   SocketError *error);
 int64_t socketReceive(SocketHandle handle, void *buffer, size_t length, bool noWait, SocketError *error);
 
 // Waits up to timeoutMs (>= 0) for the socket to become readable (or

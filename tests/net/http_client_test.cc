@@ -184,6 +184,23 @@ TEST(Client, ReadsLargeBodiesWhole) {
   }
 }
 
+TEST(Client, EachAnswerOfAReusedClientStandsAlone) {
+  RenderServer server({"--body-size", "100000"});
+  Client client("127.0.0.1", server.port());
+  const char *paths[] = {kPath, "/other.html", kPath, "/other.html"};
+  for (const char *path : paths) {
+    Response response = client.doGet(path, NameValueCollection(), NameValueCollection());
+    ASSERT_TRUE(response.valid()) << path;
+    if (path == kPath) {
+      EXPECT_EQ(response.statusCode(), 200);
+      EXPECT_EQ(response.body(), pattern(100000));
+    } else {
+      EXPECT_EQ(response.statusCode(), 404);
+      EXPECT_STREQ(response.body(), "<html><body>Not Found</body></html>\n");
+    }
+  }
+}
+
 struct MisbehaviourCase {
   std::vector<std::string> serverArgs;
   Lines lines;

@@ -102,6 +102,21 @@ TEST(Socket, OneShotCallsMoveWhatIsThere) {
   socket->close();
 }
 
+TEST(Socket, OneShotReceiveTakesWhatReceiveReadAhead) {
+  RenderServer server({"--mode", "raw", "--body-size", "700"});
+  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", server.port());
+  ASSERT_NE(socket, nullptr);
+  ASSERT_EQ(socket->sendAll(kRequest, strlen(kRequest)), static_cast<int64_t>(strlen(kRequest)));
+  char chunk[kReceiveChunk];
+  ASSERT_EQ(socket->receive(chunk), 512);
+  std::string rest;
+  char buffer[4096];
+  for (int64_t n; (n = socket->receiveOnce(buffer, sizeof buffer)) > 0;) rest.append(buffer, n);
+  EXPECT_EQ(std::string(chunk, sizeof chunk) + rest, pattern(700));
+  EXPECT_EQ(socket->receive(chunk), 0);
+  socket->close();
+}
+
 TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
   // The host resolves to an IPv6 and an IPv4 address; only IPv4 listens.
   RenderServer server;

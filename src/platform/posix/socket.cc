@@ -2,9 +2,9 @@
 // BSD sockets back-end of the socket interface.
 #include "platform/socket.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -110,26 +110,24 @@ SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &addre
     // An interrupted blocking connect goes on in the background.
     return errno == EINTR ? finishConnect(s, -1) : errorFrom(errno);
   }
-  const int flags = fcntl(s, F_GETFL);
-  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return errorFrom(errno);
+  if (!setSocketBlocking(handle, false)) return errorFrom(errno);
   SocketError result = SocketError::kNone;
   if (connect(s, sa, length) != 0) {
     result = (errno == EINPROGRESS || errno == EINTR) ? finishConnect(s, timeoutMs) : errorFrom(errno);
   }
-  if (fcntl(s, F_SETFL, flags) != 0 && result == SocketError::kNone) result = errorFrom(errno);
+  if (!setSocketBlocking(handle, true) && result == SocketError::kNone) result = errorFrom(errno);
   return result;
 }
 
 bool setSocketBlocking(SocketHandle handle, bool blocking) {
-  const int flags = fcntl(fd(handle), F_GETFL);
-  if (flags < 0) return false;
-  const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  return wanted == flags || fcntl(fd(handle), F_SETFL, wanted) == 0;
+  int nonBlocking = blocking ? 0 : 1;
+  return ioctl(fd(handle), FIONBIO, &nonBlocking) == 0;
 }
 
-int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, SocketError *error) {
+int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more,
+                   SocketError *error) {
   // MSG_NOSIGNAL: a peer that has gone is an EPIPE result, not a SIGPIPE.
-  ssize_t n = send(fd(handle), bytes, length, MSG_NOSIGNAL | (noWait ? MSG_DONTWAIT : 0));
+  ssize_t n = send(fd(handle), bytes, length, MSG_NOSIGNAL | (noWait ? MSG_DONTWAIT : 0) | (more ? MSG_MORE : 0));
   if (n >= 0) {
     *error = SocketError::kNone;
     return n;
