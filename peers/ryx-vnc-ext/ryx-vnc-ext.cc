@@ -436,10 +436,11 @@ class Server {
 }  // namespace
 
 int main(int argc, char **argv) {
-  char *session = nullptr;
+  g_autofree char *session = nullptr;
   gboolean console = FALSE, old = FALSE;
-  char **viewers = nullptr, **faults = nullptr;
-  char *viewersFile = nullptr, *recordFile = nullptr;
+  g_auto(GStrv) viewers = nullptr;
+  g_auto(GStrv) faults = nullptr;
+  g_autofree char *viewersFile = nullptr, *recordFile = nullptr;
   GOptionEntry entries[] = {
       {"session", 0, 0, G_OPTION_ARG_STRING, &session, "Serve the pipes of session ID", "ID"},
       {"console", 0, 0, G_OPTION_ARG_NONE, &console, "Serve the console session's pipes (the default)", nullptr},
@@ -451,16 +452,15 @@ int main(int argc, char **argv) {
       {"fault", 0, 0, G_OPTION_ARG_STRING_ARRAY, &faults, "Misbehave (repeatable; see below)", "NAME"},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
   };
-  GOptionContext *context = g_option_context_new("- stand-in VNC visualization extension");
+  g_autoptr(GOptionContext) context = g_option_context_new("- stand-in VNC visualization extension");
   g_option_context_set_summary(context, kSummary);
   g_option_context_set_description(context, kDescription);
   g_option_context_add_main_entries(context, entries, nullptr);
-  GError *error = nullptr;
+  g_autoptr(GError) error = nullptr;
   if (!g_option_context_parse(context, &argc, &argv, &error)) {
     fprintf(stderr, "ryx-vnc-ext: %s\n", error->message);
     return 2;
   }
-  g_option_context_free(context);
 
   Options options;
   if (session != nullptr && console) {
@@ -494,11 +494,6 @@ int main(int argc, char **argv) {
   }
   if (viewersFile != nullptr) options.viewersFile = viewersFile;
   if (recordFile != nullptr) options.recordFile = recordFile;
-  g_free(session);
-  g_strfreev(viewers);
-  g_strfreev(faults);
-  g_free(viewersFile);
-  g_free(recordFile);
 
   // Signals are taken through a signalfd in the poll loop.
   sigset_t mask;

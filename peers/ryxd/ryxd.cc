@@ -193,9 +193,9 @@ gboolean on_signal(gpointer loop) {
 
 int main(int argc, char **argv) {
   gint listen_port = 0;
-  char *cookie = nullptr, *payload = nullptr, *conference_id = nullptr, *conference_key = nullptr;
-  char *key = nullptr, *fault = nullptr;
-  char **backend_ids = nullptr;
+  g_autofree char *cookie = nullptr, *payload = nullptr, *conference_id = nullptr, *conference_key = nullptr;
+  g_autofree char *key = nullptr, *fault = nullptr;
+  g_auto(GStrv) backend_ids = nullptr;
   gboolean desktop_capture = FALSE;
   gint port = 7300;
   GOptionEntry entries[] = {
@@ -211,7 +211,7 @@ int main(int argc, char **argv) {
       {"fault", 0, 0, G_OPTION_ARG_STRING, &fault, "Misbehave (see below)", "NAME"},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
   };
-  GOptionContext *context = g_option_context_new("- stand-in session daemon");
+  g_autoptr(GOptionContext) context = g_option_context_new("- stand-in session daemon");
   g_option_context_set_summary(context, kSummary);
   g_option_context_set_description(context, kDescription);
   g_option_context_add_main_entries(context, entries, nullptr);
@@ -220,7 +220,6 @@ int main(int argc, char **argv) {
     g_printerr("ryxd: %s\n", error->message);
     return 2;
   }
-  g_option_context_free(context);
 
   static const char *const kFaults[] = {"wrong-cookie", "drop-before-backend-ids", "drop-before-desktop-capture",
                                         "drop-before-connection-info", "wrong-type", "silent", nullptr};
@@ -233,21 +232,21 @@ int main(int argc, char **argv) {
     return 2;
   }
   config.fault = fault != nullptr ? fault : "";
-  config.cookie = cookie != nullptr ? cookie : random_cookie();
+  config.cookie = cookie != nullptr ? g_strdup(cookie) : random_cookie();
   config.expected = config.fault == "wrong-cookie" ? g_strconcat(config.cookie, "-renewed", nullptr) : g_strdup(config.cookie);
   static const char *const kDefaultIds[] = {"b1", nullptr};
-  config.backend_ids = backend_ids != nullptr ? backend_ids : g_strdupv(const_cast<char **>(kDefaultIds));
+  config.backend_ids = g_strdupv(backend_ids != nullptr ? backend_ids : const_cast<char **>(kDefaultIds));
   config.desktop_capture = desktop_capture;
-  config.payload = payload != nullptr ? payload : g_strdup("payload");
+  config.payload = g_strdup(payload != nullptr ? payload : "payload");
   config.port = port;
-  config.conference_id = conference_id != nullptr ? conference_id : g_strdup("conf-id");
-  config.conference_key = conference_key != nullptr ? conference_key : g_strdup("conf-key");
+  config.conference_id = g_strdup(conference_id != nullptr ? conference_id : "conf-id");
+  config.conference_key = g_strdup(conference_key != nullptr ? conference_key : "conf-key");
   if (!parse_hex(key != nullptr ? key : "000102030405060708090a0b0c0d0e0f", &config.key)) {
     g_printerr("ryxd: bad encryption key \"%s\" (want hex digits in pairs)\n", key);
     return 2;
   }
 
-  GSocketService *service = g_threaded_socket_service_new(16);
+  g_autoptr(GSocketService) service = g_threaded_socket_service_new(16);
   g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
   g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, static_cast<guint16>(listen_port));
   g_autoptr(GSocketAddress) effective = nullptr;
@@ -273,7 +272,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   // The signals are caught before anyone learns that the daemon runs.
-  GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
   g_unix_signal_add(SIGTERM, on_signal, loop);
   g_unix_signal_add(SIGINT, on_signal, loop);
   g_socket_service_start(service);
@@ -284,5 +283,6 @@ int main(int argc, char **argv) {
   g_socket_service_stop(service);
   g_socket_listener_close(G_SOCKET_LISTENER(service));
   g_unlink(path);
+  // Connection threads that still wait on a client end with the process.
   return 0;
 }

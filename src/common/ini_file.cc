@@ -262,7 +262,7 @@ bool IniFile::parse(FILE *stream) {
     while (*value != '\0' && isSpace(*value)) ++value;
     size_t valueEnd = strlen(value);
     // The value's own first character never counts as following white space.
-    for (size_t i = 1; value[i] != '\0'; ++i) {
+    for (size_t i = 1; i < valueEnd; ++i) {
       if (value[i] == ';' && isSpace(value[i - 1])) {
         valueEnd = i;
         break;

@@ -39,4 +39,4 @@ const char *ryx_log_get_name (void);
 G_END_DECLS
 
 /* Logs with the calling function's name and line. */
-#define RYX_LOG(level, ...) ryx_log ("RYX", (level), G_STRFUNC, __LINE__, __VA_ARGS__)
+#define RYX_LOG(level, ...) ryx_log ("RYX", (level), __func__, __LINE__, __VA_ARGS__)

@@ -11,8 +11,8 @@
 #include "integration/vnc-ext-pipe.h"
 #include "platform/gl_window.h"
 
-// GLib names the calling function with G_STRFUNC, which C++ makes the whole
-// signature; the log lines and precondition warnings name the bare function.
+// GLib's precondition warnings name the function with G_STRFUNC, which C++
+// makes the whole signature; they name the bare function, as RYX_LOG does.
 #undef G_STRFUNC
 #define G_STRFUNC (static_cast<const char *>(__func__))
 

@@ -54,7 +54,7 @@ TEST_F(CommonInterface, ErrorIsReportedAndTheProgramGoesOn) {
   EXPECT_EQ(records[0].fields["MESSAGE"], "No RVN extension 1");
   EXPECT_EQ(records[0].fields["RYX_LEVEL"], "error");
   EXPECT_EQ(records[0].fields["PRIORITY"], "3");
-  EXPECT_EQ(records[0].fields["CODE_FUNC"], G_STRFUNC);
+  EXPECT_EQ(records[0].fields["CODE_FUNC"], "TestBody");  // the plain name, not the signature
   EXPECT_EQ(records[1].level, G_LOG_LEVEL_WARNING);
   EXPECT_EQ(records[1].fields.count("RYX_LEVEL"), 0u);
 }

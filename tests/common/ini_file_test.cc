@@ -121,6 +121,15 @@ TEST_F(IniFileTest, LongLinesAreReadInPiecesThatCountAsLines) {
   EXPECT_EQ(value(pieces, "S", "k2"), "tail");
 }
 
+TEST_F(IniFileTest, EmptyValueAtTheEndOfAFullPiece) {
+  // 199 bytes ending in the separator: the value is empty and the piece's
+  // buffer ends right after it.
+  std::string line = std::string(198, 'n') + "=";
+  IniFile file(path.c_str());
+  load(file, "[S]\n" + line);
+  EXPECT_EQ(value(file, "S", std::string(198, 'n').c_str()), "");
+}
+
 TEST_F(IniFileTest, SectionNamesAreCutTo49Characters) {
   std::string section(60, 'x');
   IniFile file(path.c_str());

@@ -107,7 +107,7 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
   g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
   std::vector<GVariant *> sent;
   for (const char *text : texts) {
-    GVariant *value = g_variant_ref_sink(g_variant_parse(nullptr, text, nullptr, nullptr, nullptr));
+    GVariant *value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, value) << text;
     ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << text;
     sent.push_back(value);

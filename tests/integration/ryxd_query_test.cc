@@ -72,6 +72,11 @@ std::string portFilePath() {
   return path;
 }
 
+void makePortFileFolder() {
+  g_autofree char *folder = g_path_get_dirname(portFilePath().c_str());
+  g_mkdir_with_parents(folder, 0700);
+}
+
 class RyxdQueryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -216,7 +221,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
       {"[ryxd]\nport=4000\n", "Could not find ryxd cookie\n", false},
       {"not a key file\n", "Could not find ryxd server info\n", true},
   };
-  g_mkdir_with_parents(g_path_get_dirname(portFilePath().c_str()), 0700);
+  makePortFileFolder();
   for (const Case &c : cases) {
     clearCaptured();
     ryx::test::writeFile(portFilePath(), c.content);
@@ -227,7 +232,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
 }
 
 TEST_F(RyxdQueryTest, ReadsTheConnectionInfoOfThePortFile) {
-  g_mkdir_with_parents(g_path_get_dirname(portFilePath().c_str()), 0700);
+  makePortFileFolder();
   ryx::test::writeFile(portFilePath(), "[ryxd]\nport=70000\ncookie=secret\nhost=elsewhere\n");
   char *host = g_strdup("stale"), *cookie = g_strdup("stale");
   guint16 port = 1;
@@ -267,7 +272,7 @@ TEST_F(RyxdQueryTest, ADaemonThatIsGoneFailsTheConnection) {
   ASSERT_EQ(0, bind(probe, reinterpret_cast<struct sockaddr *>(&address), sizeof address));
   getsockname(probe, reinterpret_cast<struct sockaddr *>(&address), &length);
   close(probe);
-  g_mkdir_with_parents(g_path_get_dirname(portFilePath().c_str()), 0700);
+  makePortFileFolder();
   ryx::test::writeFile(portFilePath(), "[ryxd]\nport=" + std::to_string(ntohs(address.sin_port)) + "\ncookie=c\n");
 
   ASSERT_FALSE(check_ryxd_server_started(&data_));
