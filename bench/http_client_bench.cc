@@ -2,10 +2,14 @@
 // GET /index.html from ryx-render-server on loopback, with ryx::http::Client
 // and with libcurl's easy interface side by side: same server program, same
 // bodies (100 B, 64 KiB, 1 MiB), one connection per request for both.
+// RyxClient and Curl reuse one client (one easy handle) for every request;
+// the *Fresh pair makes a new one per request, as the rendering server
+// check does.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +34,21 @@ uint16_t serverPort(size_t bodySize) {
   const uint16_t port = static_cast<uint16_t>(atoi(line.c_str()));
   servers[bodySize] = {std::move(process), port};
   return port;
+}
+
+void RyxClientFresh(benchmark::State &state) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  const uint16_t port = serverPort(size);
+  const ryx::NameValueCollection none;
+  for (auto _ : state) {
+    ryx::http::Client client("127.0.0.1", port);
+    ryx::http::Response response = client.doGet("/index.html", none, none);
+    if (!response.valid() || strlen(response.body()) != size) {
+      state.SkipWithError("request failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
 void RyxClient(benchmark::State &state) {
@@ -87,8 +106,30 @@ void Curl(benchmark::State &state) {
   curl_easy_cleanup(curl);
 }
 
+void CurlFresh(benchmark::State &state) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  const std::string url = "http://127.0.0.1:" + std::to_string(serverPort(size)) + "/index.html";
+  for (auto _ : state) {
+    CURL *curl = curl_easy_init();
+    std::string body;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    const bool ok = curl_easy_perform(curl) == CURLE_OK && body.size() == size;
+    curl_easy_cleanup(curl);
+    if (!ok) {
+      state.SkipWithError("request failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
 BENCHMARK(RyxClient)->Arg(100)->Arg(64 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(Curl)->Arg(100)->Arg(64 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(RyxClientFresh)->Arg(100)->Arg(64 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(CurlFresh)->Arg(100)->Arg(64 * 1024)->Arg(1024 * 1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

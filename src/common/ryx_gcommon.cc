@@ -34,6 +34,9 @@ const char *priorityOf(GLogLevelFlags level) {
 
 void ryx_log_setup(const char *name, int flags) {
   (void)flags;
+  // Every line of the log, debug and info included, goes to standard error;
+  // standard output stays free for what a program prints on purpose.
+  g_log_writer_default_set_use_stderr(TRUE);
   g_free(logName);
   logName = g_strdup(name);
 }

@@ -24,6 +24,10 @@ struct OnceFlag;
 OnceFlag *newOnceFlag();
 int initOnce(OnceFlag *flag, void (*fn)(void *), void *arg);
 
+// Raises the soft limit of open files towards `wanted` (never above the
+// hard limit).  True when it was raised; before/after tell the values.
+bool raiseOpenFileLimit(unsigned wanted, unsigned *before, unsigned *after);
+
 // Whether standard error is a console (a terminal device).
 bool stderrIsConsole();
 

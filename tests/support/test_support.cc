@@ -62,7 +62,9 @@ TempDir::TempDir() {
   path_ = buffer.data();
 }
 
-TempDir::~TempDir() { removeTree(path_); }
+TempDir::~TempDir() {
+  if (getenv("RYX_TEST_KEEP") == nullptr) removeTree(path_);  // kept for a look after a failure
+}
 
 ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
   const char *old = getenv(name);

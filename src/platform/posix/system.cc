@@ -2,6 +2,7 @@
 #include "platform/system.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -54,6 +55,20 @@ int initOnce(OnceFlag *flag, void (*fn)(void *), void *arg) {
   }
   pthread_mutex_unlock(&flag->mutex);
   return 0;
+}
+
+bool raiseOpenFileLimit(unsigned wanted, unsigned *before, unsigned *after) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  *before = *after = static_cast<unsigned>(limit.rlim_cur);
+  if (limit.rlim_cur >= wanted) return false;
+  rlim_t target = wanted;
+  if (limit.rlim_max != RLIM_INFINITY && target > limit.rlim_max) target = limit.rlim_max;
+  if (target <= limit.rlim_cur) return false;
+  limit.rlim_cur = target;
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  *after = static_cast<unsigned>(target);
+  return true;
 }
 
 bool stderrIsConsole() { return isatty(STDERR_FILENO) == 1; }

@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: MIT
+// The console port: the instance's listener on 127.0.0.1, the command and
+// application handshakes, and the client side of a later start.
+#include <cstring>
+
+#include "apps/ryx-config-connected-app.h"
+#include "common/ryx_gcommon.h"
+#include "core/ryx-config-manager-private.h"
+#include "core/ryx-deadline-input-stream.h"
+#include "gvc/gvc-data-input-stream.h"
+
+namespace {
+
+constexpr const char kCommandHandshake[] = "RYX Command UI\n";
+constexpr const char kAppHandshake[] = "RVN Dashboard Thread\n";
+
+// A handshake and its command byte are read inside the "incoming" handler:
+// a peer gets this long for both before it is dropped, so a silent or slow
+// one cannot stall the instance.
+constexpr guint kHandshakeDeadlineMs = 2000;
+// No handshake is longer than the application's; a longer text is wrong.
+constexpr gsize kLongestHandshake = sizeof kAppHandshake - 1;
+
+constexpr int kListenBacklog = 256;
+
+enum : guint8 { kCommandShowGui = 1, kCommandQuit = 2 };
+
+guint16 console_port () { return (guint16) (ryx_conf_settings_get_console_port () & 0xFFFF); }
+
+}  // namespace
+
+gboolean listen_on_console_port (RyxConfigManager *self) {
+  guint16 port = console_port ();
+  if (port == 0) return FALSE;
+  // Room for many applications starting at once: the default backlog of 10
+  // makes the eleventh wait a second for the system to retry its connect.
+  g_socket_listener_set_backlog (G_SOCKET_LISTENER (self->service), kListenBacklog);
+  GSocketAddress *address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
+  gboolean added = g_socket_listener_add_address (G_SOCKET_LISTENER (self->service), address, G_SOCKET_TYPE_STREAM,
+                                                  G_SOCKET_PROTOCOL_DEFAULT, nullptr, nullptr, nullptr);
+  g_object_unref (address);
+  return added;
+}
+
+static void handle_command (RyxConfigManager *self, GInputStream *input) {
+  guint8 command = 0;
+  gsize count = 0;
+  g_autoptr (GError) error = nullptr;
+  if (!g_input_stream_read_all (input, &command, 1, &count, nullptr, &error)) {
+    RYX_LOG (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
+  } else if (count == 0) {
+    RYX_LOG (G_LOG_LEVEL_DEBUG, "Failed to read config manager command");
+  } else if (command == kCommandShowGui) {
+    RYX_LOG (G_LOG_LEVEL_DEBUG, "Show GUI");
+    show_gui (self);
+  } else if (command == kCommandQuit) {
+    RYX_LOG (G_LOG_LEVEL_DEBUG, "Quit application");
+    if (gtk_main_level () > 0) gtk_main_quit ();
+  } else {
+    RYX_LOG (G_LOG_LEVEL_WARNING, "Command not supported");
+  }
+}
+
+gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GObject *source, gpointer user_data) {
+  (void) service;
+  (void) source;
+  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+
+  g_autoptr (GInputStream) input = ryx_deadline_input_stream_new (connection, kHandshakeDeadlineMs);
+  g_autoptr (GError) error = nullptr;
+  g_autofree char *handshake = nullptr;
+  {
+    g_autoptr (GvcDataInputStream) reader = gvc_data_input_stream_new (input);
+    g_filter_input_stream_set_close_base_stream (G_FILTER_INPUT_STREAM (reader), FALSE);
+    gvc_data_input_stream_set_max_length (reader, kLongestHandshake);
+    handshake = gvc_data_input_stream_read_string (reader, nullptr, nullptr, nullptr, &error);
+  }
+
+  if (handshake == nullptr) {
+    if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE))
+      RYX_LOG (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
+    else if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
+      RYX_LOG (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
+    return TRUE;  // a peer that closed at once: nothing to say
+  }
+  if (strcmp (handshake, kAppHandshake) == 0) {
+    accept_connected_app (self, connection);
+  } else if (strcmp (handshake, kCommandHandshake) == 0) {
+    handle_command (self, input);
+  } else {
+    RYX_LOG (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
+  }
+  return TRUE;
+}
+
+gboolean connect_to_ryxconfig (RyxConfigManager *self) {
+  guint16 port = console_port ();
+  if (port == 0) return FALSE;
+  GSocketAddress *address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
+  if (address == nullptr) return FALSE;
+  GSocketClient *client = g_socket_client_new ();
+  g_socket_client_set_timeout (client, 5);  // an instance that accepts and never reads cannot hold this start
+  GSocketConnection *connection = g_socket_client_connect (client, G_SOCKET_CONNECTABLE (address), nullptr, nullptr);
+  g_object_unref (address);
+  g_object_unref (client);
+  if (connection == nullptr) return FALSE;
+
+  GOutputStream *output = g_io_stream_get_output_stream (G_IO_STREAM (connection));
+  gboolean result = TRUE;
+  guint8 command = 0;
+  switch (self->client_commands) {
+    case RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI:
+      RYX_LOG (G_LOG_LEVEL_DEBUG, "Client: show gui");
+      command = kCommandShowGui;
+      break;
+    case RYX_CONFIG_CLIENT_COMMAND_QUIT:
+      RYX_LOG (G_LOG_LEVEL_DEBUG, "Client: quit");
+      command = kCommandQuit;
+      break;
+    case RYX_CONFIG_CLIENT_COMMAND_NONE:
+      RYX_LOG (G_LOG_LEVEL_DEBUG, "Client: do nothing");
+      break;
+    default:
+      RYX_LOG (G_LOG_LEVEL_WARNING, "Client: unknown command");
+      break;
+  }
+  if (command != 0) {
+    // The handshake goes with its zero byte.
+    result = g_output_stream_write_all (output, kCommandHandshake, sizeof kCommandHandshake, nullptr, nullptr,
+                                        nullptr) &&
+             g_output_stream_write_all (output, &command, 1, nullptr, nullptr, nullptr);
+  }
+  g_object_unref (connection);
+  return result;
+}
+
+void refresh_apps (RyxConfigManager *self) {
+  if (self->status_dialog != nullptr)
+    ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), self->apps);
+  if (self->status_icon != nullptr)
+    ryx_command_status_icon_refresh_apps (RYX_COMMAND_STATUS_ICON (self->status_icon), self->apps);
+}
+
+static void on_app_disconnected (RyxConfigConnectedApp *app, gpointer user_data) {
+  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  GList *link = g_list_find (self->apps, app);
+  if (link == nullptr) return;
+  self->apps = g_list_delete_link (self->apps, link);
+  g_signal_handlers_disconnect_by_data (app, self);
+  g_object_unref (app);
+  refresh_apps (self);
+}
+
+void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection) {
+  RyxConfigConnectedApp *app = ryx_config_connected_app_new (connection);
+  if (app == nullptr) return;
+  if (ryx_config_connected_app_is_blacklisted (app)) {
+    g_object_unref (app);
+    return;
+  }
+  self->apps = g_list_prepend (self->apps, app);
+  const char *name = ryx_config_connected_app_get_name (app);
+  ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "on_incoming", __LINE__, "A new connected application: %s",
+           name != nullptr ? name : "(no name)");
+  g_signal_connect (app, "disconnected", G_CALLBACK (on_app_disconnected), self);
+  run_rendering_server_check (self);
+  refresh_apps (self);
+}

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// ryxconfig: the RYX Configuration Utility of a desktop session.
+//   ryxconfig          bring up the user interface (of the running instance)
+//   ryxconfig -nowin   notification area only
+//   ryxconfig -quit    tell the running instance to end (also -q)
+#include <gtk/gtk.h>
+
+#include <cstring>
+
+#include "common/ryx_gcommon.h"
+#include "core/ryx-config-manager.h"
+#include "platform/system.h"
+#include "state/commands.h"
+
+namespace {
+
+// Enough descriptors for a thousand connected applications and then some.
+constexpr unsigned kWantedOpenFiles = 4096;
+
+guint32 client_command_from (int argc, char **argv) {
+  if (argc < 2) return RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI;
+  // Only the first argument counts, matched exactly.
+  if (strcmp (argv[1], "-quit") == 0 || strcmp (argv[1], "-q") == 0) return RYX_CONFIG_CLIENT_COMMAND_QUIT;
+  if (strcmp (argv[1], "-nowin") == 0) return RYX_CONFIG_CLIENT_COMMAND_NO_WINDOW;
+  return RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI;
+}
+
+}  // namespace
+
+int main (int argc, char **argv) {
+  ryx_log_setup ("ryxconfig", 0);
+
+  unsigned before = 0, after = 0;
+  if (ryx::platform::raiseOpenFileLimit (kWantedOpenFiles, &before, &after))
+    ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Raised the open file limit from %u to %u", before, after);
+
+  gtk_disable_setlocale ();
+  // GTK takes its own options out of these copies.
+  int gtk_argc = argc;
+  char **gtk_argv = argv;
+  if (!gtk_init_check (&gtk_argc, &gtk_argv)) {
+    g_printerr ("ryxconfig: cannot open the display\n");
+    return 1;
+  }
+  guint32 client_command = client_command_from (gtk_argc, gtk_argv);
+
+  // One commands object for the whole run; it lives until the process ends.
+  static ryx::Commands commands;
+  RyxConfigManager *manager = ryx_config_manager_new (&commands, client_command);
+  ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Starting config manager");
+  ryx_config_manager_run (manager);
+  ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Closing...");
+  g_object_unref (manager);
+  return 0;
+}

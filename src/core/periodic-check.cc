@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+// The 2-second periodic check: settings, server state, published status,
+// views, the viewer list, the 150th-refresh rendering server check and the
+// Kestrane trigger.
+#include <cstdlib>
+
+#include "common/ryx_gcommon.h"
+#include "core/ryx-config-manager-private.h"
+#include "integration/ryx-config-viewer.h"
+#include "integration/vnc-ext-pipe.h"
+#include "state/commands.h"
+#include "state/error_reporter.h"
+
+namespace {
+
+// With the 2-second period, every 300 seconds.
+constexpr guint32 kRefreshesPerServerCheck = 150;
+
+// Whether the commands' last status reaches the reporter; see periodic_check.
+bool should_publish (RyxConfigManager *self, const ryx::Commands &commands, const ryx::ErrorReporter &reporter) {
+  int32_t code = commands.code ();
+  if (self->daemon.using_desktop_capture &&
+      (code == ryx::STATUS_SWITCH_ON_FAILED || code == ryx::STATUS_NOT_ENABLED || code == ryx::STATUS_NOT_FUNCTIONING))
+    return false;
+  if (code == ryx::STATUS_NOT_FUNCTIONING && !ryx_conf_settings_get_ryx_config_warn_missing32_bit ()) return false;
+  // A rendering server error stays until the rendering server check runs again.
+  if (reporter.code == ryx::STATUS_RENDERING_SERVER_ERROR) return false;
+  return true;
+}
+
+}  // namespace
+
+gboolean periodic_check (gpointer user_data) {
+  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  ryx::Commands &commands = *self->commands;
+  ryx::ErrorReporter &reporter = ryx::ErrorReporter::instance ();
+
+  ryx_conf_settings_reload ();
+  gboolean check = ryx_conf_settings_get_ryx_config_check_enabled () != 0;
+  bool ok = true;
+  if (check && !self->daemon.using_desktop_capture) ok = commands.updateStatus ();
+  bool on = ok && commands.isRyxOn (false);
+  reporter.ryxOn = on;
+
+  if (should_publish (self, commands, reporter)) {
+    reporter.code = commands.code ();
+    reporter.setMessage (commands.message ());
+  }
+
+  refresh_all (self);
+
+  if (self->daemon.port != 0 && self->trigger == nullptr) create_trigger (self);
+  return G_SOURCE_CONTINUE;
+}
+
+void refresh_all (RyxConfigManager *self) {
+  self->refresh_count++;
+  if (self->status_dialog != nullptr) {
+    RyxCommandStatusDialog *dialog = RYX_COMMAND_STATUS_DIALOG (self->status_dialog);
+    ryx_command_status_dialog_refresh_status (dialog);
+    if (self->viewers_enabled) {
+      update_viewer_list (self);
+      ryx_command_status_dialog_refresh_viewers (dialog, self->viewers);
+    }
+  }
+  if (self->status_icon != nullptr) {
+    RyxCommandStatusIcon *icon = RYX_COMMAND_STATUS_ICON (self->status_icon);
+    ryx_command_status_icon_refresh_status (icon);
+    if (self->viewers_enabled) {
+      update_viewer_list (self);
+      ryx_command_status_icon_refresh_viewers (icon, self->viewers);
+    }
+  }
+  if (self->refresh_count == kRefreshesPerServerCheck) run_rendering_server_check (self);
+}
+
+void update_viewer_list (RyxConfigManager *self) {
+  g_list_free_full (g_steal_pointer (&self->viewers), (GDestroyNotify) ryx_config_viewer_free);
+  guint64 *ids = nullptr;
+  gint32 count = GetViewerList (&ids);
+  for (gint32 i = 0; i < count; i++) {
+    RyxExtViewerInfo info;
+    if (GetViewerInfo (ids[i], &info))
+      self->viewers =
+          g_list_prepend (self->viewers, ryx_config_viewer_new (info.id, info.supports_rvn, info.second_flag, info.name));
+  }
+  free (ids);
+}

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// The config manager's periodic check and refresh, driven directly on a
+// real manager with the real extension stand-in, registry and libraries.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "core/ryx-config-manager-private.h"
+#include "integration/ryx-config-viewer.h"
+#include "peer_process.h"
+#include "state/commands.h"
+#include "state/error_reporter.h"
+#include "test_support.h"
+
+namespace ryx {
+namespace {
+
+class Manager : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *sub : {"/pipes", "/registry", "/root", "/lib", "/system", "/home"})
+      mkdir((dir.path() + sub).c_str(), 0700);
+    env("RYX_PIPE_DIR", dir / "pipes");
+    env("RYX_REGISTRY_DIR", dir / "registry");
+    env("RYX_ROOT", dir / "root");
+    env("HOME", dir / "home");
+    env("RYX_LIBRARY_PATH", dir / "lib");
+    env("RYX_SYSTEM_DIR", dir / "system");
+    env("XDG_SESSION_ID", "");
+    env("RYX_CONFIG_CHECK_ENABLED", "");
+    env("RYX_CONFIG_WARN_MISSING_32BIT", "");
+    // The GRID library is tried once per process: have it there from the start.
+    symlink(RYX_GRID_LIBRARY, (dir / "system/NvIFR64.dll").c_str());
+    ASSERT_TRUE(extension.start({RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven",
+                                 "--viewer", "9:1:nine"}));
+    std::string line;
+    ASSERT_TRUE(extension.readLine(&line, 5000));
+    manager = ryx_config_manager_new(&commands, RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI);
+    ErrorReporter &reporter = ErrorReporter::instance();
+    reporter.code = STATUS_OK;
+    reporter.ryxOn = false;
+    reporter.setMessage(nullptr);
+  }
+  void TearDown() override { g_clear_object(&manager); }
+
+  void env(const char *name, const std::string &value) {
+    vars.push_back(std::make_unique<test::ScopedEnv>(name, value.empty() ? nullptr : value.c_str()));
+  }
+  void installWrapper() { symlink(RYX_WRAPPER_LIBRARY, (dir / "lib/opengl32.so").c_str()); }
+  void check() {
+    test::CaptureFd out(1);  // the missing wrapper's "ERROR: " line
+    periodic_check(manager);
+  }
+
+  test::TempDir dir;
+  std::vector<std::unique_ptr<test::ScopedEnv>> vars;
+  test::PeerProcess extension;
+  Commands commands;
+  RyxConfigManager *manager = nullptr;
+};
+
+TEST_F(Manager, NewExtensionKeepsTheViewerListInReverseOrder) {
+  EXPECT_TRUE(manager->viewers_enabled);
+  update_viewer_list(manager);
+  std::vector<std::string> names;
+  for (GList *l = manager->viewers; l != nullptr; l = l->next) names.push_back(((RyxConfigViewer *)l->data)->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"nine", "seven", "five"}));
+  EXPECT_FALSE(ryx_config_viewer_get_supports_rvn((RyxConfigViewer *)manager->viewers->next->data));
+  // Rebuilt from scratch, not appended.
+  update_viewer_list(manager);
+  EXPECT_EQ(g_list_length(manager->viewers), 3u);
+}
+
+TEST_F(Manager, PeriodicCheckPublishesTheServerState) {
+  check();  // no wrapper: not enabled
+  ErrorReporter &reporter = ErrorReporter::instance();
+  EXPECT_EQ(reporter.code, STATUS_NOT_ENABLED);
+  EXPECT_STREQ(reporter.message, commands.message());
+  EXPECT_FALSE(reporter.ryxOn);
+
+  installWrapper();
+  check();
+  EXPECT_EQ(reporter.code, STATUS_OK);
+  EXPECT_EQ(reporter.message, nullptr);
+  EXPECT_TRUE(reporter.ryxOn);  // a new user starts switched on
+}
+
+TEST_F(Manager, DisabledChecksStillReadTheSwitch) {
+  env("RYX_CONFIG_CHECK_ENABLED", "false");
+  check();
+  ErrorReporter &reporter = ErrorReporter::instance();
+  EXPECT_EQ(reporter.code, STATUS_OK);  // the commands' untouched state
+  EXPECT_TRUE(reporter.ryxOn);
+}
+
+TEST_F(Manager, DesktopCaptureKeepsStateErrorsAway) {
+  manager->daemon.using_desktop_capture = TRUE;
+  check();
+  EXPECT_EQ(ErrorReporter::instance().code, STATUS_OK);
+  // Even a code the commands already hold is not published.
+  commands.updateStatus();
+  ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
+  check();
+  EXPECT_EQ(ErrorReporter::instance().code, STATUS_OK);
+}
+
+TEST_F(Manager, RenderingServerErrorStaysUntilTheNextServerCheck) {
+  ErrorReporter &reporter = ErrorReporter::instance();
+  reporter.code = STATUS_RENDERING_SERVER_ERROR;
+  reporter.setMessage("Cannot communicate with the Rendering Server");
+  check();
+  EXPECT_EQ(reporter.code, STATUS_RENDERING_SERVER_ERROR);
+  EXPECT_STREQ(reporter.message, "Cannot communicate with the Rendering Server");
+}
+
+TEST_F(Manager, EveryHundredAndFiftiethRefreshChecksTheRenderingServer) {
+  manager->refresh_count = 148;
+  refresh_all(manager);
+  EXPECT_EQ(manager->refresh_count, 149u);
+  refresh_all(manager);
+  EXPECT_EQ(manager->refresh_count, 0u);  // the check ran and restarted the count
+  refresh_all(manager);
+  EXPECT_EQ(manager->refresh_count, 1u);
+}
+
+TEST_F(Manager, DisposeTwiceReleasesNothingTwice) {
+  update_viewer_list(manager);
+  manager->daemon.encryption_key = g_bytes_new("k", 1);
+  g_object_run_dispose(G_OBJECT(manager));
+  EXPECT_EQ(manager->viewers, nullptr);
+  EXPECT_EQ(manager->daemon.encryption_key, nullptr);
+  g_object_run_dispose(G_OBJECT(manager));
+}
+
+}  // namespace
+}  // namespace ryx
+
+int main(int argc, char **argv) {
+  gtk_init(&argc, &argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,280 @@
+// SPDX-License-Identifier: MIT
+#include "session.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+extern char **environ;
+
+namespace ryx::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Variables of the outer environment that would leak into a session.
+bool isSessionVariable(const std::string &name) {
+  static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY",
+                                         "HOME", "G_MESSAGES_DEBUG", "HOMEDRIVE", "HOMEPATH"};
+  for (const char *p : prefixes)
+    if (name.rfind(p, 0) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+Process::~Process() { stop(); }
+
+bool Process::start(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                    const std::string &logBase) {
+  outFile_ = logBase + ".out";
+  errFile_ = logBase + ".err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // its own group, killed as one
+  posix_spawnattr_setpgroup(&attributes, 0);
+  std::vector<char *> args, envp;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  int rc = posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (rc != 0) pid_ = -1;
+  return rc == 0;
+}
+
+bool Process::running() {
+  if (pid_ < 0) return false;
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int Process::wait(int timeoutMs) {
+  int64_t end = nowMs() + timeoutMs;
+  while (running()) {
+    if (nowMs() > end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+void Process::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+void Process::stop() {
+  if (!running()) return;
+  kill(-pid_, SIGTERM);
+  if (wait(3000) >= 0) return;
+  kill(-pid_, SIGKILL);
+  wait(3000);
+}
+
+std::string Process::out() const { return readFile(outFile_); }
+std::string Process::err() const { return readFile(errFile_); }
+
+bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
+  int64_t end = nowMs() + timeoutMs;
+  do {
+    std::string e = err();
+    if (e.size() > from && e.find(text, from) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (nowMs() < end);
+  return false;
+}
+
+bool Process::waitForOut(const std::string &text, int timeoutMs) {
+  int64_t end = nowMs() + timeoutMs;
+  do {
+    if (out().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (nowMs() < end);
+  return false;
+}
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool sendRaw(int port, const std::string &bytes, int holdMs) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    close(fd);
+    return false;
+  }
+  bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+  close(fd);
+  return ok;
+}
+
+Session::Session(SessionOptions options) : options_(std::move(options)) {
+  for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
+                          "system", "logs"})
+    mkdir((dir_ / sub).c_str(), 0700);
+  consolePort_ = freePort();
+  if (options_.wrapper) {
+    symlink(RYX_WRAPPER_LIBRARY, (dir_ / "lib/opengl32.so").c_str());
+    setEnv("RYX_WRAPPER_RECORD", dir_ / "wrapper-record.txt");
+  }
+  symlink(RYX_GRID_LIBRARY, (dir_ / "system/NvIFR64.dll").c_str());
+  if (!startXServer()) return;
+  if (options_.trayHost) {
+    tray_ = std::make_unique<Process>();
+    tray_->start({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, env(),
+                 dir_ / "logs/trayer");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
+  }
+  if (options_.ryxd) {
+    ryxd_ = std::make_unique<Process>();
+    std::vector<std::string> argv = {RYXD_EXE};
+    argv.insert(argv.end(), options_.ryxdArgs.begin(), options_.ryxdArgs.end());
+    ryxd_->start(argv, env(), dir_ / "logs/ryxd");
+    ryxd_->waitForOut("ryxd listening on", 5000);
+  }
+  if (options_.vncExt) {
+    vncExt_ = std::make_unique<Process>();
+    std::vector<std::string> argv = {RYX_VNC_EXT_EXE, "--console"};
+    argv.insert(argv.end(), options_.vncExtArgs.begin(), options_.vncExtArgs.end());
+    vncExt_->start(argv, env(), dir_ / "logs/vnc-ext");
+    for (int i = 0; i < 100 && listFolder(dir_ / "pipes").empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+Session::~Session() {
+  apps_.clear();
+  instance_.reset();
+  vncExt_.reset();
+  ryxd_.reset();
+  tray_.reset();
+  xvfb_.reset();
+}
+
+bool Session::startXServer() {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  xvfb_ = std::make_unique<Process>();
+  // Xvfb writes its display number to the descriptor given with -displayfd.
+  std::string fd = std::to_string(fds[1]);
+  std::vector<std::string> argv = {"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten",
+                                   "tcp"};
+  std::vector<std::string> environment;
+  for (char **e = environ; *e != nullptr; ++e) environment.push_back(*e);
+  xvfb_->start(argv, environment, dir_ / "logs/xvfb");
+  close(fds[1]);
+  struct pollfd p = {fds[0], POLLIN, 0};
+  std::string number;
+  char c;
+  while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+  close(fds[0]);
+  if (number.empty()) return false;
+  display_ = ":" + number;
+  return true;
+}
+
+std::vector<std::string> Session::env() const {
+  std::vector<std::string> result;
+  for (char **e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    if (!isSessionVariable(entry.substr(0, entry.find('=')))) result.push_back(entry);
+  }
+  std::map<std::string, std::string> vars = {
+      {"HOME", dir_ / "home"},
+      {"XDG_DATA_HOME", dir_ / "data"},
+      {"XDG_CONFIG_HOME", dir_ / "config"},
+      {"XDG_RUNTIME_DIR", dir_ / "runtime"},
+      {"DISPLAY", display_},
+      {"G_MESSAGES_DEBUG", "all"},
+      {"RYX_ROOT", dir_ / "root"},
+      {"RYX_PIPE_DIR", dir_ / "pipes"},
+      {"RYX_REGISTRY_DIR", dir_ / "registry"},
+      {"RYX_LIBRARY_PATH", dir_ / "lib"},
+      {"RYX_SYSTEM_DIR", dir_ / "system"},
+      {"RYX_CONSOLE_PORT", std::to_string(consolePort_)},
+      {"RYX_CONFIG_DOCK_TIMEOUT", std::to_string(options_.dockTime)},
+      {"NO_AT_BRIDGE", "1"},
+  };
+  for (const auto &[name, value] : extraEnv_) vars[name] = value;
+  for (const auto &[name, value] : vars) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::string Session::writeSystemConfig(const std::string &content) {
+  std::string path = dir_ / "root/conf/ryx.conf";
+  writeFile(path, content);
+  return path;
+}
+
+Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
+  instance_ = std::make_unique<Process>();
+  std::vector<std::string> argv = {RYXCONFIG_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  instance_->start(argv, env(), dir_ / "logs/instance");
+  if (waitForStart) instance_->waitForErr("Started server", 15000);
+  return *instance_;
+}
+
+RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
+  Process client;
+  std::vector<std::string> argv = {RYXCONFIG_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  client.start(argv, env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  RunResult result;
+  result.status = client.wait(timeoutMs);
+  result.out = client.out();
+  result.err = client.err();
+  return result;
+}
+
+Process &Session::startApp(const std::vector<std::string> &args) {
+  apps_.push_back(std::make_unique<Process>());
+  std::vector<std::string> argv = {RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  apps_.back()->start(argv, env(), dir_ / ("logs/app" + std::to_string(apps_.size())));
+  apps_.back()->waitForOut("connected", 5000);
+  return *apps_.back();
+}
+
+}  // namespace ryx::test

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// Whole-program runs: a private X server (optionally with a notification
+// area), an installation in a temporary folder, the stand-in peers and the
+// real ryxconfig, each a real process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace ryx::test {
+
+// A child process with its standard output and error in files.
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(const Process &) = delete;
+  Process &operator=(const Process &) = delete;
+
+  bool start(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &logBase);
+  bool running();
+  // Waits for the exit; the status (128+signal when killed), or -1 on time-out.
+  int wait(int timeoutMs);
+  void signal(int sig);
+  void stop();  // SIGTERM, then SIGKILL after a while
+  pid_t pid() const { return pid_; }
+  std::string out() const;
+  std::string err() const;
+  // Waits until `text` appears in standard error (or output); false on time-out.
+  bool waitForErr(const std::string &text, int timeoutMs, size_t from = 0);
+  bool waitForOut(const std::string &text, int timeoutMs);
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string outFile_, errFile_;
+};
+
+struct SessionOptions {
+  bool trayHost = false;      // run a notification area (trayer)
+  bool ryxd = true;           // run the stand-in daemon
+  std::vector<std::string> ryxdArgs;
+  bool vncExt = true;         // run the stand-in VNC extension
+  std::vector<std::string> vncExtArgs;
+  bool wrapper = true;        // the OpenGL wrapper stand-in on the library path
+  int dockTime = 2;           // ryx_config_dock_time
+};
+
+class Session {
+ public:
+  explicit Session(SessionOptions options = {});
+  ~Session();
+
+  // The environment every program of the session gets.
+  std::vector<std::string> env() const;
+  void setEnv(const std::string &name, const std::string &value) { extraEnv_[name] = value; }
+
+  // Starts an instance of ryxconfig; waits for "Started server" unless told not to.
+  Process &startInstance(const std::vector<std::string> &args = {}, bool waitForStart = true);
+  // Runs ryxconfig to its end (a second start); returns its status and output.
+  RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
+  // Starts a stand-in 3D application; waits until it has sent its update.
+  Process &startApp(const std::vector<std::string> &args);
+
+  int consolePort() const { return consolePort_; }
+  const std::string &folder() const { return dir_.path(); }
+  const std::string &display() const { return display_; }
+  Process &instance() { return *instance_; }
+  Process *vncExt() { return vncExt_.get(); }
+  Process *ryxd() { return ryxd_.get(); }
+  std::string writeSystemConfig(const std::string &content);
+
+ private:
+  bool startXServer();
+
+  SessionOptions options_;
+  TempDir dir_;
+  std::string display_;
+  int consolePort_ = 0;
+  std::map<std::string, std::string> extraEnv_;
+  std::unique_ptr<Process> xvfb_, tray_, ryxd_, vncExt_, instance_;
+  std::vector<std::unique_ptr<Process>> apps_;
+  int runs_ = 0;
+};
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+int freePort();
+
+// Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
+bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
+
+}  // namespace ryx::test

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: MIT
+// The legal notices window, filled from a legal-notices folder written by
+// each case, and from the folder the build lays out for installation.
+#include "ui/ryx-console-legal-notices-dialog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ui_fixture.h"
+
+namespace ryx::test {
+namespace {
+
+const std::string kIndent(24, ' ');
+const std::string kRule(104, ' ');
+
+class LegalNoticesTest : public UiFixture {
+ protected:
+  ~LegalNoticesTest() override {
+    if (dialog_ != nullptr) gtk_widget_destroy(dialog_);
+  }
+
+  void component(const std::string &name, const char *version, const char *licence) {
+    mkdir(noticesDir().c_str(), 0700);
+    mkdir((noticesDir() + "/" + name).c_str(), 0700);
+    if (version != nullptr) writeFile(noticesDir() + "/" + name + "/version.txt", version);
+    if (licence != nullptr) writeFile(noticesDir() + "/" + name + "/license.txt", licence);
+  }
+
+  GtkWidget *open() {
+    dialog_ = GTK_WIDGET(g_object_new(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG, nullptr));
+    g_signal_connect(dialog_, "destroy", G_CALLBACK(gtk_widget_destroyed), &dialog_);
+    gtk_widget_show(dialog_);
+    return dialog_;
+  }
+
+  GtkTextView *view() {
+    std::vector<GtkWidget *> views = findWidgets(dialog_, GTK_TYPE_TEXT_VIEW);
+    EXPECT_EQ(views.size(), 1u);
+    return views.empty() ? nullptr : GTK_TEXT_VIEW(views[0]);
+  }
+
+  std::string text() {
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(view());
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    g_autofree char *all = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+    return all;
+  }
+
+  // The tags on the character at `offset`.
+  std::vector<GtkTextTag *> tagsAt(int offset) {
+    GtkTextIter iter;
+    gtk_text_buffer_get_iter_at_offset(gtk_text_view_get_buffer(view()), &iter, offset);
+    GSList *tags = gtk_text_iter_get_tags(&iter);
+    std::vector<GtkTextTag *> result;
+    for (GSList *l = tags; l != nullptr; l = l->next) result.push_back(GTK_TEXT_TAG(l->data));
+    g_slist_free(tags);
+    return result;
+  }
+
+  GtkWidget *dialog_ = nullptr;
+};
+
+TEST_F(LegalNoticesTest, WindowAndButton) {
+  component("alpha", "1.0\n", "A licence.\n");
+  open();
+  GtkWindow *window = GTK_WINDOW(dialog_);
+  EXPECT_STREQ(gtk_window_get_title(window), "Vezo RYX Legal Notices");
+  EXPECT_TRUE(gtk_window_get_modal(window));
+  EXPECT_TRUE(gtk_window_get_destroy_with_parent(window));
+  int width = 0, height = 0;
+  gtk_window_get_default_size(window, &width, &height);
+  EXPECT_EQ(width, 800);
+  EXPECT_EQ(height, 600);
+  GtkWidget *close = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog_), GTK_RESPONSE_CANCEL);
+  ASSERT_NE(close, nullptr);
+  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(close)), "_Close");
+  EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(gtk_widget_get_parent(close))), 5u);
+  EXPECT_EQ(gtk_box_get_spacing(GTK_BOX(gtk_widget_get_parent(close))), 6);
+
+  GtkTextView *textView = view();
+  EXPECT_FALSE(gtk_text_view_get_editable(textView));
+  EXPECT_EQ(gtk_text_view_get_left_margin(textView), 20);
+  EXPECT_EQ(gtk_text_view_get_wrap_mode(textView), GTK_WRAP_WORD_CHAR) << "long lines must not widen the window";
+  GtkWidget *scrolled = gtk_widget_get_parent(GTK_WIDGET(textView));
+  GtkPolicyType horizontal, vertical;
+  gtk_scrolled_window_get_policy(GTK_SCROLLED_WINDOW(scrolled), &horizontal, &vertical);
+  EXPECT_EQ(horizontal, GTK_POLICY_NEVER);
+  EXPECT_EQ(vertical, GTK_POLICY_AUTOMATIC);
+  EXPECT_TRUE(shownOnScreen(GTK_WIDGET(textView)));
+}
+
+TEST_F(LegalNoticesTest, EachComponentIsHeadingRuleAndText) {
+  component("alpha", "1.0\n", "Alpha licence text.\n");
+  open();
+  EXPECT_EQ(text(), kIndent + "alpha 1.0\n" + kRule + "\n\n" + "Alpha licence text.\n" + "\n");
+
+  std::vector<GtkTextTag *> heading = tagsAt(0);
+  ASSERT_EQ(heading.size(), 1u);
+  int weight = 0;
+  double scale = 0;
+  g_object_get(heading[0], "weight", &weight, "scale", &scale, nullptr);
+  EXPECT_EQ(weight, 700);
+  EXPECT_NEAR(scale, 1.44, 1e-9);
+  g_autofree char *tagName = nullptr;
+  g_object_get(heading[0], "name", &tagName, nullptr);
+  EXPECT_EQ(tagName, nullptr) << "anonymous tags";
+
+  int ruleOffset = (int)(kIndent.size() + std::string("alpha 1.0\n").size());
+  std::vector<GtkTextTag *> rule = tagsAt(ruleOffset);
+  ASSERT_EQ(rule.size(), 1u);
+  PangoUnderline underline = PANGO_UNDERLINE_NONE;
+  g_object_get(rule[0], "underline", &underline, nullptr);
+  EXPECT_EQ(underline, PANGO_UNDERLINE_SINGLE);
+  EXPECT_EQ(tagsAt(ruleOffset + 103), rule) << "the whole rule is underlined";
+  EXPECT_TRUE(tagsAt(ruleOffset + 106).empty()) << "the notice text is plain";
+}
+
+struct VersionCase {
+  const char *label;
+  const char *content;  // null: no version.txt
+  const char *shown;
+};
+
+class VersionTest : public LegalNoticesTest, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionTest, HeadingLosesTheLastCharacterOfTheVersion) {
+  component("comp", GetParam().content, "text\n");
+  open();
+  std::string all = text();
+  std::string heading = all.substr(0, all.find('\n'));
+  EXPECT_EQ(heading, kIndent + "comp " + GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionTest,
+                         ::testing::Values(VersionCase{"LineFeed", "2.74.6\n", "2.74.6"},
+                                           VersionCase{"NoLineEnd", "1.2", "1."},
+                                           VersionCase{"CarriageReturnKept", "3.0\r\n", "3.0\r"},
+                                           VersionCase{"EmptyFile", "", ""}, VersionCase{"Missing", nullptr, ""},
+                                           VersionCase{"MultiByteLast", "1.0\xc3\xa9", "1.0"}),
+                         [](const auto &info) { return std::string(info.param.label); });
+
+TEST_F(LegalNoticesTest, EntriesWithoutNoticeAreSkipped) {
+  component("kept", "1\n", "kept text\n");
+  component("no-licence", "1\n", nullptr);
+  writeFile(noticesDir() + "/plain-file", "not a folder");
+  open();
+  EXPECT_EQ(text(), kIndent + "kept 1\n" + kRule + "\n\n" + "kept text\n\n");
+}
+
+TEST_F(LegalNoticesTest, ComponentsComeInListingOrder) {
+  for (const char *name : {"zlib", "GTK", "alpha", "Mid"}) component(name, "1\n", "x");
+  std::vector<std::string> listing;
+  GDir *dir = g_dir_open(noticesDir().c_str(), 0, nullptr);
+  for (const char *name = g_dir_read_name(dir); name != nullptr; name = g_dir_read_name(dir)) listing.push_back(name);
+  g_dir_close(dir);
+
+  open();
+  std::string all = text();
+  std::string expected;
+  for (const std::string &name : listing) expected += kIndent + name + " 1\n" + kRule + "\n\nx\n";
+  EXPECT_EQ(all, expected);
+}
+
+TEST_F(LegalNoticesTest, EmptyFolderGivesAnEmptyScrollableText) {
+  mkdir(noticesDir().c_str(), 0700);
+  open();
+  EXPECT_EQ(text(), "");
+  EXPECT_TRUE(shownOnScreen(GTK_WIDGET(view())));
+}
+
+TEST_F(LegalNoticesTest, MissingFolderWarnsAndShowsOnlyTheButton) {
+  g_autoptr(GError) expected = nullptr;
+  EXPECT_EQ(g_dir_open(noticesDir().c_str(), 0, &expected), nullptr);
+  GLogCapture logs;
+  open();
+  EXPECT_EQ(logs.count(std::string("Could not open the legal notices directory: ") + expected->message,
+                       G_LOG_LEVEL_WARNING),
+            1)
+      << logs.dump();
+  EXPECT_EQ(logs.records().at(0).domain, "") << "the default log domain";
+  EXPECT_TRUE(findWidgets(dialog_, GTK_TYPE_TEXT_VIEW).empty());
+  GtkWidget *close = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog_), GTK_RESPONSE_CANCEL);
+  ASSERT_NE(close, nullptr);
+  EXPECT_TRUE(shownOnScreen(close));
+  // Everything in the content area but the buttons' row stays hidden.
+  GtkWidget *content = gtk_dialog_get_content_area(GTK_DIALOG(dialog_));
+  g_autoptr(GList) children = gtk_container_get_children(GTK_CONTAINER(content));
+  int hidden = 0;
+  for (GList *l = children; l != nullptr; l = l->next) {
+    GtkWidget *child = GTK_WIDGET(l->data);
+    if (gtk_widget_is_ancestor(close, child)) continue;
+    EXPECT_FALSE(gtk_widget_get_visible(child)) << G_OBJECT_TYPE_NAME(child);
+    hidden++;
+  }
+  EXPECT_EQ(hidden, 1) << "the outer box";
+}
+
+TEST_F(LegalNoticesTest, InvalidUtf8IsShownNotRefused) {
+  component("bytes", "1\n", "caf\xe9 licence\n");
+  GLogCapture logs;
+  open();
+  EXPECT_NE(text().find("caf\xef\xbf\xbd licence"), std::string::npos);
+  EXPECT_TRUE(logs.records().empty()) << logs.dump();
+}
+
+TEST_F(LegalNoticesTest, AnyResponseDestroysTheWindow) {
+  for (int response : {GTK_RESPONSE_CANCEL, GTK_RESPONSE_DELETE_EVENT, GTK_RESPONSE_HELP}) {
+    component("a", "1\n", "x");
+    open();
+    gtk_dialog_response(GTK_DIALOG(dialog_), response);
+    EXPECT_EQ(dialog_, nullptr) << response;
+  }
+}
+
+// The folder the build lays out for installation: every component has a
+// version and a real licence text, and this program's is the MIT licence.
+TEST_F(LegalNoticesTest, BuiltNoticesNameEveryComponent) {
+  const char *built = getenv("RYX_TEST_NOTICES_DIR");
+  ASSERT_NE(built, nullptr);
+  std::vector<std::string> components = listFolder(built);
+  for (const char *required : {"RYX Configuration Utility", "GTK", "GLib"})
+    EXPECT_NE(std::find(components.begin(), components.end(), required), components.end()) << required;
+  for (const std::string &name : components) {
+    std::string version = readFile(std::string(built) + "/" + name + "/version.txt");
+    EXPECT_GE(version.size(), 2u) << name;
+    EXPECT_EQ(version.back(), '\n') << name;
+    std::string licence = readFile(std::string(built) + "/" + name + "/license.txt");
+    EXPECT_GT(licence.size(), 1000u) << name;
+  }
+  EXPECT_NE(readFile(std::string(built) + "/RYX Configuration Utility/license.txt").find("MIT License"),
+            std::string::npos);
+  EXPECT_NE(readFile(std::string(built) + "/GTK/license.txt").find("GNU LESSER GENERAL PUBLIC LICENSE"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace ryx::test

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+#include "ui_fixture.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "common/ryx_gcommon.h"
+#include "state/error_reporter.h"
+
+namespace ryx::test {
+
+namespace {
+
+void collect(GtkWidget *widget, gpointer data);
+
+struct Walk {
+  const char *name = nullptr;
+  GType type = G_TYPE_INVALID;
+  std::vector<GtkWidget *> found;
+};
+
+void visit(GtkWidget *widget, Walk *walk) {
+  if (walk->name != nullptr && g_strcmp0(gtk_widget_get_name(widget), walk->name) == 0) walk->found.push_back(widget);
+  if (walk->type != G_TYPE_INVALID && G_TYPE_CHECK_INSTANCE_TYPE(widget, walk->type)) walk->found.push_back(widget);
+  if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), collect, walk);
+}
+
+void collect(GtkWidget *widget, gpointer data) { visit(widget, static_cast<Walk *>(data)); }
+
+std::string requireEnv(const char *name) {
+  const char *value = getenv(name);
+  if (value == nullptr) {
+    ADD_FAILURE() << name << " is not set; run the test through meson";
+    return "";
+  }
+  return value;
+}
+
+void copyFile(const std::string &from, const std::string &to) { writeFile(to, readFile(from)); }
+
+}  // namespace
+
+GtkWidget *findWidget(GtkWidget *root, const char *name) {
+  Walk walk;
+  walk.name = name;
+  visit(root, &walk);
+  return walk.found.empty() ? nullptr : walk.found.front();
+}
+
+std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type) {
+  Walk walk;
+  walk.type = type;
+  visit(root, &walk);
+  return walk.found;
+}
+
+std::vector<GtkWidget *> toplevels(GType type) {
+  std::vector<GtkWidget *> result;
+  GList *windows = gtk_window_list_toplevels();
+  for (GList *l = windows; l != nullptr; l = l->next)
+    if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type)) result.push_back(GTK_WIDGET(l->data));
+  g_list_free(windows);
+  return result;
+}
+
+bool shownOnScreen(GtkWidget *widget) {
+  for (GtkWidget *w = widget; w != nullptr; w = gtk_widget_get_parent(w))
+    if (!gtk_widget_get_visible(w)) return false;
+  return true;
+}
+
+std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
+std::string labelMarkup(GtkWidget *label) { return gtk_label_get_label(GTK_LABEL(label)); }
+
+Rgb16 backgroundOf(GtkWidget *widget) {
+  GtkStyleContext *context = gtk_widget_get_style_context(widget);
+  GdkRGBA *colour = nullptr;
+  gtk_style_context_get(context, gtk_style_context_get_state(context), GTK_STYLE_PROPERTY_BACKGROUND_COLOR, &colour,
+                        nullptr);
+  Rgb16 result = {(int)std::lround(colour->red * 65535), (int)std::lround(colour->green * 65535),
+                  (int)std::lround(colour->blue * 65535)};
+  gdk_rgba_free(colour);
+  return result;
+}
+
+// CSS colours pass through doubles: one unit of 65535 either way is the same.
+bool operator==(const Rgb16 &a, const Rgb16 &b) {
+  return std::abs(a.red - b.red) <= 1 && std::abs(a.green - b.green) <= 1 && std::abs(a.blue - b.blue) <= 1;
+}
+
+void PrintTo(const Rgb16 &colour, std::ostream *out) {
+  *out << "rgb16(" << colour.red << ", " << colour.green << ", " << colour.blue << ")";
+}
+
+UiFixture::UiFixture() {
+  static bool gtkReady = gtk_init_check(nullptr, nullptr);
+  if (!gtkReady) {
+    ADD_FAILURE() << "no display: the gui suite runs under xvfb-run";
+    return;
+  }
+  for (const char *sub : {"/root", "/root/share", "/root/share/ryx", "/root/share/ryx/images", "/registry", "/lib",
+                          "/system"})
+    mkdir((dir_.path() + sub).c_str(), 0700);
+  std::string images = requireEnv("RYX_TEST_IMAGES_DIR");
+  for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
+    copyFile(images + "/" + image, imagePath(image));
+
+  setEnv("RYX_ROOT", root().c_str());
+  setEnv("RYX_REGISTRY_DIR", (dir_ / "registry").c_str());
+  setEnv("RYX_LIBRARY_PATH", (dir_ / "lib").c_str());
+  setEnv("RYX_SYSTEM_DIR", (dir_ / "system").c_str());
+  setEnv("RYX_USER_CONFIG_DIR", (dir_ / "user").c_str());
+  setEnv("RYX_REMOTE_SESSION", "0");
+  setEnv("RYX_RENDERING_SERVER", nullptr);
+  setEnv("RYX_USE_NVIDIA_GRID", "false");
+  publish(false, 0, nullptr);
+}
+
+UiFixture::~UiFixture() {
+  // Windows left open by a case go before its installation does.  Held
+  // while destroying: a status window takes its legal notices window along.
+  GList *windows = gtk_window_list_toplevels();
+  g_list_foreach(windows, (GFunc)(void (*)(void))g_object_ref, nullptr);
+  for (GList *l = windows; l != nullptr; l = l->next)
+    if (GTK_IS_DIALOG(l->data)) gtk_widget_destroy(GTK_WIDGET(l->data));
+  g_list_free_full(windows, g_object_unref);
+  spinFor(10);
+  g_list_free_full(apps_, g_object_unref);
+  publish(false, 0, nullptr);
+  env_.clear();
+  ryx_conf_settings_reload();
+}
+
+void UiFixture::setEnv(const char *name, const char *value) {
+  env_.push_back(std::make_unique<ScopedEnv>(name, value));
+  ryx_conf_settings_reload();
+}
+
+void UiFixture::publish(bool ryxOn, int code, const char *message) {
+  ErrorReporter &reporter = ErrorReporter::instance();
+  reporter.ryxOn = ryxOn;
+  reporter.code = code;
+  reporter.setMessage(message);
+}
+
+RyxConfigConnectedApp *UiFixture::connectApp(const char *name, const char *server) {
+  auto pair = std::make_unique<LoopbackPair>();
+  std::string update = "<Update>\n";
+  if (name != nullptr) update += std::string("<AppName>") + name + "</AppName>\n";
+  if (server != nullptr) update += std::string("<RenderingServer>") + server + "</RenderingServer>\n";
+  pair->send(update + "</Update>\n");
+  RyxConfigConnectedApp *app = ryx_config_connected_app_new(pair->server);
+  pairs_.push_back(std::move(pair));
+  apps_ = g_list_prepend(apps_, app);
+  return app;
+}
+
+void UiFixture::installWrapper() { copyFile(requireEnv("RYX_TEST_WRAPPER"), dir_ / "lib/opengl32.so"); }
+
+}  // namespace ryx::test
