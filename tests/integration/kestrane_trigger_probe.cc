@@ -115,6 +115,9 @@ int main(int argc, char **argv) {
   g_log_set_writer_func(printRyxRecords, nullptr, nullptr);
   if (!gdk_init_check(&argc, &argv)) {
     printf("no display\n");
+    const char *display = getenv("DISPLAY");
+    fprintf(stderr, "kestrane_trigger_probe: cannot open a display (GDK_BACKEND %s, DISPLAY %s)\n",
+            getenv("GDK_BACKEND") != nullptr ? getenv("GDK_BACKEND") : "unset", display != nullptr ? display : "unset");
     return 2;
   }
 

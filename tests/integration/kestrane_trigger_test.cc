@@ -21,11 +21,12 @@
 #include "common/ryx_gcommon.h"
 #include "integration/ryx-config-kestrane-trigger-private.h"
 #include "integration/ryx-config-kestrane-trigger.h"
+#include "glib_support.h"
 #include "trigger_test_support.h"
 
 namespace {
 
-using ryx::test::GLogRecorder;
+using ryx::test::GLogCapture;
 using ryx::test::IsolatedSettings;
 
 struct TriggerDeleter {
@@ -47,10 +48,10 @@ TriggerPtr makeTrigger(const char *payload = "payload", guint16 port = 7000) {
 class KestraneTriggerTest : public ::testing::Test {
  protected:
   // No wrapper and no extension (empty pipe folder): each trigger asks for
-  // tracking and logs its error line, which the recorder keeps out of the
+  // tracking and logs its error line, which the capture keeps out of the
   // test output.
   IsolatedSettings settings;
-  GLogRecorder log;
+  GLogCapture log;
 };
 
 TEST_F(KestraneTriggerTest, PropertiesHoldCopiesOfTheValues) {
