@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+// Where the trigger's connection information goes, seen from the other
+// side: the wrapper stand-in's record when the driver has the entry point,
+// the stand-in extension's record when it has not.  Each case runs the
+// probe program in a process of its own, since a process loads its OpenGL
+// library once, with the stand-in extension in a private pipe folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using ryx::test::Child;
+using ryx::test::RunResult;
+using ryx::test::TempDir;
+
+std::string folderOf(const std::string &path) { return path.substr(0, path.rfind('/')); }
+
+// The three builds of the wrapper stand-in, and no wrapper at all (the
+// system's libGL, which has no entry point of its own either).
+const std::string kWrapper = folderOf(RYX_TEST_WRAPPER);
+const std::string kWrapperWithoutEntryPoint = folderOf(RYX_TEST_WRAPPER_NO_CONNECTION_INFO);
+const std::string kPlainWrapper = folderOf(RYX_TEST_WRAPPER_PLAIN);
+
+std::vector<std::string> linesOf(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  size_t end = 0;
+  while ((end = text.find('\n', start)) != std::string::npos) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string hexOf(const std::string &bytes) {
+  std::string hex;
+  char pair[3];
+  for (unsigned char c : bytes) {
+    snprintf(pair, sizeof pair, "%02x", c);
+    hex += pair;
+  }
+  return hex;
+}
+
+// What one probe run printed.
+struct ProbeReport {
+  int status = -1;
+  std::string window;  // "0x..." / "none"
+  std::vector<std::string> log;
+  std::string err;
+
+  unsigned long windowId() const { return strtoul(window.c_str(), nullptr, 16); }
+};
+
+class KestraneTriggerHandoverTest : public ::testing::Test {
+ protected:
+  // Starts the stand-in extension on the console session's pipes.
+  void startExtension(const std::vector<std::string> &faults = {}) {
+    std::vector<std::string> argv = {RYX_VNC_EXT_PROGRAM, "--record", extensionRecord()};
+    for (const std::string &fault : faults) argv.insert(argv.end(), {"--fault", fault});
+    extension_ = std::make_unique<Child>(argv, environment());
+    std::string line;
+    ASSERT_TRUE(extension_->readLine(&line, 5000)) << "the extension did not start";
+    ASSERT_EQ(line.find("ryx-vnc-ext serving "), 0u) << line;
+  }
+
+  // Runs the probe, with `library` (a folder) searched first for opengl32.
+  ProbeReport runProbe(const std::string &library, const std::vector<std::string> &args,
+                       const std::vector<std::string> &extraEnv = {}, const std::vector<std::string> &wrap = {}) {
+    std::vector<std::string> argv = wrap;
+    argv.push_back(RYX_TRIGGER_PROBE);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = environment();
+    env.push_back("RYX_LIBRARY_PATH=" + library);
+    for (const std::string &entry : extraEnv) {  // a later entry replaces one of the same name
+      const std::string name = entry.substr(0, entry.find('='));
+      bool replaced = false;
+      for (std::string &earlier : env)
+        if (earlier.substr(0, earlier.find('=')) == name) earlier = entry, replaced = true;
+      if (!replaced) env.push_back(entry);
+    }
+    RunResult result = ryx::test::runProgram(argv, env);
+    ProbeReport report;
+    report.status = result.status;
+    report.err = result.err;
+    for (const std::string &line : linesOf(result.out)) {
+      if (line.rfind("window ", 0) == 0) report.window = line.substr(7);
+      if (line.rfind("log ", 0) == 0) report.log.push_back(line.substr(4));
+    }
+    return report;
+  }
+
+  std::vector<std::string> environment() const {
+    // Under a sanitizer build the GL libraries' own allocations kept until
+    // exit are not the probe's leaks.
+    const char *lsan = getenv("LSAN_OPTIONS");
+    std::string lsanOptions = std::string(lsan != nullptr ? lsan : "") + ":suppressions=" + RYX_LSAN_SUPPRESSIONS;
+    return {"LSAN_OPTIONS=" + lsanOptions,
+            "GDK_BACKEND=x11",
+            "RYX_PIPE_DIR=" + dir_ / "pipes",
+            "RYX_WRAPPER_RECORD=" + wrapperRecord(),
+            "RYX_ROOT=" + dir_.path(),
+            "HOME=" + dir_.path(),
+            "RYX_USER_CONFIG_DIR",
+            "RYX_CONFIG_TRIGGER_POSITION",
+            "RYX_VVN_ENABLED=false"};
+  }
+
+  std::string wrapperRecord() const { return dir_ / "wrapper.record"; }
+  std::string extensionRecord() const { return dir_ / "extension.record"; }
+  std::vector<std::string> extensionLines() const { return linesOf(ryx::test::readFile(extensionRecord())); }
+
+  TempDir dir_;
+  std::unique_ptr<Child> extension_;
+};
+
+TEST_F(KestraneTriggerHandoverTest, DriverEntryPointGetsTheValuesAndNoPipeIsOpened) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::string line;  // as the wrapper stand-in records it
+    bool vvn;
+  };
+  const Case cases[] = {
+      {"all values",
+       {"--payload", "the payload", "--port", "32767", "--conference-id", "conf\tid,1", "--conference-key", "k\\ey",
+        "--key-hex", "00ff10", "--backend-id", "gpu-0", "--backend-id", "gpu,1"},
+       "32767\tconf\\tid\\,1\tk\\\\ey\t00ff10\t3\tgpu-0,gpu\\,1\n", false},
+      {"nothing but the port", {"--port", "5900"}, "5900\t\\N\t\\N\t\t0\t\\N\n", false},
+      {"empty key and conference id", {"--port", "1", "--key-hex", "", "--conference-id", ""}, "1\t\t\\N\t\t0\t\\N\n", false},
+      // VVN only matters when the driver cannot take the values.
+      {"VVN on", {"--port", "2", "--conference-key", "vvn"}, "2\t\\N\tvvn\t\t0\t\\N\n", true},
+  };
+  startExtension();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    remove(wrapperRecord().c_str());
+    ProbeReport report = runProbe(kWrapper, c.args, {c.vvn ? "RYX_VVN_ENABLED=true" : "RYX_VVN_ENABLED=false"});
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.windowId(), 0ul) << report.window;
+    EXPECT_EQ(ryx::test::readFile(wrapperRecord()), c.line);
+    EXPECT_EQ(report.log, std::vector<std::string>());
+  }
+  EXPECT_EQ(extensionLines(), std::vector<std::string>());
+}
+
+TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointTheExtensionTracksTheWindowWithThePayload) {
+  struct Case {
+    const char *name;
+    std::string library;
+    std::vector<std::string> args;
+    std::string data;  // the bytes the extension receives
+  };
+  const Case cases[] = {
+      {"driver without the entry point", kWrapperWithoutEntryPoint, {"--payload", "pay,load"},
+       std::string("pay,load\0", 9)},
+      {"plain GL library", kPlainWrapper, {"--payload", "x"}, std::string("x\0", 2)},
+      {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, std::string("system\0", 7)},
+      {"empty payload", kWrapperWithoutEntryPoint, {"--payload", ""}, std::string("\0", 1)},
+      {"no payload", kWrapperWithoutEntryPoint, {}, std::string("\0", 1)},
+  };
+  startExtension();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    remove(extensionRecord().c_str());
+    ProbeReport report = runProbe(c.library, c.args);
+    ASSERT_EQ(report.status, 0) << report.err;
+    unsigned long window = report.windowId();
+    ASSERT_NE(window, 0ul) << report.window;
+
+    char expected[256];
+    snprintf(expected, sizeof expected, "TrackWindow window=%lu p=%zu flag=1 n=%zu bytes=%zu data=", window,
+             c.data.size() + 13, c.data.size(), c.data.size() + 29);
+    EXPECT_EQ(extensionLines(),
+              std::vector<std::string>({"connect VNC_Visualization_Ext_Session-Console",
+                                        "connect VNC_Visualization_Ext_Notify-Console", expected + hexOf(c.data)}));
+    char tracked[128];
+    snprintf(tracked, sizeof tracked, "info track_window: Tracked window (%lx)", window);
+    EXPECT_EQ(report.log, std::vector<std::string>({tracked}));
+    EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
+  }
+}
+
+TEST_F(KestraneTriggerHandoverTest, RefusedTrackingLogsTheWarning) {
+  for (const char *fault : {"track-refuse", "track-two-bytes"}) {
+    SCOPED_TRACE(fault);
+    startExtension({fault});
+    ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p"});
+    ASSERT_EQ(report.status, 0) << report.err;
+    ASSERT_NE(report.windowId(), 0ul) << report.window;
+    char warning[128];
+    snprintf(warning, sizeof warning, "warning track_window: Request to track window %lx failed", report.windowId());
+    EXPECT_EQ(report.log, std::vector<std::string>({warning}));
+    extension_.reset();
+  }
+}
+
+TEST_F(KestraneTriggerHandoverTest, WithVvnOnAndNoEntryPointNothingIsHandedOver) {
+  startExtension();
+  ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p", "--port", "9"}, {"RYX_VVN_ENABLED=true"});
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_NE(report.windowId(), 0ul) << report.window;
+  EXPECT_EQ(report.log, std::vector<std::string>());
+  EXPECT_EQ(extensionLines(), std::vector<std::string>());
+  EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
+}
+
+TEST_F(KestraneTriggerHandoverTest, WithoutExtensionTheErrorLineIsLoggedAndTheWindowStays) {
+  ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p"});
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_NE(report.windowId(), 0ul) << report.window;
+  EXPECT_EQ(report.log, std::vector<std::string>({"error track_window: You should install RealVNC VE to use RYX."}));
+}
+
+// An X server without GLX: no device, so no window, no hand-over, no line.
+TEST_F(KestraneTriggerHandoverTest, WithoutGlxCreationFailsSilently) {
+  if (std::string(XVFB_RUN_PROGRAM).empty()) GTEST_SKIP() << "xvfb-run is not installed";
+  startExtension();
+  ProbeReport report = runProbe(kWrapper, {"--payload", "p", "--port", "7"}, {},
+                                {XVFB_RUN_PROGRAM, "-a", "-s", "-screen 0 640x480x24 -extension GLX"});
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.window, "none");
+  EXPECT_EQ(report.log, std::vector<std::string>());
+  EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
+  EXPECT_EQ(extensionLines(), std::vector<std::string>());
+}
+
+// Another GDK back-end (Broadway, GTK's own display server, in a private
+// runtime folder): no device either, and nothing crashes.
+TEST_F(KestraneTriggerHandoverTest, OnAnotherGdkBackEndCreationFailsSilently) {
+  if (std::string(BROADWAYD_PROGRAM).empty()) GTEST_SKIP() << "broadwayd is not installed";
+  const std::string runtime = dir_ / "runtime";
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+  Child broadway({BROADWAYD_PROGRAM, "--unixsocket", runtime + "/http.sock", ":7"}, {"XDG_RUNTIME_DIR=" + runtime});
+  std::string line;
+  ASSERT_TRUE(broadway.readLine(&line, 5000)) << "broadwayd did not start";
+  ASSERT_EQ(line.find("Listening on "), 0u) << line;
+
+  startExtension();
+  ProbeReport report = runProbe(kWrapper, {"--payload", "p", "--port", "7"},
+                                {"GDK_BACKEND=broadway", "BROADWAY_DISPLAY=:7", "XDG_RUNTIME_DIR=" + runtime});
+  EXPECT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.window, "none");
+  EXPECT_EQ(report.log, std::vector<std::string>());
+  EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
+  EXPECT_EQ(extensionLines(), std::vector<std::string>());
+}
+
+}  // namespace
