@@ -337,3 +337,53 @@ TEST(RyxconfigLoad, AThousandApplicationsAreHeldAndLeaveCleanly) {
 
 }  // namespace
 }  // namespace ryx::test
+
+namespace ryx::test {
+namespace {
+
+TEST(RyxconfigIntegration, DaemonInformationReachesTheDriverThroughTheTrigger) {
+  Session session;  // ryxd with its working values, the wrapper stand-in on the library path
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  std::string record = session.folder() + "/wrapper-record.txt";
+  for (int i = 0; i < 100 && readFile(record).empty(); ++i) std::this_thread::sleep_for(100ms);
+  // port, conference id, conference key, key bytes, key length, back-end ids
+  EXPECT_EQ(readFile(record), "7300\tconf-id\tconf-key\t000102030405060708090a0b0c0d0e0f\t16\tb1\n");
+  // Made once: later periodic checks hand nothing more over.
+  std::this_thread::sleep_for(2500ms);
+  std::string later = readFile(record);
+  EXPECT_EQ(std::count(later.begin(), later.end(), '\n'), 1);
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(RyxconfigIntegration, DesktopCaptureNeverMakesATrigger) {
+  SessionOptions options;
+  options.ryxdArgs = {"--desktop-capture"};
+  Session session(options);
+  Process &instance = session.startInstance();
+  std::this_thread::sleep_for(3000ms);
+  EXPECT_TRUE(readFile(session.folder() + "/wrapper-record.txt").empty());
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(RyxconfigIntegration, AnUnreachableRenderingServerIsShown) {
+  SessionOptions options;
+  options.dockTime = 0;  // the standalone window, whose refresh logs the published code
+  Session session(options);
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(freePort()) +
+                            "\n");
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  size_t before = instance.err().size();
+  session.startApp({"--name", "viewer", "--rendering-server", "127.0.0.1"});
+  EXPECT_TRUE(instance.waitForErr("Error code: 100, error message: Cannot communicate with the Rendering Server",
+                                  6000, before))
+      << instance.err().substr(before);
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+}  // namespace
+}  // namespace ryx::test
