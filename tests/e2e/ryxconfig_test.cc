@@ -261,13 +261,13 @@ TEST(Ryxconfig, WithoutATrayTheStandaloneDialogReplacesTheIcon) {
   Process &instance = session.startInstance({"-nowin"});
   EXPECT_TRUE(instance.waitForErr("Creating standalone dialog", 6000));
   std::this_thread::sleep_for(500ms);
-  EXPECT_FALSE(windowShown(session, "RYX"));  // -nowin: created, not shown
+  EXPECT_FALSE(windowShown(session, "^Vezo RYX Server Status$"));  // -nowin: created, not shown
   RunResult show = session.runClient({});
   EXPECT_EQ(show.status, 0);
   EXPECT_TRUE(instance.waitForErr("Show GUI", 3000));
   bool shown = false;
   for (int i = 0; i < 50 && !shown; ++i) {
-    shown = windowShown(session, "RYX");
+    shown = windowShown(session, "^Vezo RYX Server Status$");
     if (!shown) std::this_thread::sleep_for(100ms);
   }
   EXPECT_TRUE(shown);
