@@ -84,6 +84,8 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
     return TRUE;  // a peer that closed at once: nothing to say
   }
   if (strcmp (handshake, kAppHandshake) == 0) {
+    // The update is read from the connection itself: take the handshake out first.
+    if (!ryx_deadline_input_stream_commit (RYX_DEADLINE_INPUT_STREAM (input), nullptr)) return TRUE;
     accept_connected_app (self, connection);
   } else if (strcmp (handshake, kCommandHandshake) == 0) {
     handle_command (self, input);

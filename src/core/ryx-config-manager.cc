@@ -5,6 +5,8 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
+#include "integration/rendering-server-check.h"
+#include "integration/ryx-config-kestrane-trigger.h"
 #include "integration/ryx-config-viewer.h"
 #include "integration/vnc-ext-pipe.h"
 #include "platform/system.h"
@@ -171,9 +173,13 @@ void show_gui (RyxConfigManager *self) {
   }
 }
 
-void run_rendering_server_check (RyxConfigManager *self) { self->refresh_count = 0; }
+void run_rendering_server_check (RyxConfigManager *self) { check_rendering_server (&self->refresh_count); }
 
-void create_trigger (RyxConfigManager *self) { (void) self; }
+void create_trigger (RyxConfigManager *self) {
+  self->trigger = G_OBJECT (ryx_config_kestrane_trigger_new (
+      self->daemon.payload, (guint16) self->daemon.port, self->daemon.conference_id, self->daemon.conference_key,
+      self->daemon.encryption_key, (const char *const *) self->daemon.backend_ids));
+}
 
 static void run_server (RyxConfigManager *self) {
   if (!check_ryxd_server_started (&self->daemon)) return;

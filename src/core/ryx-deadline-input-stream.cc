@@ -1,29 +1,68 @@
 // SPDX-License-Identifier: MIT
 #include "core/ryx-deadline-input-stream.h"
 
+#include <algorithm>
+#include <cstring>
+
+// How much is looked at in one go: a handshake and its command byte fit.
+constexpr gsize kPeekSize = 64;
+
 struct _RyxDeadlineInputStream {
   GFilterInputStream parent_instance;
   GSocket *socket;  // owned reference
   gint64 deadline;  // monotonic time in microseconds
+  // Bytes looked at (still in the socket) and how many were handed out.
+  char peeked[kPeekSize];
+  gsize peeked_length;
+  gsize handed_out;
 };
 
 G_DEFINE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, G_TYPE_FILTER_INPUT_STREAM)
 
+gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError **error) {
+  g_return_val_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self), FALSE);
+  // The bytes handed out are in the socket's buffer: taking them cannot block.
+  while (self->handed_out > 0) {
+    char sink[kPeekSize];
+    gssize n = g_socket_receive_with_blocking (self->socket, sink, self->handed_out, FALSE, nullptr, error);
+    if (n <= 0) {
+      if (n == 0) g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT, "Connection closed");
+      return FALSE;
+    }
+    self->handed_out -= (gsize) n;
+  }
+  self->peeked_length = 0;
+  return TRUE;
+}
+
 static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer, gsize count,
                                               GCancellable *cancellable, GError **error) {
   RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (stream);
-  gint64 left = self->deadline - g_get_monotonic_time ();
-  if (left <= 0) {
-    g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "Deadline passed");
-    return -1;
+  if (self->handed_out == self->peeked_length) {
+    // Everything looked at was handed out: take it, then wait for more.
+    if (!ryx_deadline_input_stream_commit (self, error)) return -1;
+    gint64 left = self->deadline - g_get_monotonic_time ();
+    if (left <= 0) {
+      g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "Deadline passed");
+      return -1;
+    }
+    if (!g_socket_condition_timed_wait (self->socket, G_IO_IN, left, cancellable, error)) return -1;
+    GInputVector vector = {self->peeked, sizeof self->peeked};
+    gint flags = G_SOCKET_MSG_PEEK;
+    gssize n = g_socket_receive_message (self->socket, nullptr, &vector, 1, nullptr, nullptr, &flags, cancellable,
+                                         error);
+    if (n <= 0) return n;  // 0: the peer closed
+    self->peeked_length = (gsize) n;
   }
-  if (!g_socket_condition_timed_wait (self->socket, G_IO_IN, left, cancellable, error)) return -1;
-  GInputStream *base = g_filter_input_stream_get_base_stream (G_FILTER_INPUT_STREAM (stream));
-  return g_input_stream_read (base, buffer, count, cancellable, error);
+  gsize n = std::min (count, self->peeked_length - self->handed_out);
+  memcpy (buffer, self->peeked + self->handed_out, n);
+  self->handed_out += n;
+  return (gssize) n;
 }
 
 static void ryx_deadline_input_stream_dispose (GObject *object) {
   RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (object);
+  if (self->socket != nullptr) ryx_deadline_input_stream_commit (self, nullptr);
   g_clear_object (&self->socket);
   G_OBJECT_CLASS (ryx_deadline_input_stream_parent_class)->dispose (object);
 }

@@ -2,7 +2,14 @@
 /* A socket connection's input stream with one deadline for all its reads:
  * each read waits for data at most until the deadline, then fails with
  * G_IO_ERROR_TIMED_OUT.  A peer that trickles bytes cannot stretch the wait,
- * as a per-read socket time-out would let it. */
+ * as a per-read socket time-out would let it.
+ *
+ * Reads look at the socket's bytes (a peek of up to 64) and hand them out
+ * one read at a time without taking them, so a byte-by-byte reader costs no
+ * system call per byte; the bytes handed out are taken from the socket by
+ * ryx_deadline_input_stream_commit(), when all that was looked at is used
+ * up, or at dispose.  Bytes not handed out stay in the socket for the next
+ * reader of the connection. */
 #pragma once
 
 #include <gio/gio.h>
@@ -16,5 +23,8 @@ G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DE
 /* Reads from the connection's input stream until `timeout_ms` from now.
  * The connection's stream is not closed with this one. */
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms);
+
+/* Takes the bytes handed out so far from the socket. */
+gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError **error);
 
 G_END_DECLS

@@ -21,6 +21,15 @@ using namespace std::chrono_literals;
 
 std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
 
+// The console port's own lines that the instance may log for a connection
+// (other lines, such as the status window's refresh, come and go by time).
+bool loggedForConnection(const std::string &log) {
+  for (const char *line : {"WRONG HANDSHAKE", "Wrong read on listen socket", "Failed to read config manager command",
+                           "Command not supported", "Show GUI", "Quit application", "A new connected application"})
+    if (log.find(line) != std::string::npos) return true;
+  return false;
+}
+
 // Whether a window of this session's X server has the given title.
 bool windowShown(const Session &session, const std::string &title) {
   std::vector<std::string> env = session.env();
@@ -59,7 +68,7 @@ TEST(Ryxconfig, SecondStartsHandTheirCommandToTheInstance) {
       EXPECT_TRUE(instance.waitForErr(c.instanceLog, 3000, before)) << what;
     } else {
       std::this_thread::sleep_for(300ms);
-      EXPECT_EQ(instance.err().size(), before) << what << ": " << instance.err().substr(before);
+      EXPECT_FALSE(loggedForConnection(instance.err().substr(before))) << what << ": " << instance.err().substr(before);
     }
   }
   EXPECT_TRUE(instance.running());
@@ -107,8 +116,24 @@ TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
       EXPECT_TRUE(instance.waitForErr(c.log, 4000, before)) << c.what << ": " << instance.err().substr(before);
     } else {
       std::this_thread::sleep_for(300ms);
-      EXPECT_EQ(instance.err().size(), before) << c.what;
+      EXPECT_FALSE(loggedForConnection(instance.err().substr(before))) << c.what;
     }
+  }
+  // A handshake that arrives a byte at a time within the deadline counts.
+  {
+    size_t before = instance.err().size();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(session.consolePort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    for (char c : handshake("RYX Command UI\n") + "\x01") {
+      send(fd, &c, 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(20ms);
+    }
+    close(fd);
+    EXPECT_TRUE(instance.waitForErr("Show GUI", 3000, before)) << instance.err().substr(before);
   }
   // Still answering.
   EXPECT_EQ(session.runClient({"-quit"}).status, 0);
@@ -308,6 +333,56 @@ TEST(RyxconfigLoad, AThousandApplicationsAreHeldAndLeaveCleanly) {
   RunResult quit = session.runClient({"-quit"}, 30000);
   EXPECT_EQ(quit.status, 0);
   EXPECT_EQ(instance.wait(30000), 0);
+}
+
+}  // namespace
+}  // namespace ryx::test
+
+namespace ryx::test {
+namespace {
+
+TEST(RyxconfigIntegration, DaemonInformationReachesTheDriverThroughTheTrigger) {
+  Session session;  // ryxd with its working values, the wrapper stand-in on the library path
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  std::string record = session.folder() + "/wrapper-record.txt";
+  for (int i = 0; i < 100 && readFile(record).empty(); ++i) std::this_thread::sleep_for(100ms);
+  // port, conference id, conference key, key bytes, key length, back-end ids
+  EXPECT_EQ(readFile(record), "7300\tconf-id\tconf-key\t000102030405060708090a0b0c0d0e0f\t16\tb1\n");
+  // Made once: later periodic checks hand nothing more over.
+  std::this_thread::sleep_for(2500ms);
+  std::string later = readFile(record);
+  EXPECT_EQ(std::count(later.begin(), later.end(), '\n'), 1);
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(RyxconfigIntegration, DesktopCaptureNeverMakesATrigger) {
+  SessionOptions options;
+  options.ryxdArgs = {"--desktop-capture"};
+  Session session(options);
+  Process &instance = session.startInstance();
+  std::this_thread::sleep_for(3000ms);
+  EXPECT_TRUE(readFile(session.folder() + "/wrapper-record.txt").empty());
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(RyxconfigIntegration, AnUnreachableRenderingServerIsShown) {
+  SessionOptions options;
+  options.dockTime = 0;  // the standalone window, whose refresh logs the published code
+  Session session(options);
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(freePort()) +
+                            "\n");
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  size_t before = instance.err().size();
+  session.startApp({"--name", "viewer", "--rendering-server", "127.0.0.1"});
+  EXPECT_TRUE(instance.waitForErr("Error code: 100, error message: Cannot communicate with the Rendering Server",
+                                  6000, before))
+      << instance.err().substr(before);
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
 }
 
 }  // namespace

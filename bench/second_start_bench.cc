@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// Second-start hand-off: the time from the start of `ryxconfig -quit` to its
+// exit, when it finds an instance running (the extension stand-in present,
+// so the probe answers at once), beside a program that only runs gtk_init
+// and exits, with the same environment and display.
+//
+// `-quit` ends the instance, so each iteration starts a new one first, out
+// of the timed part: it waits for "Started server" and a settling time, so
+// the instance is idle when the second start begins.  The baseline runs
+// beside an idle instance as well.  Both programs get the session's
+// environment without G_MESSAGES_DEBUG (as in a user's session); the
+// instance keeps it, so its log shows every "Quit application".
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "session.h"
+
+namespace {
+
+using ryx::test::Process;
+using ryx::test::Session;
+using ryx::test::SessionOptions;
+
+constexpr int kIterations = 10;
+constexpr int kSettleMs = 500;
+
+Session &session() {
+  static std::unique_ptr<Session> s;
+  if (!s) {
+    SessionOptions options;
+    options.trayHost = true;
+    s = std::make_unique<Session>(options);
+  }
+  return *s;
+}
+
+std::vector<std::string> clientEnv() {
+  std::vector<std::string> env;
+  for (const std::string &e : session().env())
+    if (e.rfind("G_MESSAGES_DEBUG=", 0) != 0) env.push_back(e);
+  return env;
+}
+
+// Starts argv with its output in `log` and waits for its exit; the exit
+// status, or -1.  waitpid blocks, so the exit is seen at once.
+int runToExit(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &log) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<char *> args, envp;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool startInstance() {
+  Process &p = session().startInstance();
+  if (!p.running() || p.err().find("Started server") == std::string::npos) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+  return true;
+}
+
+std::map<std::string, std::vector<double>> &times() {
+  static std::map<std::string, std::vector<double>> t;
+  return t;
+}
+
+void SecondStartQuit(benchmark::State &state) {
+  const std::vector<std::string> env = clientEnv();
+  const std::string log = session().folder() + "/logs/bench-quit";
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!startInstance()) {
+      state.SkipWithError("the instance did not start");
+      break;
+    }
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    int status = runToExit({RYXCONFIG_EXE, "-quit"}, env, log);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    state.PauseTiming();
+    Process &instance = session().instance();
+    int ended = instance.wait(10000);
+    bool quit = instance.err().find("Quit application") != std::string::npos;
+    state.ResumeTiming();
+    if (status != 0 || ended != 0 || !quit) {
+      state.SkipWithError("-quit did not end the instance cleanly");
+      break;
+    }
+    times()["ryxconfig -quit"].push_back(ms);
+  }
+}
+
+void GtkInitOnly(benchmark::State &state) {
+  const std::vector<std::string> env = clientEnv();
+  const std::string log = session().folder() + "/logs/bench-gtk-init";
+  if (!session().instance().running() && !startInstance()) {
+    state.SkipWithError("the instance did not start");
+    return;
+  }
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    int status = runToExit({GTK_INIT_ONLY, "-quit"}, env, log);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0) {
+      state.SkipWithError("gtk_init program failed");
+      break;
+    }
+    times()["gtk_init only"].push_back(ms);
+  }
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+}  // namespace
+
+BENCHMARK(SecondStartQuit)->Iterations(kIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(GtkInitOnly)->Iterations(kIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char **argv) {
+  signal(SIGPIPE, SIG_IGN);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  double quit = median(times()["ryxconfig -quit"]);
+  double base = median(times()["gtk_init only"]);
+  printf("\nmedian of single runs: ryxconfig -quit %.1f ms (%zu), gtk_init only %.1f ms (%zu)", quit,
+         times()["ryxconfig -quit"].size(), base, times()["gtk_init only"].size());
+  if (quit > 0 && base > 0) printf(", ratio %.2f (goal <= 1.20)", quit / base);
+  printf("\n");
+  return 0;
+}
