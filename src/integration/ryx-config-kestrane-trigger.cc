@@ -25,7 +25,7 @@ struct _RyxConfigKestraneTrigger {
   char *conference_key;
   GBytes *encryption_key;  // one reference
   char **backend_ids;
-  GdkWindow *window;  // owned; nullptr until constructed, or when creation failed
+  GdkWindow *window;  // owned; none until constructed, or when creation failed
   gint32 x;
   gint32 y;
   ryx::platform::GlDevice *hdc;     // the window's drawing device
@@ -76,6 +76,9 @@ track_window (RyxConfigKestraneTrigger *self, GdkWindow *window)
   OpenExtPipe (RYX_EXT_PIPE_NOTIFY);
 
   // The payload goes with its terminating NUL; no payload is an empty one.
+  // The pipe client bounds every step (RYX_EXT_PIPE_TIMEOUT_MS for each pipe
+  // name it tries to open, as much for the request and its one-byte
+  // answer), so a silent extension delays the trigger, never holds it.
   const char *payload = self->payload != nullptr ? self->payload : "";
   const gsize length = strlen (payload) + 1;
   if (length <= G_MAXUINT32 && TrackWindow (handle, payload, (guint32) length)) {
@@ -105,7 +108,7 @@ hand_over (RyxConfigKestraneTrigger *self, GdkWindow *window)
 
 // The 1 x 1 window with its device, pixel format and context; the hand-over
 // happens between the pixel format and the context.  Any failure is silent
-// and gives nullptr, with whatever was made of the window released.
+// and gives no window, with whatever was made of the window released.
 static GdkWindow *
 create_window (RyxConfigKestraneTrigger *self)
 {
