@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "peer_process.h"
 #include "session.h"
 
 namespace ryx::test {
@@ -383,6 +384,24 @@ TEST(RyxconfigIntegration, AnUnreachableRenderingServerIsShown) {
       << instance.err().substr(before);
   EXPECT_EQ(session.runClient({"-quit"}).status, 0);
   EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(RyxconfigIntegration, ASilentRenderingServerCostsOneDeadlineAndQuitStillWorks) {
+  Session session;
+  PeerProcess server;
+  ASSERT_TRUE(server.start({RYX_RENDER_SERVER_EXE, "--mode", "silent"}));
+  std::string port;
+  ASSERT_TRUE(server.readLine(&port, 5000));
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + port + "\n");
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(instance.running());
+  auto start = std::chrono::steady_clock::now();
+  session.startApp({"--name", "viewer"});  // its arrival runs the check, which waits on the silent server
+  RunResult quit = session.runClient({"-quit"}, 30000);
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(instance.wait(20000), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);  // one request deadline (10 s), not more
+  EXPECT_NE(instance.err().find("Quit application"), std::string::npos);
 }
 
 }  // namespace
