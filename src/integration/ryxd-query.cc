@@ -5,6 +5,7 @@
 
 #include "common/ryx_gcommon.h"
 #include "gvc/gvc-bytes-stream.h"
+#include "gvc/ryx-deadline-input-stream.h"
 
 namespace {
 
@@ -13,71 +14,17 @@ namespace {
 // refused before it is read, so reading it cannot block or grow at will.
 constexpr goffset kMaxPortFileSize = 64 * 1024;
 
-// Ends the exchange when the deadline passes: a thread of its own waits for
-// the deadline and then cancels the query's cancellable, which every
-// blocking GIO call of the exchange is given and which wakes it at once.
-// It does nothing else.  Once it has fired, the failing step reports the
-// deadline instead of "Operation was cancelled".
-class Deadline {
- public:
-  Deadline(GCancellable *cancellable, int milliseconds)
-      : cancellable_(G_CANCELLABLE(g_object_ref(cancellable))),
-        end_(g_get_monotonic_time() + static_cast<gint64>(milliseconds) * 1000) {
-    g_mutex_init(&mutex_);
-    g_cond_init(&cond_);
-    thread_ = g_thread_new("ryxd-deadline", &Deadline::run, this);
-  }
-
-  ~Deadline() {
-    g_mutex_lock(&mutex_);
-    done_ = true;
-    g_cond_signal(&cond_);
-    g_mutex_unlock(&mutex_);
-    g_thread_join(thread_);
-    g_cond_clear(&cond_);
-    g_mutex_clear(&mutex_);
-    g_object_unref(cancellable_);
-  }
-
-  Deadline(const Deadline &) = delete;
-  Deadline &operator=(const Deadline &) = delete;
-
-  // Replaces *error by the deadline's own when the deadline has passed.
-  void explain(GError **error) {
-    g_mutex_lock(&mutex_);
-    bool fired = fired_;
-    g_mutex_unlock(&mutex_);
-    if (!fired) return;
-    g_clear_error(error);
-    g_set_error(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "ryxd did not finish the exchange within %d seconds",
-                RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
-  }
-
- private:
-  static gpointer run(gpointer data) {
-    auto *self = static_cast<Deadline *>(data);
-    g_mutex_lock(&self->mutex_);
-    while (!self->done_) {
-      if (!g_cond_wait_until(&self->cond_, &self->mutex_, self->end_)) {
-        if (!self->done_) {
-          self->fired_ = true;
-          g_cancellable_cancel(self->cancellable_);
-        }
-        break;
-      }
-    }
-    g_mutex_unlock(&self->mutex_);
-    return nullptr;
-  }
-
-  GCancellable *cancellable_;
-  gint64 end_;
-  GMutex mutex_;
-  GCond cond_;
-  GThread *thread_ = nullptr;
-  bool done_ = false;
-  bool fired_ = false;
-};
+// The whole exchange has one deadline.  Connecting is bounded by the
+// client's time-out; every read goes through a stream that waits for data
+// only until the deadline; writes are a few bytes, bounded by the socket's
+// time-out.  All of it on the calling thread.  A failure past the deadline
+// is reported as the deadline's, not as the step's own time-out.
+void explainDeadline(GError **error) {
+  if (error == NULL || !g_error_matches(*error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return;
+  g_clear_error(error);
+  g_set_error(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "ryxd did not finish the exchange within %d seconds",
+              RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
+}
 
 GVariant *command(const char *name) { return g_variant_ref_sink(g_variant_new("(sv)", name, g_variant_new_int32(0))); }
 
@@ -139,17 +86,18 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   g_clear_object(&data->ryxd_cancellable);
   data->ryxd_cancellable = g_cancellable_new();
   GCancellable *cancellable = data->ryxd_cancellable;
-  Deadline deadline(cancellable, RYX_RYXD_QUERY_TIMEOUT_MS);
+  const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(RYX_RYXD_QUERY_TIMEOUT_MS) * 1000;
 
   g_autoptr(GError) error = NULL;
   GSocketClient *client = g_socket_client_new();
+  g_socket_client_set_timeout(client, RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
   GSocketConnection *connection = g_socket_client_connect_to_host(client, host, port, cancellable, &error);
   g_clear_object(&data->ryxd_connection);
   data->ryxd_connection = connection;
   g_free(host);
   g_object_unref(client);
   if (connection == NULL) {
-    deadline.explain(&error);
+    explainDeadline(&error);
     g_printerr("There was an error connecting to ryxd: %s\n", error->message);
     g_free(cookie);
     return FALSE;
@@ -157,10 +105,12 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "Connected to ryxd on port %d", port);
 
   GOutputStream *base_out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
-  GInputStream *base_in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+  gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
+  g_autoptr(GInputStream) base_in =
+      ryx_deadline_input_stream_new(connection, static_cast<guint>(left_ms > 0 ? left_ms : 1));
   static const guint8 kVariantFlag = 0x01;
   if (!g_output_stream_write_all(base_out, &kVariantFlag, 1, NULL, cancellable, &error)) {
-    deadline.explain(&error);
+    explainDeadline(&error);
     g_printerr("There was an error sending the variant flag: %s\n", error->message);
     g_free(cookie);
     g_clear_object(&data->ryxd_connection);
@@ -175,7 +125,7 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   // Every failure from here on: the message, then the connection goes (the
   // filter streams go with the locals and leave the connection alone).
   auto fail = [&](const char *format) {
-    deadline.explain(&error);
+    explainDeadline(&error);
     g_printerr(format, error->message);
     g_clear_object(&data->ryxd_connection);
     return FALSE;

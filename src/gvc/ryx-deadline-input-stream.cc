@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/ryx-deadline-input-stream.h"
+#include "gvc/ryx-deadline-input-stream.h"
 
 #include <algorithm>
 #include <cstring>
