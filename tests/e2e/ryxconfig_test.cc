@@ -123,12 +123,8 @@ TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
   // A handshake that arrives a byte at a time within the deadline counts.
   {
     size_t before = instance.err().size();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(session.consolePort()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    int fd = connectLoopback(session.consolePort());
+    ASSERT_GE(fd, 0);
     for (char c : handshake("RYX Command UI\n") + "\x01") {
       send(fd, &c, 1, MSG_NOSIGNAL);
       std::this_thread::sleep_for(20ms);
@@ -284,15 +280,8 @@ namespace {
 
 // Opens a connection that announces an application; -1 on failure.
 int connectApp(int port, const std::string &name) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-    if (fd >= 0) close(fd);
-    return -1;
-  }
+  int fd = connectLoopback(port);
+  if (fd < 0) return -1;
   std::string message = handshake("RVN Dashboard Thread\n") + "<Update>\n<AppName>" + name +
                         "</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n";
   if (send(fd, message.data(), message.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(message.size())) {

@@ -133,16 +133,22 @@ int freePort() {
   return ntohs(address.sin_port);
 }
 
-bool sendRaw(int port, const std::string &bytes, int holdMs) {
+int connectLoopback(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
     close(fd);
-    return false;
+    return -1;
   }
+  return fd;
+}
+
+bool sendRaw(int port, const std::string &bytes, int holdMs) {
+  int fd = connectLoopback(port);
+  if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
   close(fd);

@@ -92,6 +92,9 @@ class Session {
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int freePort();
 
+// A connected socket to 127.0.0.1:port, or -1.
+int connectLoopback(int port);
+
 // Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
 
