@@ -11,13 +11,11 @@ namespace {
 using test::LogCapture;
 using test::Lines;
 
-struct EncodeCase {
-  const char *input;
-  const char *expected;
-};
-
 TEST(UrlEncode, EncodesEachByteByItsClass) {
-  const EncodeCase cases[] = {
+  const struct {
+    const char *input;
+    const char *expected;
+  } cases[] = {
       {"a b/\xc3\xa9", "a+b%2f%c3%a9"},  // the UTF-8 letter e-acute: both bytes, lower-case hex
       {"", ""},
       {"AZaz09-._~", "AZaz09-._~"},
@@ -26,34 +24,35 @@ TEST(UrlEncode, EncodesEachByteByItsClass) {
       {"\x01\x7f\x80\xff", "%01%7f%80%ff"},
       {"\r\n", "%0d%0a"},
   };
-  for (const EncodeCase &c : cases) {
+  for (const auto &c : cases) {
     CString encoded(http::urlEncode(c.input));
     ASSERT_NE(encoded, nullptr) << c.input;
     EXPECT_STREQ(encoded.get(), c.expected) << c.input;
   }
-}
-
-TEST(UrlEncode, NoInputGivesNone) {
   LogCapture log;
   EXPECT_EQ(http::urlEncode(nullptr), nullptr);
   EXPECT_EQ(log.lines(), Lines{});
 }
 
-TEST(NameValueItem, RendersUrlEncodedPairAndHeaderLine) {
+TEST(NameValueItem, RendersAgainAfterEachChangeAndCopiesStandAlone) {
   NameValueItem item("a key", "x/y");
   EXPECT_STREQ(item.urlencode(), "a+key=x%2fy");
   EXPECT_STREQ(item.htmlheader(), "a key: x/y\r\n");
-}
-
-TEST(NameValueItem, ChangingTheValueRendersAgain) {
-  NameValueItem item("n", "1");
-  EXPECT_STREQ(item.urlencode(), "n=1");
-  EXPECT_STREQ(item.htmlheader(), "n: 1\r\n");
   item.setValue("two words");
-  EXPECT_STREQ(item.urlencode(), "n=two+words");
-  EXPECT_STREQ(item.htmlheader(), "n: two words\r\n");
+  EXPECT_STREQ(item.urlencode(), "a+key=two+words");
+  EXPECT_STREQ(item.htmlheader(), "a key: two words\r\n");
   item.setValue(nullptr);
-  EXPECT_STREQ(item.urlencode(), "n=");
+  EXPECT_STREQ(item.urlencode(), "a+key=");
+  EXPECT_STREQ(item.htmlheader(), "a key: \r\n");
+
+  NameValueItem noValue("name", nullptr);
+  EXPECT_TRUE(noValue.isValid());
+  EXPECT_STREQ(noValue.htmlheader(), "name: \r\n");
+  NameValueItem copy(noValue);
+  noValue.setValue("2");
+  EXPECT_STREQ(copy.value(), "");
+  copy = noValue;
+  EXPECT_STREQ(copy.urlencode(), "name=2");
 }
 
 TEST(NameValueItem, WithoutNameHoldsNothing) {
@@ -67,51 +66,21 @@ TEST(NameValueItem, WithoutNameHoldsNothing) {
   }
 }
 
-TEST(NameValueItem, MissingValueIsEmptyAndCopiesAreIndependent) {
-  NameValueItem item("name", nullptr);
-  EXPECT_TRUE(item.isValid());
-  EXPECT_STREQ(item.htmlheader(), "name: \r\n");
-  NameValueItem copy(item);
-  item.setValue("2");
-  EXPECT_STREQ(copy.value(), "");
-  copy = item;
-  EXPECT_STREQ(copy.urlencode(), "name=2");
-}
-
-TEST(NameValueCollection, EmptyCollectionGivesEmptyTexts) {
+TEST(NameValueCollection, ReplacementKeepsTheFirstItemsPlaceAndNamesCompareExactly) {
   NameValueCollection collection;
   EXPECT_STREQ(collection.urlencode(), "");
   EXPECT_STREQ(collection.htmlheader(), "");
-}
-
-TEST(NameValueCollection, RendersQueryAndHeaderBlockInOrder) {
-  NameValueCollection collection;
-  collection.add(NameValueItem("a", "1"));
-  collection.add(NameValueItem("b", "2"));
-  EXPECT_STREQ(collection.urlencode(), "a=1&b=2");
-  EXPECT_STREQ(collection.htmlheader(), "a: 1\r\nb: 2\r\n");
-}
-
-TEST(NameValueCollection, ReplacementKeepsTheFirstItemsPlace) {
-  NameValueCollection collection;
   collection.add(NameValueItem("a", "1"));
   collection.add(NameValueItem("b", "2"));
   EXPECT_STREQ(collection.urlencode(), "a=1&b=2");  // cached, then dropped by the next add
+  EXPECT_STREQ(collection.htmlheader(), "a: 1\r\nb: 2\r\n");
   collection.add(NameValueItem("a", "3"));
-  ASSERT_EQ(collection.size(), 2u);
-  EXPECT_STREQ(collection.at(0).name(), "a");
+  collection.add(NameValueItem("A", "4"));
+  ASSERT_EQ(collection.size(), 3u);
   EXPECT_STREQ(collection.at(0).value(), "3");
-  EXPECT_STREQ(collection.urlencode(), "a=3&b=2");
-  EXPECT_STREQ(collection.htmlheader(), "a: 3\r\nb: 2\r\n");
-}
-
-TEST(NameValueCollection, NamesCompareExactly) {
-  NameValueCollection collection;
-  collection.add(NameValueItem("Accept", "1"));
-  collection.add(NameValueItem("accept", "2"));
-  EXPECT_EQ(collection.size(), 2u);
-  EXPECT_STREQ(collection.find("accept")->value(), "2");
-  EXPECT_EQ(collection.find("ACCEPT"), nullptr);
+  EXPECT_EQ(collection.find("B"), nullptr);
+  EXPECT_STREQ(collection.urlencode(), "a=3&b=2&A=4");
+  EXPECT_STREQ(collection.htmlheader(), "a: 3\r\nb: 2\r\nA: 4\r\n");
 }
 
 TEST(NameValueCollection, RefusesInvalidItemWithWarning) {

@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "net_test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include <gtest/gtest.h>
@@ -40,16 +35,11 @@ RenderServer::RenderServer(const std::vector<std::string> &args, const char *add
   port_ = static_cast<uint16_t>(atoi(line.c_str()));
 }
 
-uint16_t unusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
+std::string bodyPattern(size_t size) {
+  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
+  return text;
 }
 
 }  // namespace ryx::test

@@ -10,6 +10,7 @@
 
 #include "log_capture.h"
 #include "peer_process.h"
+#include "test_support.h"
 
 namespace ryx::test {
 
@@ -25,8 +26,8 @@ class RenderServer {
   uint16_t port_ = 0;
 };
 
-// A loopback port with nothing listening on it (bound, then released).
-uint16_t unusedPort();
+// The bytes ryx-render-server sends for --body-size N.
+std::string bodyPattern(size_t size);
 
 // Lines as LogCapture gives them, for readable failure messages.
 using Lines = std::vector<std::string>;

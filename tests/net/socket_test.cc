@@ -43,14 +43,6 @@ platform::ResolvedAddress numericAddress(const char *host, uint16_t port) {
   return list.empty() ? platform::ResolvedAddress() : list.front();
 }
 
-// The bytes ryx-render-server sends for --body-size N.
-std::string pattern(size_t size) {
-  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
-  return text;
-}
-
 TEST(Socket, ReceiveGathersChunksOf512Bytes) {
   for (bool withDeadline : {false, true}) {
     RenderServer server({"--mode", "raw", "--body-size", "700"});
@@ -69,7 +61,7 @@ TEST(Socket, ReceiveGathersChunksOf512Bytes) {
       if (n > 0) received.append(buffer, static_cast<size_t>(n));
     }
     EXPECT_EQ(counts, (std::vector<int64_t>{512, 188, 0})) << "deadline " << withDeadline;
-    EXPECT_EQ(received, pattern(700));
+    EXPECT_EQ(received, test::bodyPattern(700));
     socket->close();
     EXPECT_EQ(socket->handle(), platform::kInvalidSocket);
     EXPECT_EQ(log.lines(), Lines{});
@@ -100,7 +92,7 @@ TEST(Socket, OneShotCallsTakeWhatReceiveReadAhead) {
   std::string rest;
   char buffer[4096];
   for (int64_t n; (n = socket->receiveOnce(buffer, sizeof buffer)) > 0;) rest.append(buffer, n);
-  EXPECT_EQ(std::string(chunk, sizeof chunk) + rest, pattern(700));
+  EXPECT_EQ(std::string(chunk, sizeof chunk) + rest, test::bodyPattern(700));
   EXPECT_EQ(socket->receive(chunk), 0);
   socket->close();
 }

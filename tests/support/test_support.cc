@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "test_support.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,9 +49,30 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string> &extra
       if (extra.substr(0, extra.find('=')) == name) overridden = true;
     if (!overridden) env.push_back(entry);
   }
-  for (const std::string &extra : extraEnv)
-    if (extra.find('=') != std::string::npos) env.push_back(extra);  // "NAME" alone unsets
+  // A later entry replaces an earlier one of the same name; "NAME" alone unsets.
+  for (size_t i = 0; i < extraEnv.size(); ++i) {
+    const std::string name = extraEnv[i].substr(0, extraEnv[i].find('='));
+    bool replaced = false;
+    for (size_t j = i + 1; j < extraEnv.size(); ++j)
+      if (extraEnv[j].substr(0, extraEnv[j].find('=')) == name) replaced = true;
+    if (!replaced && extraEnv[i].find('=') != std::string::npos) env.push_back(extraEnv[i]);
+  }
   return env;
+}
+
+// Reads a run of decimal digits at `pos`; false when there is none.
+bool digits(const std::string &text, size_t *pos, long *value) {
+  size_t start = *pos;
+  while (*pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9') ++*pos;
+  if (*pos == start || *pos - start > 18) return false;
+  *value = std::stol(text.substr(start, *pos - start));
+  return true;
+}
+
+bool literal(const std::string &text, size_t *pos, char c) {
+  if (*pos >= text.size() || text[*pos] != c) return false;
+  ++*pos;
+  return true;
 }
 
 }  // namespace
@@ -134,6 +158,46 @@ std::vector<std::string> listFolder(const std::string &path) {
   }
   closedir(dir);
   return names;
+}
+
+std::vector<std::string> splitLines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0, end = 0;
+  while ((end = text.find('\n', start)) != std::string::npos) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced) {
+  if (line.size() < 2 || line[0] < 'A' || line[0] > 'Z') return false;
+  size_t pos = 1;
+  long seconds = 0, millis = 0, linePid = 0, tid = 0;
+  if (!literal(line, &pos, ' ') || !digits(line, &pos, &seconds) || !literal(line, &pos, '.')) return false;
+  size_t millisStart = pos;
+  if (!digits(line, &pos, &millis) || pos - millisStart != 3 || !literal(line, &pos, ' ')) return false;
+  if (!digits(line, &pos, &linePid) || !literal(line, &pos, ':') || !digits(line, &pos, &tid) ||
+      !literal(line, &pos, ' '))
+    return false;
+  if (linePid != pid || tid <= 0) return false;
+  *reduced = line.substr(0, 1) + " " + line.substr(pos);
+  return true;
+}
+
+uint16_t unusedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  if (fd >= 0) close(fd);
+  return port;
 }
 
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,18 @@ std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 std::vector<std::string> listFolder(const std::string &path);
 
+// The lines of `text` without their line feeds (a last unterminated line
+// counts too).
+std::vector<std::string> splitLines(const std::string &text);
+
+// Reduces one line of the in-program logger ("L SECONDS.MMM PID:TID rest",
+// three digits of milliseconds) to "L rest"; false when the line does not
+// have that shape or names another process than `pid`.
+bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced);
+
+// A loopback port with nothing listening on it (bound, then released).
+uint16_t unusedPort();
+
 // Runs a program, waits for it; returns its exit status (or 128+signal)
 // with standard output and error captured.
 struct RunResult {
@@ -69,7 +82,8 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
 
 // A program running in the background, such as a stand-in peer, with its
 // standard output on a pipe the test reads (standard error stays the
-// test's).  extraEnv entries are "NAME=VALUE" (or "NAME" to unset).  The
+// test's).  extraEnv entries are "NAME=VALUE" (or "NAME" to unset), a
+// later entry replacing an earlier one of the same name.  The
 // destructor stops it like stop().
 class Child {
  public:
