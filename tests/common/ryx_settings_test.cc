@@ -69,8 +69,9 @@ TEST_F(RyxSettingsTool, CheckReportsBrokenFiles) {
 }
 
 TEST_F(RyxSettingsTool, HelpVersionAndMisuse) {
-  EXPECT_EQ(run({"--help"}).status, 0);
-  EXPECT_NE(run({"--help"}).out.find("Usage: ryx-settings"), std::string::npos);
+  test::RunResult help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: ryx-settings"), std::string::npos);
   EXPECT_EQ(run({"--version"}).out.rfind("ryx-settings ", 0), 0u);
   EXPECT_EQ(run({}).status, 2);
   EXPECT_EQ(run({"get", "Logging"}).status, 2);

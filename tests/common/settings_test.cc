@@ -132,19 +132,6 @@ TEST_F(SettingsTest, FolderInPlaceOfAFileIsDropped) {
   EXPECT_EQ(port(*s), 2000);
 }
 
-TEST_F(SettingsTest, TableDefaultsWithNothingConfigured) {
-  conf::Settings table;
-  EXPECT_STREQ(table.log_level.get(), "warning");
-  EXPECT_EQ(table.console_port, 2000);
-  EXPECT_EQ(table.ryx_config_dock_timeout, 10);
-  EXPECT_STREQ(table.ryx_config_trigger_position.get(), "0,0");
-  EXPECT_TRUE(table.use_nvidia_grid);
-  EXPECT_EQ(table.rendering_server, nullptr);
-  EXPECT_STREQ(table.port.get(), "2007");  // a string setting
-  EXPECT_EQ(table.bw_control_max_write, 2147483647);
-  EXPECT_EQ(table.threaded_readback_period, -1);
-}
-
 TEST_F(SettingsTest, TableIrregularRows) {
   set("RVN_IMAGE_QUALITY", "50");
   set("RVN_LOCAL_DISPLAY", ":7");
