@@ -9,8 +9,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <cctype>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -32,42 +30,14 @@ const std::string kGridMissing =
     "Unable to load NVIDIA GRID library.\\nPlease contact your system administrator to update the NVIDIA "
     "driver to the latest version.";  // as the probe prints it, the line feed escaped
 
-bool isDigits(const std::string &text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (!isdigit(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
-// "L SECONDS.MMM PID:TID " followed by `rest`, as the logger writes a line.
-bool isLogLine(const std::string &line, char letter, const std::string &pid, const std::string &rest) {
-  std::istringstream words(line);
-  std::string level, stamp, ids;
-  if (!(words >> level >> stamp >> ids) || level != std::string(1, letter)) return false;
-  size_t dot = stamp.find('.');
-  if (dot == std::string::npos || !isDigits(stamp.substr(0, dot)) || stamp.size() - dot - 1 != 3 ||
-      !isDigits(stamp.substr(dot + 1)))
-    return false;
-  if (ids.rfind(pid + ":", 0) != 0 || !isDigits(ids.substr(pid.size() + 1))) return false;
-  std::string prefix = level + " " + stamp + " " + ids + " ";
-  return line == prefix + rest;
-}
-
 std::string probePath() { return test::builtLibrary("RYX_TEST_STATE_PROBE"); }
 
 RunResult runProbe(const Installation &install, const std::vector<std::string> &steps,
                    const std::vector<std::string> &extraEnv = {}) {
   std::vector<std::string> argv{probePath()};
   argv.insert(argv.end(), steps.begin(), steps.end());
-  // The case's own entries replace the installation's of the same name.
-  std::vector<std::string> env;
-  auto nameOf = [](const std::string &entry) { return entry.substr(0, entry.find('=')); };
-  for (const std::string &entry : install.environment()) {
-    bool replaced = false;
-    for (const std::string &extra : extraEnv) replaced = replaced || nameOf(extra) == nameOf(entry);
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<std::string> env = install.environment();
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());  // the case's own entries win
   return test::runProgram(argv, env);
 }
 
@@ -193,16 +163,14 @@ TEST(CommandsProcessTest, ProductKeyThatCannotBeCreatedIsLogged) {
   // One file per process: ryxconfig.<pid>.txt, and that pid in each line.
   const std::string &file = logs[0];
   ASSERT_TRUE(file.size() > 14 && file.compare(file.size() - 4, 4, ".txt") == 0) << file;
-  const std::string pid = file.substr(10, file.size() - 14);
-  ASSERT_TRUE(isDigits(pid)) << file;
-
-  std::istringstream text(test::readFile(install.path(file)));
-  std::string line;
+  const pid_t pid = atoi(file.substr(10, file.size() - 14).c_str());
+  ASSERT_GT(pid, 0) << file;
   int lines = 0;
-  while (std::getline(text, line)) {
+  for (const std::string &line : test::splitLines(test::readFile(install.path(file)))) {
     ++lines;
-    EXPECT_TRUE(isLogLine(line, 'E', pid, "RYX (ryx::Commands::isRyxOn): Error creating registry key to store RYX status."))
-        << line;
+    std::string reduced;
+    EXPECT_TRUE(test::reduceLogLine(line, pid, &reduced)) << line;
+    EXPECT_EQ(reduced, "E RYX (ryx::Commands::isRyxOn): Error creating registry key to store RYX status.");
   }
   EXPECT_EQ(lines, 2);  // one for each isRyxOn that had to create the key
 }

@@ -4,10 +4,8 @@
 // output chosen on the first message).  Each argument is a step; each step
 // prints one line on standard output:
 //   update        "update=R code=C message=M" (M with line feeds as \n, or -)
-//   on, on-dx     "on=R" for isRyxOn(false) / isRyxOn(true)
-//   wrapper       "wrapper=R"
+//   on            "on=R" for isRyxOn(false)
 //   grid          "grid=R"
-//   external      "external=R"
 //   switch-on, switch-off   "switch=R" (then the code and message as after update)
 //   install SRC DST         copies a file ("installed")
 //   remove PATH             deletes a file ("removed")
@@ -42,7 +40,7 @@ bool copyFile(const char *from, const char *to) {
 
 void usage() {
   fputs("usage: state_probe STEP...\n"
-        "steps: update, on, on-dx, wrapper, grid, external, switch-on, switch-off,\n"
+        "steps: update, on, grid, switch-on, switch-off,\n"
         "       install SRC DST, remove PATH\n",
         stdout);
 }
@@ -60,14 +58,10 @@ int main(int argc, char **argv) {
     if (step == "update") {
       bool result = commands.updateStatus();
       printStatus("update", result, commands);
-    } else if (step == "on" || step == "on-dx") {
-      printf("on=%d\n", commands.isRyxOn(step == "on-dx") ? 1 : 0);
-    } else if (step == "wrapper") {
-      printf("wrapper=%d\n", commands.isWrapperInstalled() ? 1 : 0);
+    } else if (step == "on") {
+      printf("on=%d\n", commands.isRyxOn(false) ? 1 : 0);
     } else if (step == "grid") {
       printf("grid=%d\n", commands.isGridAvailable() ? 1 : 0);
-    } else if (step == "external") {
-      printf("external=%d\n", commands.usesExternalRenderingServer() ? 1 : 0);
     } else if (step == "switch-on" || step == "switch-off") {
       bool result = commands.switchRyx(step == "switch-on");
       printStatus("switch", result, commands);
