@@ -29,17 +29,6 @@ const std::string kWrapper = folderOf(RYX_TEST_WRAPPER);
 const std::string kWrapperWithoutEntryPoint = folderOf(RYX_TEST_WRAPPER_NO_CONNECTION_INFO);
 const std::string kPlainWrapper = folderOf(RYX_TEST_WRAPPER_PLAIN);
 
-std::vector<std::string> linesOf(const std::string &text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  size_t end = 0;
-  while ((end = text.find('\n', start)) != std::string::npos) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 std::string hexOf(const std::string &bytes) {
   std::string hex;
   char pair[3];
@@ -80,18 +69,12 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = environment();
     env.push_back("RYX_LIBRARY_PATH=" + library);
-    for (const std::string &entry : extraEnv) {  // a later entry replaces one of the same name
-      const std::string name = entry.substr(0, entry.find('='));
-      bool replaced = false;
-      for (std::string &earlier : env)
-        if (earlier.substr(0, earlier.find('=')) == name) earlier = entry, replaced = true;
-      if (!replaced) env.push_back(entry);
-    }
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());  // a later entry replaces one of the same name
     RunResult result = ryx::test::runProgram(argv, env);
     ProbeReport report;
     report.status = result.status;
     report.err = result.err;
-    for (const std::string &line : linesOf(result.out)) {
+    for (const std::string &line : ryx::test::splitLines(result.out)) {
       if (line.rfind("window ", 0) == 0) report.window = line.substr(7);
       if (line.rfind("log ", 0) == 0) report.log.push_back(line.substr(4));
     }
@@ -116,7 +99,7 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
 
   std::string wrapperRecord() const { return dir_ / "wrapper.record"; }
   std::string extensionRecord() const { return dir_ / "extension.record"; }
-  std::vector<std::string> extensionLines() const { return linesOf(ryx::test::readFile(extensionRecord())); }
+  std::vector<std::string> extensionLines() const { return ryx::test::splitLines(ryx::test::readFile(extensionRecord())); }
 
   TempDir dir_;
   std::unique_ptr<Child> extension_;
