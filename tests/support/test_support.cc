@@ -8,11 +8,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +75,14 @@ bool literal(const std::string &text, size_t *pos, char c) {
   if (*pos >= text.size() || text[*pos] != c) return false;
   ++*pos;
   return true;
+}
+
+// Pointers into `strings`, null-terminated, for exec and spawn.
+std::vector<char *> cStrings(const std::vector<std::string> &strings) {
+  std::vector<char *> pointers;
+  for (const std::string &s : strings) pointers.push_back(const_cast<char *>(s.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 }  // namespace
@@ -211,11 +221,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
   std::vector<std::string> env = mergedEnvironment(extraEnv);
-  std::vector<char *> args, envp;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-  envp.push_back(nullptr);
+  std::vector<char *> args = cStrings(argv), envp = cStrings(env);
 
   pid_t pid = 0;
   if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) {
@@ -231,22 +237,30 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
 }
 
 Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+  if (argv.empty()) return;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   std::vector<std::string> env = mergedEnvironment(extraEnv);
-  std::vector<char *> args, envp;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) pid_ = pid;
-  posix_spawn_file_actions_destroy(&actions);
+  std::vector<char *> args = cStrings(argv), envp = cStrings(env);
+  const pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    // The child must not outlive a test that crashes or is killed.  Only
+    // async-signal-safe calls from here on.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(fds[1], STDOUT_FILENO);
+    int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
   close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return;
+  }
+  pid_ = pid;
   out_ = fds[0];
 }
 
@@ -268,9 +282,12 @@ bool Child::readLine(std::string *line, int timeoutMs) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
     if (left <= 0) return false;
     struct pollfd p = {out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    int rc = poll(&p, 1, static_cast<int>(left));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc <= 0) return false;
     char chunk[512];
     ssize_t n = read(out_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     buffered_.append(chunk, static_cast<size_t>(n));
   }

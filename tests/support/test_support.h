@@ -82,9 +82,9 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
 
 // A program running in the background, such as a stand-in peer, with its
 // standard output on a pipe the test reads (standard error stays the
-// test's).  extraEnv entries are "NAME=VALUE" (or "NAME" to unset), a
-// later entry replacing an earlier one of the same name.  The
-// destructor stops it like stop().
+// test's), killed by the system if the test process dies first.  extraEnv
+// entries are "NAME=VALUE" (or "NAME" to unset), a later entry replacing an
+// earlier one of the same name.  The destructor stops it like stop().
 class Child {
  public:
   Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
