@@ -4,59 +4,43 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "config_fixture.h"
+#include "glib_support.h"
 
 namespace {
 
-struct Record {
-  GLogLevelFlags level;
-  std::map<std::string, std::string> fields;
-};
-std::vector<Record> records;
-
-GLogWriterOutput capture(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) {
-  Record r{level, {}};
-  for (gsize i = 0; i < n; ++i)
-    r.fields[fields[i].key] = fields[i].length < 0 ? static_cast<const char *>(fields[i].value)
-                                                   : std::string(static_cast<const char *>(fields[i].value),
-                                                                 static_cast<size_t>(fields[i].length));
-  records.push_back(r);
-  return G_LOG_WRITER_HANDLED;
-}
-
 class CommonInterface : public ryx::test::ConfigFixture {
  protected:
-  static void SetUpTestSuite() { g_log_set_writer_func(capture, nullptr, nullptr); }
-  void SetUp() override { records.clear(); }
+  ryx::test::GLogCapture log;
+  std::vector<ryx::test::LogRecord> records() const { return log.records(); }
 };
 
 TEST_F(CommonInterface, LogCarriesDomainLevelFunctionAndLine) {
   ryx_log_setup("ryxconfig", 0);
   ryx_log("RYX", G_LOG_LEVEL_DEBUG, "show_gui", 42, "Show %s", "GUI");
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].level, G_LOG_LEVEL_DEBUG);
-  EXPECT_EQ(records[0].fields["GLIB_DOMAIN"], "RYX");
-  EXPECT_EQ(records[0].fields["MESSAGE"], "Show GUI");
-  EXPECT_EQ(records[0].fields["CODE_FUNC"], "show_gui");
-  EXPECT_EQ(records[0].fields["CODE_LINE"], "42");
-  EXPECT_EQ(records[0].fields["PRIORITY"], "7");
-  EXPECT_EQ(records[0].fields["SYSLOG_IDENTIFIER"], "ryxconfig");
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0].level, G_LOG_LEVEL_DEBUG);
+  EXPECT_EQ(records()[0].fields["GLIB_DOMAIN"], "RYX");
+  EXPECT_EQ(records()[0].fields["MESSAGE"], "Show GUI");
+  EXPECT_EQ(records()[0].fields["CODE_FUNC"], "show_gui");
+  EXPECT_EQ(records()[0].fields["CODE_LINE"], "42");
+  EXPECT_EQ(records()[0].fields["PRIORITY"], "7");
+  EXPECT_EQ(records()[0].fields["SYSLOG_IDENTIFIER"], "ryxconfig");
 }
 
 TEST_F(CommonInterface, ErrorIsReportedAndTheProgramGoesOn) {
   RYX_LOG(G_LOG_LEVEL_ERROR, "No RVN extension %d", 1);
   RYX_LOG(G_LOG_LEVEL_WARNING, "after");
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].fields["MESSAGE"], "No RVN extension 1");
-  EXPECT_EQ(records[0].fields["RYX_LEVEL"], "error");
-  EXPECT_EQ(records[0].fields["PRIORITY"], "3");
-  EXPECT_EQ(records[0].fields["CODE_FUNC"], "TestBody");  // the plain name, not the signature
-  EXPECT_EQ(records[1].level, G_LOG_LEVEL_WARNING);
-  EXPECT_EQ(records[1].fields.count("RYX_LEVEL"), 0u);
+  ASSERT_EQ(records().size(), 2u);
+  EXPECT_EQ(records()[0].fields["MESSAGE"], "No RVN extension 1");
+  EXPECT_EQ(records()[0].fields["RYX_LEVEL"], "error");
+  EXPECT_EQ(records()[0].fields["PRIORITY"], "3");
+  EXPECT_EQ(records()[0].fields["CODE_FUNC"], "TestBody");  // the plain name, not the signature
+  EXPECT_EQ(records()[1].level, G_LOG_LEVEL_WARNING);
+  EXPECT_EQ(records()[1].fields.count("RYX_LEVEL"), 0u);
 }
 
 TEST_F(CommonInterface, GettersFollowTheFilesAfterAReload) {

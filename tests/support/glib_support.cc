@@ -9,21 +9,21 @@ namespace {
 
 GLogCapture *activeCapture = nullptr;
 
-const char *fieldText(const GLogField *fields, gsize count, const char *key) {
-  for (gsize i = 0; i < count; i++)
-    if (g_strcmp0(fields[i].key, key) == 0 && fields[i].value != nullptr) return (const char *)fields[i].value;
-  return nullptr;
-}
-
 }  // namespace
 
 GLogWriterOutput captureWriter(GLogLevelFlags level, const GLogField *fields, gsize count, gpointer) {
   if (activeCapture == nullptr) return g_log_writer_default(level, fields, count, nullptr);
-  const char *domain = fieldText(fields, count, "GLIB_DOMAIN");
-  const char *message = fieldText(fields, count, "MESSAGE");
-  const char *function = fieldText(fields, count, "CODE_FUNC");
-  activeCapture->records_.push_back({domain != nullptr ? domain : "", (GLogLevelFlags)(level & G_LOG_LEVEL_MASK),
-                                     message != nullptr ? message : "", function != nullptr ? function : ""});
+  LogRecord record;
+  record.level = (GLogLevelFlags)(level & G_LOG_LEVEL_MASK);
+  for (gsize i = 0; i < count; i++) {
+    if (fields[i].value == nullptr) continue;
+    const char *value = (const char *)fields[i].value;
+    record.fields[fields[i].key] = fields[i].length < 0 ? value : std::string(value, (size_t)fields[i].length);
+  }
+  record.domain = record.fields["GLIB_DOMAIN"];
+  record.message = record.fields["MESSAGE"];
+  record.function = record.fields["CODE_FUNC"];
+  activeCapture->records_.push_back(record);
   return G_LOG_WRITER_HANDLED;
 }
 

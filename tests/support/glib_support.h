@@ -6,6 +6,7 @@
 #include <gio/gio.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct LogRecord {
   GLogLevelFlags level;  // the level GLib was handed
   std::string message;
   std::string function;  // the CODE_FUNC field, when there is one
+  std::map<std::string, std::string> fields;  // every field of a structured record, by key
 };
 
 // Collects every GLib log record (g_log, g_warning, g_return_if_fail and
