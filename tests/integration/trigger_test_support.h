@@ -1,32 +1,26 @@
 // SPDX-License-Identifier: MIT
-// What the trigger and rendering server tests share: a settings
-// environment of their own (install root, home and pipe folder in a
-// temporary folder, the variables that would move a setting cleared).
+// The settings environment the trigger and rendering server tests run in:
+// every setting at its default unless set with set(), and an empty pipe
+// folder of their own (no extension).
 #pragma once
 
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "test_support.h"
+#include "common/ryx_gcommon.h"
+#include "settings_sandbox.h"
 
 namespace ryx::test {
 
-// The environment a test of settings-driven code runs in: every setting at
-// its default unless set with set(), the pipe folder empty (no extension).
-class IsolatedSettings {
+class IsolatedSettings : public SettingsSandbox {
  public:
-  IsolatedSettings();
-  // Sets (null: unsets) a variable until the scope ends; call reload()
-  // afterwards for the common library's getters to see it.
-  void set(const char *name, const char *value);
-  static void reload();
-
-  std::string pipeDir() const { return dir_ / "pipes"; }
-
- private:
-  TempDir dir_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  IsolatedSettings() {
+    mkdir(pipeDir().c_str(), 0700);
+    set("RYX_PIPE_DIR", pipeDir().c_str());
+    reload();
+  }
+  // For the common library's getters to see what set() changed.
+  static void reload() { ryx_conf_settings_reload(); }
+  std::string pipeDir() const { return dir / "pipes"; }
 };
 
 }  // namespace ryx::test
