@@ -114,23 +114,24 @@ TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
   socket->close();
 }
 
-TEST(TCPSocket, LocalhostReachesServerListeningOnIpv4Only) {
-  RenderServer server;
-  LogCapture log;
-  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("localhost", server.port());
-  ASSERT_NE(socket, nullptr);
-  EXPECT_EQ(socket->type(), kSocketTypeTcp4);
-  // Where localhost also resolves to ::1 that address fails first.
-  for (const std::string &line : log.lines()) EXPECT_EQ(line, failedLine("::1"));
-  socket->close();
-}
-
-TEST(TCPSocket, ConnectsOverIpv6) {
-  RenderServer server({}, "::1");
-  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("::1", server.port());
-  ASSERT_NE(socket, nullptr);
-  EXPECT_EQ(socket->type(), kSocketTypeTcp6);
-  socket->close();
+TEST(TCPSocket, ConnectsByNameAndOverEitherFamily) {
+  const struct {
+    const char *listen, *host;
+    int type;
+  } cases[] = {
+      {"127.0.0.1", "localhost", kSocketTypeTcp4},
+      {"::1", "::1", kSocketTypeTcp6},
+  };
+  for (const auto &c : cases) {
+    RenderServer server({}, c.listen);
+    LogCapture log;
+    std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket(c.host, server.port());
+    ASSERT_NE(socket, nullptr) << c.host;
+    EXPECT_EQ(socket->type(), c.type) << c.host;
+    // Where localhost also resolves to ::1 that address fails first.
+    for (const std::string &line : log.lines()) EXPECT_EQ(line, failedLine("::1"));
+    socket->close();
+  }
 }
 
 TEST(TCPSocket, UnknownHostLogsTheResolversText) {
