@@ -130,13 +130,14 @@ class HiveSession {
 
   // Reads the hive; for writing, locked and creating the folder if needed.
   long open(bool forWriting) {
+    // A read looks at the file alone: no folder means no file, an empty hive.
+    if (!forWriting && readUnlocked()) return kRegOk;
     std::string folder = hiveFolder(hive_);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0) {
       if (!forWriting) return kRegOk;  // no folder: an empty hive
       if (!makeFolders(folder, 0700)) return kRegFailed;
     }
-    if (!forWriting && readUnlocked()) return kRegOk;
     lockFd_ = ::open((file_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd_ < 0) {
       // A read-only folder still lets us read a hive that is there.
