@@ -4,8 +4,9 @@
 // is replaced on every write), reads it whole, and writes it back through a
 // temporary file, fsync and rename, so a reader never sees a torn hive and
 // needs no lock.  A read parses the file once and keeps it while the file
-// stays the same (same inode, size, modification and change times): the
-// periodic check reads the same hive several times every 2 seconds.  A hive
+// stays the same (same inode, size, modification and change times, and
+// quiet for a second or two before it was read): the periodic check reads
+// the same hive several times every 2 seconds.  A hive
 // that cannot be parsed is moved aside under the lock, never overwritten.
 #include "platform/registry.h"
 
@@ -206,6 +207,12 @@ class HiveSession {
     if (!readFile(&text, &version)) return false;
     std::string error;
     if (!regfile::parseHive(text, rootName(hive_), &data_, &error)) return false;
+    // File times tick in steps of a few milliseconds: a file changed in
+    // the last second might change again without its times moving, so it
+    // is not kept until it has been quiet for a while.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - version.changed.tv_sec < 2) return true;
     std::lock_guard<std::mutex> hold(cacheMutex);
     readCache(hive_) = ReadCache{file_, version, data_};
     return true;
