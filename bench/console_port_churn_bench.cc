@@ -169,7 +169,23 @@ std::map<std::string, std::vector<double>> &rates() {
   return r;
 }
 
-void runChurn(benchmark::State &state, const std::string &server, int port) {
+// The server's CPU time so far in nanoseconds (all its threads), from the
+// scheduler's account: finer than the tick-based times of /proc/PID/stat.
+int64_t cpuNanoseconds(pid_t pid) {
+  FILE *file = fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
+  if (file == nullptr) return -1;
+  long long ns = -1;
+  if (fscanf(file, "%lld", &ns) != 1) ns = -1;
+  fclose(file);
+  return ns;
+}
+
+std::map<std::string, std::vector<double>> &cpuPerConnection() {
+  static std::map<std::string, std::vector<double>> c;
+  return c;
+}
+
+void runChurn(benchmark::State &state, const std::string &server, int port, pid_t pid) {
   const int window = static_cast<int>(state.range(0));
   if (port <= 0) {
     state.SkipWithError("server did not start");
@@ -177,6 +193,7 @@ void runChurn(benchmark::State &state, const std::string &server, int port) {
   }
   std::string why;
   int64_t batches = 0;
+  const int64_t cpuStart = cpuNanoseconds(pid);
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
     if (!churn(port, kBatch, window, &why)) {
@@ -189,17 +206,28 @@ void runChurn(benchmark::State &state, const std::string &server, int port) {
   sent(server, true, batches * kBatch);
   state.SetItemsProcessed(batches * kBatch);
   rates()[server + "/" + std::to_string(window)].push_back(static_cast<double>(batches * kBatch) / seconds);
+  const int64_t cpuEnd = cpuNanoseconds(pid);
+  if (cpuStart >= 0 && cpuEnd >= cpuStart && batches > 0) {
+    const double us = static_cast<double>(cpuEnd - cpuStart) / 1000.0 / static_cast<double>(batches * kBatch);
+    state.counters["server_cpu_us"] = us;
+    cpuPerConnection()[server + "/" + std::to_string(window)].push_back(us);
+  }
 }
 
 void Ryxconfig(benchmark::State &state) {
-  runChurn(state, "ryxconfig", instance(false).session->consolePort());
+  Session &session = *instance(false).session;
+  runChurn(state, "ryxconfig", session.consolePort(), session.instance().pid());
 }
 
 void RyxconfigDebugLog(benchmark::State &state) {
-  runChurn(state, "ryxconfig-debug-log", instance(true).session->consolePort());
+  Session &session = *instance(true).session;
+  runChurn(state, "ryxconfig-debug-log", session.consolePort(), session.instance().pid());
 }
 
-void MinimalService(benchmark::State &state) { runChurn(state, "minimal", minimal().port); }
+void MinimalService(benchmark::State &state) {
+  Minimal &m = minimal();
+  runChurn(state, "minimal", m.port, m.process->pid());
+}
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -272,7 +300,8 @@ int main(int argc, char **argv) {
       std::vector<double> &v = rates()[std::string(server) + "/" + window];
       if (v.empty()) continue;
       double r = median(v);
-      printf("  window %-2s %-20s %8.0f/s", window, server, r);
+      printf("  window %-2s %-20s %8.0f/s  server CPU %5.1f us/connection", window, server, r,
+             median(cpuPerConnection()[std::string(server) + "/" + window]));
       if (base > 0 && std::string(server) != "minimal") printf("  ratio to minimal %.2f (goal >= 0.80)", r / base);
       printf("\n");
     }

@@ -29,7 +29,7 @@ constexpr const char *app_blacklist[] = {"ryxconfig", "Unknown"};
 
 typedef struct {
   GSocketConnection *connection;
-  GCancellable *cancellable;
+  GSource *watch;  // owned; NULL once the watch has ended
   char *name;
   char *rendering_server;
 } RyxConfigConnectedAppPrivate;
@@ -70,14 +70,16 @@ static std::string read_update (GSocketConnection *connection) {
       return text;
     }
     g_autoptr (GError) error = nullptr;
-    if (!g_socket_condition_timed_wait (socket, G_IO_IN, left, nullptr, &error)) {
-      if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) continue;  // reported above
-      return text;
-    }
+    // Receive first and wait only when nothing is there: an update usually
+    // arrives with its handshake.
     gssize count = g_socket_receive_with_blocking (socket, chunk, MIN (sizeof chunk, room), FALSE, nullptr, &error);
     if (count < 0) {
-      if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) continue;
-      return text;
+      if (!g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) return text;
+      g_clear_error (&error);
+      if (!g_socket_condition_timed_wait (socket, G_IO_IN, left, nullptr, &error) &&
+          !g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))  // a time-out is reported above
+        return text;
+      continue;
     }
     if (count == 0) {
       text += line.c_str ();
@@ -142,34 +144,72 @@ static void parse_data (RyxConfigConnectedApp *self, const char *data) {
   }
 }
 
-// The watch: a read of one byte that completes only when the application
-// closes its connection (or sends something after its update).  The read
-// holds no reference to the application, so releasing the application
-// disposes it at once (cancelling the read and closing the connection); the
-// read keeps its own byte and cancellable, and touches the application only
-// when it was not cancelled, i.e. while the application is alive.
-struct WatchRead {
-  RyxConfigConnectedApp *app;
-  GCancellable *cancellable;
-  guint8 read_byte;
-};
+// The watch: the end of the application's connection (or anything it sends
+// after its update) ends it.  It is a source that holds no reference to the
+// application: dispose destroys it, so it never fires for an application
+// that is gone, and releasing the application closes its connection at once.
+//
+// What the connection holds right after the update decides which source:
+// an application that is still there gets a source on its socket; one that
+// already closed (or already sent more) is handled by an idle source, so the
+// common short-lived connection costs no socket source at all.
 
-static void on_read_ready (GObject *source, GAsyncResult *result, gpointer user_data) {
-  WatchRead *watch = static_cast<WatchRead *> (user_data);
-  g_autoptr (GError) error = nullptr;
-  gssize count = g_input_stream_read_finish (G_INPUT_STREAM (source), result, &error);
-  bool cancelled = g_cancellable_is_cancelled (watch->cancellable) ||
-                   g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-  RyxConfigConnectedApp *app = watch->app;
-  g_object_unref (watch->cancellable);
-  g_free (watch);
-  if (cancelled) return;  // being disposed
-  if (error != nullptr || count == 0) {
+// The result of the one-byte read that ended the watch: the application
+// closed (0) or failed (< 0) is "disconnected"; sent data (> 0) keeps it
+// listed, no longer watched.
+static gboolean end_watch (RyxConfigConnectedApp *app, gssize count) {
+  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  // The source is gone once its callback returns.
+  g_source_unref (g_steal_pointer (&priv->watch));
+  if (count <= 0) {
     // The handlers may drop the last reference; keep the object for the emission.
     g_autoptr (RyxConfigConnectedApp) self = RYX_CONFIG_CONNECTED_APP (g_object_ref (app));
     g_signal_emit (self, signals[DISCONNECTED], 0);
   }
-  // The application sent data: it stays listed, no longer watched.
+  return G_SOURCE_REMOVE;
+}
+
+static gssize read_watch_byte (RyxConfigConnectedApp *app, GError **error) {
+  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
+  guint8 byte = 0;
+  return g_pollable_input_stream_read_nonblocking (G_POLLABLE_INPUT_STREAM (input), &byte, 1, nullptr, error);
+}
+
+static gboolean on_connection_readable (GObject *, gpointer user_data) {
+  RyxConfigConnectedApp *app = RYX_CONFIG_CONNECTED_APP (user_data);
+  g_autoptr (GError) error = nullptr;
+  gssize count = read_watch_byte (app, &error);
+  if (count < 0 && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) return G_SOURCE_CONTINUE;
+  return end_watch (app, count);
+}
+
+struct EndedWatch {
+  RyxConfigConnectedApp *app;
+  gssize count;
+};
+
+static gboolean on_watch_ended (gpointer user_data) {
+  auto *ended = static_cast<EndedWatch *> (user_data);
+  return end_watch (ended->app, ended->count);
+}
+
+static void start_watch (RyxConfigConnectedApp *self) {
+  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  g_autoptr (GError) error = nullptr;
+  gssize count = read_watch_byte (self, &error);
+  if (count < 0 && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) {
+    GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
+    priv->watch = g_pollable_input_stream_create_source (G_POLLABLE_INPUT_STREAM (input), nullptr);
+    g_source_set_callback (priv->watch, G_SOURCE_FUNC (on_connection_readable), self, nullptr);
+  } else {
+    // Reported from the main loop, as a later end would be: whoever made
+    // the application connects its handlers first.
+    priv->watch = g_idle_source_new ();
+    g_source_set_callback (priv->watch, on_watch_ended, new EndedWatch{self, count},
+                           [] (gpointer ended) { delete static_cast<EndedWatch *> (ended); });
+  }
+  g_source_attach (priv->watch, nullptr);
 }
 
 static void ryx_config_connected_app_set_property (GObject *object, guint prop_id, const GValue *value,
@@ -203,16 +243,10 @@ static void ryx_config_connected_app_constructed (GObject *object) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
   RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
 
-  priv->cancellable = g_cancellable_new ();
   if (priv->connection != nullptr) {
     std::string update = read_update (priv->connection);
     parse_data (self, update.c_str ());
-    GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
-    WatchRead *watch = g_new0 (WatchRead, 1);
-    watch->app = self;
-    watch->cancellable = G_CANCELLABLE (g_object_ref (priv->cancellable));
-    g_input_stream_read_async (input, &watch->read_byte, 1, G_PRIORITY_DEFAULT, priv->cancellable, on_read_ready,
-                               watch);
+    start_watch (self);
   } else {
     // Made without a connection: nothing was sent, as after an empty update.
     parse_data (self, "");
@@ -225,8 +259,8 @@ static void ryx_config_connected_app_dispose (GObject *object) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
   RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
 
-  if (priv->cancellable != nullptr) g_cancellable_cancel (priv->cancellable);
-  g_clear_object (&priv->cancellable);
+  if (priv->watch != nullptr) g_source_destroy (priv->watch);
+  g_clear_pointer (&priv->watch, g_source_unref);
   g_clear_object (&priv->connection);
 
   G_OBJECT_CLASS (ryx_config_connected_app_parent_class)->dispose (object);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/install_config.h"
 #include "platform/registry.h"
 #include "platform/shell_folders.h"
 
@@ -47,9 +48,20 @@ void getInstallRoot(char *buffer) {
     }
   }
   if (!found) {
-    std::string folder;
-    getShellFolder(productKeyOpened ? ShellFolder::ProgramFiles : ShellFolder::ProgramFilesX86, &folder);
-    std::string root = folder + kPathSeparator + "Vezo" + kPathSeparator + "ryx" + kPathSeparator;
+    // The product's folder in the programs folder.  The Windows installer
+    // puts it at PROGRAMS\Vezo\ryx; `meson install` puts it at the
+    // configured prefix, and that is what a programs folder left at the
+    // platform's default stands for here.  A programs folder moved through
+    // the environment (staged trees, tests) keeps the PROGRAMS/Vezo/ryx
+    // layout below it.
+    ShellFolder programs = productKeyOpened ? ShellFolder::ProgramFiles : ShellFolder::ProgramFilesX86;
+    std::string root;
+    if (isDefaultShellFolder(programs)) {
+      root = kInstallPrefix;
+    } else {
+      getShellFolder(programs, &root);
+      root = root + kPathSeparator + "Vezo" + kPathSeparator + "ryx" + kPathSeparator;
+    }
     snprintf(buffer, kInstallRootSize, "%s", root.c_str());
   }
   size_t length = strlen(buffer);

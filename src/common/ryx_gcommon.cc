@@ -9,6 +9,7 @@
 namespace {
 
 char *logName = nullptr;
+bool defaultWriter = false;
 
 // The table behind the getters.  Unlike the process-wide table, which is
 // filled once, this one is built anew at every reload, so a file created,
@@ -43,8 +44,11 @@ void ryx_log_setup(const char *name, int flags) {
 
 const char *ryx_log_get_name(void) { return logName; }
 
+void ryx_log_use_default_writer(void) { defaultWriter = true; }
+
 void ryx_log(const char *domain, GLogLevelFlags level, const char *function, int line, const char *format, ...) {
   if (format == nullptr) return;
+  if (defaultWriter && g_log_writer_default_would_drop(level, domain != nullptr ? domain : "RYX")) return;
   va_list args;
   va_start(args, format);
   g_autofree char *message = g_strdup_vprintf(format, args);

@@ -10,6 +10,11 @@ G_BEGIN_DECLS
 
 void ryx_log_setup (const char *name, int flags);
 
+/* Tells ryx_log that lines go through GLib's default writer (no writer of
+ * the program's own): a line that writer would drop (debug and info
+ * without G_MESSAGES_DEBUG) is then not even formatted. */
+void ryx_log_use_default_writer (void);
+
 /* level is one of G_LOG_LEVEL_ERROR, _WARNING, _INFO, _DEBUG.  An error is
  * logged and the program goes on (GLib itself would abort). */
 void ryx_log (const char *domain, GLogLevelFlags level, const char *function, int line, const char *format, ...)

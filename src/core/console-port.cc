@@ -95,19 +95,30 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
   return TRUE;
 }
 
+static gboolean send_all (GSocket *socket, const void *data, gsize size) {
+  const char *bytes = static_cast<const char *> (data);
+  while (size > 0) {
+    gssize sent = g_socket_send (socket, bytes, size, nullptr, nullptr);
+    if (sent <= 0) return FALSE;
+    bytes += sent;
+    size -= (gsize) sent;
+  }
+  return TRUE;
+}
+
 gboolean connect_to_ryxconfig (RyxConfigManager *self) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
-  GSocketAddress *address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
-  if (address == nullptr) return FALSE;
-  GSocketClient *client = g_socket_client_new ();
-  g_socket_client_set_timeout (client, 5);  // an instance that accepts and never reads cannot hold this start
-  GSocketConnection *connection = g_socket_client_connect (client, G_SOCKET_CONNECTABLE (address), nullptr, nullptr);
-  g_object_unref (address);
-  g_object_unref (client);
-  if (connection == nullptr) return FALSE;
+  g_autoptr (GSocketAddress) address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
+  // A bare socket rather than a GSocketClient: the instance is on this
+  // machine, so no proxy lookup (and none of the I/O modules it loads) is
+  // wanted in a start that only hands over a byte.
+  g_autoptr (GSocket) socket =
+      g_socket_new (G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr);
+  if (address == nullptr || socket == nullptr) return FALSE;
+  g_socket_set_timeout (socket, 5);  // an instance that accepts and never reads cannot hold this start
+  if (!g_socket_connect (socket, address, nullptr, nullptr)) return FALSE;
 
-  GOutputStream *output = g_io_stream_get_output_stream (G_IO_STREAM (connection));
   gboolean result = TRUE;
   guint8 command = 0;
   switch (self->client_commands) {
@@ -128,11 +139,9 @@ gboolean connect_to_ryxconfig (RyxConfigManager *self) {
   }
   if (command != 0) {
     // The handshake goes with its zero byte.
-    result = g_output_stream_write_all (output, kCommandHandshake, sizeof kCommandHandshake, nullptr, nullptr,
-                                        nullptr) &&
-             g_output_stream_write_all (output, &command, 1, nullptr, nullptr, nullptr);
+    result = send_all (socket, kCommandHandshake, sizeof kCommandHandshake) && send_all (socket, &command, 1);
   }
-  g_object_unref (connection);
+  g_socket_close (socket, nullptr);
   return result;
 }
 

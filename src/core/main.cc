@@ -29,6 +29,7 @@ guint32 client_command_from (int argc, char **argv) {
 
 int main (int argc, char **argv) {
   ryx_log_setup ("ryxconfig", 0);
+  ryx_log_use_default_writer ();
 
   unsigned before = 0, after = 0;
   if (ryx::platform::raiseOpenFileLimit (kWantedOpenFiles, &before, &after))

@@ -41,17 +41,28 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
   if (self->handed_out == self->peeked_length) {
     // Everything looked at was handed out: take it, then wait for more.
     if (!ryx_deadline_input_stream_commit (self, error)) return -1;
-    gint64 left = self->deadline - g_get_monotonic_time ();
-    if (left <= 0) {
-      g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "Deadline passed");
-      return -1;
-    }
-    if (!g_socket_condition_timed_wait (self->socket, G_IO_IN, left, cancellable, error)) return -1;
     GInputVector vector = {self->peeked, sizeof self->peeked};
-    gint flags = G_SOCKET_MSG_PEEK;
-    gssize n = g_socket_receive_message (self->socket, nullptr, &vector, 1, nullptr, nullptr, &flags, cancellable,
-                                         error);
-    if (n <= 0) return n;  // 0: the peer closed
+    gssize n;
+    for (;;) {
+      // Look first, wait only when nothing is there: a peer sends its
+      // handshake at once, so the wait is the exception.
+      gint flags = G_SOCKET_MSG_PEEK;
+      g_autoptr (GError) local_error = nullptr;
+      n = g_socket_receive_message (self->socket, nullptr, &vector, 1, nullptr, nullptr, &flags, cancellable,
+                                    &local_error);
+      if (n >= 0) break;
+      if (!g_error_matches (local_error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) {
+        g_propagate_error (error, g_steal_pointer (&local_error));
+        return -1;
+      }
+      gint64 left = self->deadline - g_get_monotonic_time ();
+      if (left <= 0) {
+        g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "Deadline passed");
+        return -1;
+      }
+      if (!g_socket_condition_timed_wait (self->socket, G_IO_IN, left, cancellable, error)) return -1;
+    }
+    if (n == 0) return 0;  // the peer closed
     self->peeked_length = (gsize) n;
   }
   gsize n = std::min (count, self->peeked_length - self->handed_out);
@@ -80,6 +91,9 @@ GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guin
   RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (
       RYX_TYPE_DEADLINE_INPUT_STREAM, "base-stream", base, "close-base-stream", FALSE, nullptr));
   self->socket = G_SOCKET (g_object_ref (g_socket_connection_get_socket (connection)));
+  // The deadline above is the only wait: a receive that finds nothing
+  // returns at once instead of waiting on its own.
+  g_socket_set_blocking (self->socket, FALSE);
   self->deadline = g_get_monotonic_time () + (gint64) timeout_ms * 1000;
   return G_INPUT_STREAM (self);
 }

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "integration/vnc-ext-pipe.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "integration/vnc-ext-pipe-private.h"
 #include "integration/vnc-ext-protocol.h"
@@ -25,7 +27,10 @@ PipeDeadline deadlineFromNow() {
 }
 
 // The session pipe for one exchange, under one deadline; remembers whether
-// the deadline cut it short.
+// the deadline cut it short.  Reads go through a buffer: a reply arrives in
+// one piece, and its fields are read a few bytes at a time.  Bytes left in
+// the buffer when the exchange ends were sent beyond the reply and go with
+// it, as the rest of a message would on a message-mode pipe.
 class PipeChannel : public ryx::vncext::Channel {
  public:
   explicit PipeChannel(Pipe *pipe) : pipe_(pipe), deadline_(deadlineFromNow()) {}
@@ -33,10 +38,34 @@ class PipeChannel : public ryx::vncext::Channel {
     return note(ryx::platform::writePipe(pipe_, data, size, written, deadline_));
   }
   PipeIo read(void *buffer, uint32_t size, uint32_t *read) override {
-    return note(ryx::platform::readPipe(pipe_, buffer, size, read, deadline_));
+    *read = 0;
+    char *bytes = static_cast<char *>(buffer);
+    while (*read < size) {
+      uint32_t got = 0;
+      PipeIo result = readSome(bytes + *read, size - *read, &got);
+      if (result != PipeIo::kOk) return result;
+      if (got == 0) return PipeIo::kOk;  // the server closed: a short read
+      *read += got;
+    }
+    return PipeIo::kOk;
   }
   PipeIo readSome(void *buffer, uint32_t size, uint32_t *read) override {
-    return note(ryx::platform::readPipeSome(pipe_, buffer, size, read, deadline_));
+    *read = 0;
+    if (size == 0) return PipeIo::kOk;
+    if (start_ == end_) {
+      // A large read goes straight to the caller.
+      if (size >= sizeof buffer_) return note(ryx::platform::readPipeSome(pipe_, buffer, size, read, deadline_));
+      uint32_t got = 0;
+      PipeIo result = note(ryx::platform::readPipeSome(pipe_, buffer_, sizeof buffer_, &got, deadline_));
+      if (result != PipeIo::kOk) return result;
+      start_ = 0;
+      end_ = got;
+    }
+    uint32_t n = std::min(size, end_ - start_);
+    memcpy(buffer, buffer_ + start_, n);
+    start_ += n;
+    *read = n;
+    return PipeIo::kOk;
   }
   bool timedOut() const { return timedOut_; }
 
@@ -48,6 +77,8 @@ class PipeChannel : public ryx::vncext::Channel {
   Pipe *pipe_;
   PipeDeadline deadline_;
   bool timedOut_ = false;
+  char buffer_[4096];
+  uint32_t start_ = 0, end_ = 0;
 };
 
 // After an exchange that ran out of time the pipe may still deliver the

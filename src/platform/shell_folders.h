@@ -19,6 +19,11 @@ extern const char kPathSeparator;
 // Returns false when the folder cannot be determined.
 bool getShellFolder(ShellFolder folder, std::string *path);
 
+// Whether getShellFolder gives the platform's own default for the folder,
+// rather than a location moved through the environment (as staged trees and
+// tests do).
+bool isDefaultShellFolder(ShellFolder folder);
+
 // The user's home folder, used where the platform has no drive/path pair.
 std::string defaultHomeFolder();
 

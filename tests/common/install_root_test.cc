@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/install_config.h"
 #include "config_fixture.h"
 #include "platform/registry.h"
 
@@ -50,6 +51,23 @@ TEST_F(InstallRoot, RegistryThenProgramsFolders) {
   EXPECT_EQ(root(), dir / "pf/Vezo/ryx/");
   setInstallPath(kProductKey, kKeyWow64_64Key, "/usr/local/ryx");
   EXPECT_EQ(root(), "/usr/local/ryx/");
+}
+
+TEST_F(InstallRoot, ProgramsFoldersAtTheirDefaultMeanTheConfiguredPrefix) {
+  std::string prefix = std::string(kInstallPrefix) + (std::string(kInstallPrefix).back() == '/' ? "" : "/");
+  // Nothing moved: the prefix this build installs to, whichever programs
+  // folder the registry makes the root come from.
+  set("RYX_PROGRAM_FILES_X86", nullptr);
+  EXPECT_EQ(root(), prefix);
+  set("RYX_PROGRAM_FILES_X86", "");
+  EXPECT_EQ(root(), prefix);
+  setInstallPath(kProductKey, kKeyWow64_64Key, nullptr);
+  EXPECT_EQ(root(), dir / "pf/Vezo/ryx/");  // the 64-bit folder is still moved
+  set("RYX_PROGRAM_FILES", nullptr);
+  EXPECT_EQ(root(), prefix);
+  // Only the folder the root comes from counts.
+  set("RYX_PROGRAM_FILES_X86", (dir / "pf86").c_str());
+  EXPECT_EQ(root(), prefix);
 }
 
 TEST_F(InstallRoot, KestraneKeyInTheThirtyTwoBitView) {

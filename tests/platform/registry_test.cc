@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "test_support.h"
 
@@ -137,6 +139,39 @@ TEST_F(Registry, UnusableFolderFailsWithoutBeingNotFound) {
   RegKeyPtr key;
   EXPECT_EQ(regOpenKey(Hive::CurrentUser, "Software\\A", kKeyRead, &key), kRegFileNotFound);
   EXPECT_EQ(regCreateKey(Hive::CurrentUser, "Software\\A", kKeyWrite, &key), kRegFailed);
+}
+
+// Reads keep a parsed hive while its file stays the same; a file changed
+// by another program, in place or replaced, or broken, is read again.
+TEST_F(Registry, ReadsSeeEveryChangeMadeBehindTheProgramsBack) {
+  auto read = [](uint32_t *value) {
+    RegKeyPtr key;
+    long rc = regOpenKey(Hive::CurrentUser, "Software\\A", kKeyRead, &key);
+    uint32_t size = sizeof *value;
+    return rc != kRegOk ? rc : regQueryValue(key.get(), "v", nullptr, value, &size);
+  };
+  setDword(Hive::CurrentUser, "Software\\A", "v", 1);
+  // Files changed in the last second are not kept: let this one age.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  uint32_t value = 0;
+  ASSERT_EQ(read(&value), kRegOk);
+  EXPECT_EQ(value, 1u);
+
+  // Edited in place, same length, same inode.
+  std::string text = test::readFile(userHive());
+  size_t at = text.find("dword:00000001");
+  ASSERT_NE(at, std::string::npos) << text;
+  text[at + 13] = '2';
+  test::writeFile(userHive(), text);
+  ASSERT_EQ(read(&value), kRegOk);
+  EXPECT_EQ(value, 2u);
+
+  // Replaced by a broken file: set aside, and the value is gone.
+  test::CaptureFd err(2);
+  test::writeFile(userHive() + ".new", "garbage\n");
+  ASSERT_EQ(rename((userHive() + ".new").c_str(), userHive().c_str()), 0);
+  EXPECT_EQ(read(&value), kRegFileNotFound);
+  EXPECT_NE(err.finish().find("moved aside"), std::string::npos);
 }
 
 }  // namespace

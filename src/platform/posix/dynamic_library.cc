@@ -19,13 +19,17 @@ struct Library {
 
 namespace {
 
+// The program's own folder does not change while it runs: looked up once.
 std::string programFolder() {
-  std::vector<char> path(4096);
-  ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) return {};
-  std::string exe(path.data(), static_cast<size_t>(n));
-  size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+  static const std::string folder = [] {
+    std::vector<char> path(4096);
+    ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0) return std::string();
+    std::string exe(path.data(), static_cast<size_t>(n));
+    size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+  }();
+  return folder;
 }
 
 std::vector<std::string> searchFolders() {

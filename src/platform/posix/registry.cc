@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Registry hives kept as text files.  Every call works on the file under an
+// Registry hives kept as text files.  A change works on the file under an
 // exclusive advisory lock (a companion ".lock" file, since the hive itself
-// is replaced on every write), reads it whole, and writes changes through a
-// temporary file, fsync and rename, so a reader never sees a torn hive.  A
-// hive that cannot be parsed is moved aside, never overwritten.
+// is replaced on every write), reads it whole, and writes it back through a
+// temporary file, fsync and rename, so a reader never sees a torn hive and
+// needs no lock.  A read parses the file once and keeps it while the file
+// stays the same (same inode, size, modification and change times, and
+// quiet for a second or two before it was read): the periodic check reads
+// the same hive several times every 2 seconds.  A hive
+// that cannot be parsed is moved aside under the lock, never overwritten.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -16,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/registry_file.h"
@@ -85,7 +90,36 @@ std::string mapPath(Hive hive, const char *subKey, uint32_t access) {
   return path;
 }
 
-// One locked session on a hive file.
+// What identifies one version of a hive file: a write renames a new file
+// into place (new inode); an edit in place changes the times.
+struct FileVersion {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  struct timespec modified = {}, changed = {};
+
+  explicit FileVersion(const struct stat &st)
+      : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim), changed(st.st_ctim) {}
+  FileVersion() = default;
+  bool operator==(const FileVersion &o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+// The last hive read, per hive, with the file and version it came from.
+struct ReadCache {
+  std::string file;
+  FileVersion version;
+  HiveData data;
+};
+std::mutex cacheMutex;
+ReadCache readCaches[2];
+
+ReadCache &readCache(Hive hive) { return readCaches[hive == Hive::CurrentUser ? 0 : 1]; }
+
+// One session on a hive file: locked for a change, lock-free for a read.
 class HiveSession {
  public:
   explicit HiveSession(Hive hive) : hive_(hive), file_(hiveFile(hive)) {}
@@ -95,8 +129,10 @@ class HiveSession {
   HiveSession(const HiveSession &) = delete;
   HiveSession &operator=(const HiveSession &) = delete;
 
-  // Locks and reads the hive.  `forWriting` creates the folder if needed.
+  // Reads the hive; for writing, locked and creating the folder if needed.
   long open(bool forWriting) {
+    // A read looks at the file alone: no folder means no file, an empty hive.
+    if (!forWriting && readUnlocked()) return kRegOk;
     std::string folder = hiveFolder(hive_);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0) {
@@ -147,22 +183,67 @@ class HiveSession {
   }
 
  private:
-  long load() {
-    int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? kRegOk : kRegFailed;
+  // A read without the lock: the cached hive when the file is the version
+  // it came from, else the file read and parsed (and cached).  False when
+  // the file cannot be read or parsed: the locked path reads it again and
+  // deals with it.
+  bool readUnlocked() {
+    struct stat st;
+    if (stat(file_.c_str(), &st) != 0) {
+      if (errno != ENOENT) return false;
+      data_.keys.clear();  // no file: an empty hive
+      return true;
+    }
+    {
+      std::lock_guard<std::mutex> hold(cacheMutex);
+      ReadCache &cache = readCache(hive_);
+      if (cache.file == file_ && cache.version == FileVersion(st)) {
+        data_ = cache.data;
+        return true;
+      }
+    }
     std::string text;
+    FileVersion version;
+    if (!readFile(&text, &version)) return false;
+    std::string error;
+    if (!regfile::parseHive(text, rootName(hive_), &data_, &error)) return false;
+    // File times tick in steps of a few milliseconds: a file changed in
+    // the last second might change again without its times moving, so it
+    // is not kept until it has been quiet for a while.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - version.changed.tv_sec < 2) return true;
+    std::lock_guard<std::mutex> hold(cacheMutex);
+    readCache(hive_) = ReadCache{file_, version, data_};
+    return true;
+  }
+
+  // The whole file and the version read (from the open descriptor).
+  bool readFile(std::string *text, FileVersion *version) {
+    int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok) *version = FileVersion(st);
     char buffer[8192];
-    while (true) {
+    while (ok) {
       ssize_t n = read(fd, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        close(fd);
-        return kRegFailed;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
       }
-      if (n == 0) break;
-      text.append(buffer, static_cast<size_t>(n));
+      text->append(buffer, static_cast<size_t>(n));
     }
     close(fd);
+    return ok;
+  }
+
+  long load() {
+    data_.keys.clear();  // what a failed read without the lock left
+    std::string text;
+    FileVersion version;
+    if (!readFile(&text, &version)) return errno == ENOENT ? kRegOk : kRegFailed;
     std::string error;
     if (regfile::parseHive(text, rootName(hive_), &data_, &error)) return kRegOk;
     setAside(error);

@@ -27,29 +27,45 @@ std::string withoutTrailingSeparator(std::string path) {
   return path;
 }
 
+// The environment variable that moves a folder and the folder's default.
+bool describe(ShellFolder folder, const char **variable, const char **fallback) {
+  switch (folder) {
+    case ShellFolder::ProgramFiles:
+      *variable = "RYX_PROGRAM_FILES";
+      *fallback = RYX_DEFAULT_PROGRAM_FILES;
+      return true;
+    case ShellFolder::ProgramFilesX86:
+      *variable = "RYX_PROGRAM_FILES_X86";
+      *fallback = RYX_DEFAULT_PROGRAM_FILES;
+      return true;
+    case ShellFolder::System:
+      *variable = "RYX_SYSTEM_DIR";
+      *fallback = RYX_DEFAULT_SYSTEM_DIR;
+      return true;
+  }
+  return false;
+}
+
+const char *movedTo(const char *variable) {
+  const char *value = getenv(variable);
+  return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
 }  // namespace
 
 bool getShellFolder(ShellFolder folder, std::string *path) {
   const char *variable = nullptr;
   const char *fallback = nullptr;
-  switch (folder) {
-    case ShellFolder::ProgramFiles:
-      variable = "RYX_PROGRAM_FILES";
-      fallback = RYX_DEFAULT_PROGRAM_FILES;
-      break;
-    case ShellFolder::ProgramFilesX86:
-      variable = "RYX_PROGRAM_FILES_X86";
-      fallback = RYX_DEFAULT_PROGRAM_FILES;
-      break;
-    case ShellFolder::System:
-      variable = "RYX_SYSTEM_DIR";
-      fallback = RYX_DEFAULT_SYSTEM_DIR;
-      break;
-  }
-  if (variable == nullptr) return false;
-  const char *value = getenv(variable);
-  *path = withoutTrailingSeparator((value != nullptr && *value != '\0') ? value : fallback);
+  if (!describe(folder, &variable, &fallback)) return false;
+  const char *moved = movedTo(variable);
+  *path = withoutTrailingSeparator(moved != nullptr ? moved : fallback);
   return true;
+}
+
+bool isDefaultShellFolder(ShellFolder folder) {
+  const char *variable = nullptr;
+  const char *fallback = nullptr;
+  return describe(folder, &variable, &fallback) && movedTo(variable) == nullptr;
 }
 
 std::string defaultHomeFolder() {
