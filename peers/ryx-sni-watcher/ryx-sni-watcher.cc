@@ -1,0 +1,317 @@
+// SPDX-License-Identifier: MIT
+// Stand-in for a desktop's StatusNotifierWatcher and its host: owns
+// org.kde.StatusNotifierWatcher on the session bus, keeps the items that
+// register, reads their properties and writes one line per event to
+// standard output.  A second mode acts on the items of a running watcher
+// (activate, dump) from the command line.
+#include <gio/gio.h>
+#include <glib-unix.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+constexpr const char *kWatcherName = "org.kde.StatusNotifierWatcher";
+constexpr const char *kWatcherPath = "/StatusNotifierWatcher";
+constexpr const char *kItemInterface = "org.kde.StatusNotifierItem";
+constexpr int kCallTimeoutMs = 2000;  // every call to an item or watcher has this deadline
+
+constexpr const char *kWatcherXml =
+    "<node>"
+    " <interface name='org.kde.StatusNotifierWatcher'>"
+    "  <method name='RegisterStatusNotifierItem'><arg name='service' type='s' direction='in'/></method>"
+    "  <method name='RegisterStatusNotifierHost'><arg name='service' type='s' direction='in'/></method>"
+    "  <property name='RegisteredStatusNotifierItems' type='as' access='read'/>"
+    "  <property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
+    "  <property name='ProtocolVersion' type='i' access='read'/>"
+    "  <signal name='StatusNotifierItemRegistered'><arg type='s'/></signal>"
+    "  <signal name='StatusNotifierItemUnregistered'><arg type='s'/></signal>"
+    "  <signal name='StatusNotifierHostRegistered'/>"
+    "  <signal name='StatusNotifierHostUnregistered'/>"
+    " </interface>"
+    "</node>";
+
+struct Options {
+  gboolean refuse = FALSE;  // answer registrations with an error
+  int activateAfterMs = -1;  // call Activate on each new item after this delay
+  gboolean activate = FALSE;  // client mode: activate the items of the running watcher
+  gboolean dump = FALSE;      // client mode: print their properties
+};
+
+struct Item {
+  std::string busName, path;
+  guint watchId = 0, signalId = 0;
+};
+
+Options options;
+GDBusConnection *bus = nullptr;
+GMainLoop *loop = nullptr;
+std::map<std::string, Item> items;  // by "BUSNAME/PATH"
+
+void say(const std::string &line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+std::string quoted(const char *text) {
+  g_autofree char *escaped = g_strescape(text, nullptr);
+  return std::string("\"") + escaped + "\"";
+}
+
+// One line for the properties of an item: the texts quoted, the pixmap as
+// its sizes and a digest of its pixels, the tooltip as its title.
+std::string describe(GVariant *all) {
+  std::string line;
+  GVariantIter iter;
+  const char *name;
+  GVariant *value;
+  g_variant_iter_init(&iter, all);
+  while (g_variant_iter_next(&iter, "{&sv}", &name, &value)) {
+    std::string text;
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+      text = quoted(g_variant_get_string(value, nullptr));
+    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) {
+      text = g_variant_get_boolean(value) ? "true" : "false";
+    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)"))) {
+      g_autoptr(GChecksum) sum = g_checksum_new(G_CHECKSUM_SHA1);
+      for (gsize i = 0; i < g_variant_n_children(value); ++i) {
+        g_autoptr(GVariant) pixmap = g_variant_get_child_value(value, i);
+        g_autoptr(GVariant) bytes = g_variant_get_child_value(pixmap, 2);
+        gint32 width = 0, height = 0;
+        g_variant_get_child(pixmap, 0, "i", &width);
+        g_variant_get_child(pixmap, 1, "i", &height);
+        gsize size = 0;
+        const void *data = g_variant_get_fixed_array(bytes, &size, 1);
+        g_checksum_update(sum, static_cast<const guchar *>(data), size);
+        text += std::to_string(width) + "x" + std::to_string(height) + ",";
+      }
+      text = text.empty() ? "none" : text.substr(0, text.size() - 1) + ":" + std::string(g_checksum_get_string(sum), 12);
+    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE("(sa(iiay)ss)"))) {
+      const char *title = nullptr;
+      g_variant_get_child(value, 2, "&s", &title);
+      text = quoted(title);
+    } else {
+      g_autofree char *printed = g_variant_print(value, FALSE);
+      text = printed;
+    }
+    line += std::string(" ") + name + "=" + text;
+    g_variant_unref(value);
+  }
+  return line;
+}
+
+GVariant *getAll(const std::string &busName, const std::string &path, GError **error) {
+  return g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), "org.freedesktop.DBus.Properties", "GetAll",
+                                     g_variant_new("(s)", kItemInterface), G_VARIANT_TYPE("(a{sv})"),
+                                     G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, error);
+}
+
+void printItem(const std::string &key) {
+  auto found = items.find(key);
+  if (found == items.end()) return;
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GVariant) reply = getAll(found->second.busName, found->second.path, &error);
+  if (reply == nullptr) {
+    say("error " + key + " " + error->message);
+    return;
+  }
+  g_autoptr(GVariant) all = g_variant_get_child_value(reply, 0);
+  say("item " + key + describe(all));
+}
+
+bool activate(const std::string &busName, const std::string &path) {
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GVariant) reply =
+      g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, "Activate",
+                                  g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
+                                  nullptr, &error);
+  say((reply != nullptr ? "activated " : "error ") + busName + path + (reply != nullptr ? "" : std::string(" ") + error->message));
+  return reply != nullptr;
+}
+
+void emitWatcherSignal(const char *name, const std::string &key) {
+  g_dbus_connection_emit_signal(bus, nullptr, kWatcherPath, kWatcherName, name, g_variant_new("(s)", key.c_str()),
+                                nullptr);
+}
+
+void onItemSignal(GDBusConnection *, const char *sender, const char *, const char *, const char *signal, GVariant *,
+                  gpointer data) {
+  std::string key = static_cast<const char *>(data);
+  say("signal " + key + " " + signal + " from " + sender);
+  printItem(key);
+}
+
+void onItemVanished(GDBusConnection *, const char *name, gpointer) {
+  for (auto it = items.begin(); it != items.end();) {
+    if (it->second.busName != name) {
+      ++it;
+      continue;
+    }
+    std::string key = it->first;
+    g_bus_unwatch_name(it->second.watchId);
+    g_dbus_connection_signal_unsubscribe(bus, it->second.signalId);
+    it = items.erase(it);
+    say("unregistered " + key);
+    emitWatcherSignal("StatusNotifierItemUnregistered", key);
+  }
+}
+
+gboolean activateLater(gpointer data) {
+  auto *key = static_cast<std::string *>(data);
+  auto found = items.find(*key);
+  if (found != items.end()) activate(found->second.busName, found->second.path);
+  delete key;
+  return G_SOURCE_REMOVE;
+}
+
+void registerItem(const char *sender, const char *service, GDBusMethodInvocation *invocation) {
+  if (options.refuse) {
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.kde.StatusNotifierWatcher.Error.Refused",
+                                               "this watcher takes no items");
+    say(std::string("refused ") + service);
+    return;
+  }
+  // A service is a bus name (the item at the usual path) or an object path
+  // on the caller's connection.
+  Item item;
+  item.busName = service[0] == '/' ? sender : service;
+  item.path = service[0] == '/' ? service : "/StatusNotifierItem";
+  std::string key = item.busName + item.path;
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+  if (items.count(key) != 0) {
+    say("registered-again " + key);
+    return;
+  }
+  item.watchId = g_bus_watch_name_on_connection(bus, item.busName.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+                                                onItemVanished, nullptr, nullptr);
+  // The bus delivers the signals of the name's owner only.
+  item.signalId = g_dbus_connection_signal_subscribe(bus, item.busName.c_str(), kItemInterface, nullptr,
+                                                     item.path.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onItemSignal,
+                                                     g_strdup(key.c_str()), g_free);
+  items[key] = item;
+  say("registered " + key);
+  emitWatcherSignal("StatusNotifierItemRegistered", key);
+  printItem(key);
+  if (options.activateAfterMs >= 0)
+    g_timeout_add(static_cast<guint>(options.activateAfterMs), activateLater, new std::string(key));
+}
+
+void onWatcherCall(GDBusConnection *, const char *sender, const char *, const char *, const char *method,
+                   GVariant *parameters, GDBusMethodInvocation *invocation, gpointer) {
+  const char *service = nullptr;
+  g_variant_get(parameters, "(&s)", &service);
+  if (g_strcmp0(method, "RegisterStatusNotifierItem") == 0) {
+    registerItem(sender, service, invocation);
+  } else {
+    g_dbus_method_invocation_return_value(invocation, nullptr);  // we are the host ourselves
+  }
+}
+
+GVariant *onWatcherProperty(GDBusConnection *, const char *, const char *, const char *, const char *property,
+                            GError **, gpointer) {
+  if (g_strcmp0(property, "RegisteredStatusNotifierItems") == 0) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+    for (const auto &entry : items) g_variant_builder_add(&builder, "s", entry.first.c_str());
+    return g_variant_builder_end(&builder);
+  }
+  if (g_strcmp0(property, "IsStatusNotifierHostRegistered") == 0) return g_variant_new_boolean(TRUE);
+  return g_variant_new_int32(0);  // ProtocolVersion
+}
+
+const GDBusInterfaceVTable watcherVtable = {onWatcherCall, onWatcherProperty, nullptr, {}};
+
+void onNameAcquired(GDBusConnection *, const char *, gpointer) { say("watcher ready"); }
+
+void onNameLost(GDBusConnection *, const char *name, gpointer) {
+  say(std::string("cannot own ") + name);
+  std::exit(1);
+}
+
+int serve() {
+  g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
+  g_autoptr(GError) error = nullptr;
+  if (g_dbus_connection_register_object(bus, kWatcherPath, node->interfaces[0], &watcherVtable, nullptr, nullptr,
+                                        &error) == 0) {
+    say(std::string("cannot export the watcher: ") + error->message);
+    return 1;
+  }
+  g_bus_own_name_on_connection(bus, kWatcherName, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, onNameAcquired, onNameLost,
+                               nullptr, nullptr);
+  loop = g_main_loop_new(nullptr, FALSE);
+  g_unix_signal_add(SIGTERM, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
+  g_unix_signal_add(SIGINT, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
+  g_main_loop_run(loop);
+  g_main_loop_unref(loop);
+  return 0;
+}
+
+// Client mode: the given item, or every item the running watcher holds.
+int actOnItems(const char *only) {
+  std::map<std::string, Item> targets;
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+      bus, kWatcherName, kWatcherPath, "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", kWatcherName, "RegisteredStatusNotifierItems"), G_VARIANT_TYPE("(v)"),
+      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
+  if (reply == nullptr) {
+    say(std::string("no watcher: ") + error->message);
+    return 1;
+  }
+  g_autoptr(GVariant) boxed = g_variant_get_child_value(reply, 0);
+  g_autoptr(GVariant) list = g_variant_get_variant(boxed);
+  g_autofree const char **keys = g_variant_get_strv(list, nullptr);
+  int acted = 0;
+  for (const char **key = keys; *key != nullptr; ++key) {
+    if (only != nullptr && g_strcmp0(only, *key) != 0) continue;
+    const char *slash = std::strchr(*key, '/');
+    if (slash == nullptr) continue;
+    std::string busName(*key, slash), path(slash);
+    items[*key] = Item{busName, path};
+    if (options.dump) printItem(*key);
+    if (options.activate && activate(busName, path)) ++acted;
+    if (options.dump) ++acted;
+  }
+  return acted > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  GOptionEntry entries[] = {
+      {"refuse", 0, 0, G_OPTION_ARG_NONE, &options.refuse, "Answer every registration with an error", nullptr},
+      {"activate-after", 0, 0, G_OPTION_ARG_INT, &options.activateAfterMs,
+       "Call Activate on each item MS milliseconds after it registered", "MS"},
+      {"activate", 0, 0, G_OPTION_ARG_NONE, &options.activate,
+       "Do not serve: call Activate on the running watcher's items (or the ITEM given) and exit", nullptr},
+      {"dump", 0, 0, G_OPTION_ARG_NONE, &options.dump,
+       "Do not serve: print the properties of the running watcher's items (or the ITEM given) and exit", nullptr},
+      {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+  };
+  g_autoptr(GOptionContext) context = g_option_context_new("[ITEM]");
+  g_option_context_set_summary(
+      context,
+      "A StatusNotifierWatcher and host on the session bus, for tests and the demo.\n"
+      "Serving, it writes one line per event to standard output:\n"
+      "  watcher ready | registered ITEM | item ITEM NAME=VALUE... | signal ITEM SIGNAL from SENDER\n"
+      "  | activated ITEM | unregistered ITEM | refused SERVICE | error ITEM MESSAGE\n"
+      "ITEM is BUSNAME/PATH as the watcher lists it.");
+  g_option_context_add_main_entries(context, entries, nullptr);
+  g_autoptr(GError) error = nullptr;
+  if (!g_option_context_parse(context, &argc, &argv, &error)) {
+    std::fprintf(stderr, "%s\n", error->message);
+    return 2;
+  }
+  bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (bus == nullptr) {
+    std::fprintf(stderr, "no session bus: %s\n", error->message);
+    return 1;
+  }
+  if (options.activate || options.dump) return actOnItems(argc > 1 ? argv[1] : nullptr);
+  return serve();
+}
