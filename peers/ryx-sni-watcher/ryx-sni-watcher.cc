@@ -283,6 +283,7 @@ int actOnItems(const char *only) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  g_log_writer_default_set_use_stderr(TRUE);  // standard output carries only our lines
   GOptionEntry entries[] = {
       {"refuse", 0, 0, G_OPTION_ARG_NONE, &options.refuse, "Answer every registration with an error", nullptr},
       {"activate-after", 0, 0, G_OPTION_ARG_INT, &options.activateAfterMs,
