@@ -3,9 +3,11 @@
 // org.kde.StatusNotifierWatcher on the session bus, keeps the items that
 // register, reads their properties and writes one line per event to
 // standard output.  A second mode acts on the items of a running watcher
-// (activate, dump) from the command line.
+// (activate, dump) from the command line.  With --show it is also a
+// panel: a small window with the items' icons, a click on one activating it.
 #include <gio/gio.h>
 #include <glib-unix.h>
+#include <gtk/gtk.h>
 
 #include <csignal>
 #include <cstdio>
@@ -41,17 +43,20 @@ struct Options {
   int activateAfterMs = -1;  // call Activate on each new item after this delay
   gboolean activate = FALSE;  // client mode: activate the items of the running watcher
   gboolean dump = FALSE;      // client mode: print their properties
+  gboolean show = FALSE;      // draw the items in a window of ours
 };
 
 struct Item {
   std::string busName, path;
   guint watchId = 0, signalId = 0;
+  GtkWidget *button = nullptr;  // its place in the panel (--show)
 };
 
 Options options;
 GDBusConnection *bus = nullptr;
 GMainLoop *loop = nullptr;
 std::map<std::string, Item> items;  // by "BUSNAME/PATH"
+GtkWidget *panel = nullptr;          // the box of icons (--show)
 
 void say(const std::string &line) {
   std::printf("%s\n", line.c_str());
@@ -111,6 +116,63 @@ GVariant *getAll(const std::string &busName, const std::string &path, GError **e
                                      G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, error);
 }
 
+bool activate(const std::string &busName, const std::string &path);
+
+// The largest pixmap of IconPixmap as an image, ARGB32 (network order) made
+// RGBA; null when there is none.
+GdkPixbuf *largestPixmap(GVariant *pixmaps) {
+  GdkPixbuf *best = nullptr;
+  for (gsize i = 0; i < g_variant_n_children(pixmaps); ++i) {
+    g_autoptr(GVariant) pixmap = g_variant_get_child_value(pixmaps, i);
+    g_autoptr(GVariant) bytes = g_variant_get_child_value(pixmap, 2);
+    gint32 width = 0, height = 0;
+    g_variant_get_child(pixmap, 0, "i", &width);
+    g_variant_get_child(pixmap, 1, "i", &height);
+    gsize size = 0;
+    const guint8 *argb = static_cast<const guint8 *>(g_variant_get_fixed_array(bytes, &size, 1));
+    if (width <= 0 || height <= 0 || size != static_cast<gsize>(width) * height * 4) continue;
+    if (best != nullptr && gdk_pixbuf_get_width(best) >= width) continue;
+    auto *rgba = static_cast<guint8 *>(g_malloc(size));
+    for (gsize p = 0; p < size; p += 4) {
+      rgba[p] = argb[p + 1];
+      rgba[p + 1] = argb[p + 2];
+      rgba[p + 2] = argb[p + 3];
+      rgba[p + 3] = argb[p];
+    }
+    g_autoptr(GBytes) data = g_bytes_new_take(rgba, size);
+    if (best != nullptr) g_object_unref(best);
+    best = gdk_pixbuf_new_from_bytes(data, GDK_COLORSPACE_RGB, TRUE, 8, width, height, width * 4);
+  }
+  return best;
+}
+
+// The item's icon and tooltip in the panel, a click activating it.
+void showItem(const std::string &key, GVariant *all) {
+  Item &item = items[key];
+  if (item.button == nullptr) {
+    item.button = gtk_button_new();
+    gtk_button_set_relief(GTK_BUTTON(item.button), GTK_RELIEF_NONE);
+    gtk_widget_set_name(item.button, key.c_str());
+    g_signal_connect(item.button, "clicked", G_CALLBACK(+[](GtkButton *button, gpointer) {
+                       std::string clicked = gtk_widget_get_name(GTK_WIDGET(button));
+                       auto found = items.find(clicked);
+                       if (found != items.end()) activate(found->second.busName, found->second.path);
+                     }),
+                     nullptr);
+    gtk_box_pack_start(GTK_BOX(panel), item.button, FALSE, FALSE, 0);
+  }
+  g_autoptr(GVariant) pixmaps = g_variant_lookup_value(all, "IconPixmap", G_VARIANT_TYPE("a(iiay)"));
+  g_autoptr(GdkPixbuf) icon = pixmaps != nullptr ? largestPixmap(pixmaps) : nullptr;
+  gtk_button_set_image(GTK_BUTTON(item.button),
+                       icon != nullptr ? gtk_image_new_from_pixbuf(icon)
+                                       : gtk_image_new_from_icon_name("image-missing", GTK_ICON_SIZE_LARGE_TOOLBAR));
+  g_autoptr(GVariant) tip = g_variant_lookup_value(all, "ToolTip", G_VARIANT_TYPE("(sa(iiay)ss)"));
+  const char *title = nullptr;
+  if (tip != nullptr) g_variant_get_child(tip, 2, "&s", &title);
+  gtk_widget_set_tooltip_text(item.button, title);
+  gtk_widget_show_all(panel);
+}
+
 void printItem(const std::string &key) {
   auto found = items.find(key);
   if (found == items.end()) return;
@@ -122,6 +184,7 @@ void printItem(const std::string &key) {
   }
   g_autoptr(GVariant) all = g_variant_get_child_value(reply, 0);
   say("item " + key + describe(all));
+  if (panel != nullptr) showItem(key, all);
 }
 
 bool activate(const std::string &busName, const std::string &path) {
@@ -155,6 +218,7 @@ void onItemVanished(GDBusConnection *, const char *name, gpointer) {
     std::string key = it->first;
     g_bus_unwatch_name(it->second.watchId);
     g_dbus_connection_signal_unsubscribe(bus, it->second.signalId);
+    if (it->second.button != nullptr) gtk_widget_destroy(it->second.button);
     it = items.erase(it);
     say("unregistered " + key);
     emitWatcherSignal("StatusNotifierItemUnregistered", key);
@@ -243,6 +307,19 @@ int serve() {
   }
   g_bus_own_name_on_connection(bus, kWatcherName, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, onNameAcquired, onNameLost,
                                nullptr, nullptr);
+  if (options.show) {
+    GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), "StatusNotifier host");
+    gtk_window_set_default_size(GTK_WINDOW(window), 160, 40);
+    panel = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+    gtk_container_add(GTK_CONTAINER(window), panel);
+    // At the top right, where a panel's tray often is and where the
+    // program's windows (top left without a window manager) do not go.
+    GdkRectangle screen = {0, 0, 0, 0};
+    gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &screen);
+    gtk_window_move(GTK_WINDOW(window), screen.x + screen.width - 200, screen.y);
+    gtk_widget_show_all(window);
+  }
   loop = g_main_loop_new(nullptr, FALSE);
   g_unix_signal_add(SIGTERM, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
   g_unix_signal_add(SIGINT, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
@@ -292,6 +369,9 @@ int main(int argc, char **argv) {
        "Do not serve: call Activate on the running watcher's items (or the ITEM given) and exit", nullptr},
       {"dump", 0, 0, G_OPTION_ARG_NONE, &options.dump,
        "Do not serve: print the properties of the running watcher's items (or the ITEM given) and exit", nullptr},
+      {"show", 0, 0, G_OPTION_ARG_NONE, &options.show,
+       "Also show the items in a window titled \"StatusNotifier host\" (needs a display); a click activates one",
+       nullptr},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
   };
   g_autoptr(GOptionContext) context = g_option_context_new("[ITEM]");
@@ -307,6 +387,10 @@ int main(int argc, char **argv) {
   if (!g_option_context_parse(context, &argc, &argv, &error)) {
     std::fprintf(stderr, "%s\n", error->message);
     return 2;
+  }
+  if (options.show && !gtk_init_check(&argc, &argv)) {
+    std::fprintf(stderr, "--show: cannot open the display\n");
+    return 1;
   }
   bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
   if (bus == nullptr) {

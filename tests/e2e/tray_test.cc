@@ -131,6 +131,30 @@ TEST(Tray, ActivateOpensOneWindowAndRunsTheRenderingServerCheck) {
   quit(session, instance);
 }
 
+// The watcher as a panel (as the demo runs it): a click on the drawn icon
+// is an activation.
+TEST(Tray, AClickOnTheIconInTheWatchersPanelOpensTheWindow) {
+  SessionOptions options;
+  options.sniWatcher = true;
+  options.sniWatcherArgs = {"--show"};
+  Session session(options);
+  installImages(session);
+  Process &instance = session.startInstance();
+  Process &watcher = *session.sniWatcher();
+  ASSERT_TRUE(watcher.waitForOut("registered ", 5000)) << watcher.out();
+  RunResult panel = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^StatusNotifier host$"},
+                               session.env());
+  ASSERT_EQ(panel.status, 0) << panel.err;
+  std::string id = panel.out.substr(0, panel.out.find('\n'));
+  std::this_thread::sleep_for(1500ms);  // docked, and the icon drawn
+  RunResult click = runProgram({"/usr/bin/xdotool", "mousemove", "--window", id, "20", "20", "click", "1"},
+                               session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(watcher.waitForOut("activated ", 3000)) << watcher.out();
+  EXPECT_TRUE(waitForWindows(session, 1));
+  quit(session, instance);
+}
+
 TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
   SessionOptions options;
   options.sessionBus = true;
