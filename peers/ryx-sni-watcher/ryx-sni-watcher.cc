@@ -95,7 +95,8 @@ std::string describe(GVariant *all) {
         g_checksum_update(sum, static_cast<const guchar *>(data), size);
         text += std::to_string(width) + "x" + std::to_string(height) + ",";
       }
-      text = text.empty() ? "none" : text.substr(0, text.size() - 1) + ":" + std::string(g_checksum_get_string(sum), 12);
+      std::string digest(g_checksum_get_string(sum), 12);
+      text = text.empty() ? "none" : text.substr(0, text.size() - 1) + ":" + digest;
     } else if (g_variant_is_of_type(value, G_VARIANT_TYPE("(sa(iiay)ss)"))) {
       const char *title = nullptr;
       g_variant_get_child(value, 2, "&s", &title);
@@ -193,7 +194,10 @@ bool activate(const std::string &busName, const std::string &path) {
       g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, "Activate",
                                   g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
                                   nullptr, &error);
-  say((reply != nullptr ? "activated " : "error ") + busName + path + (reply != nullptr ? "" : std::string(" ") + error->message));
+  if (reply != nullptr)
+    say("activated " + busName + path);
+  else
+    say("error " + busName + path + " " + error->message);
   return reply != nullptr;
 }
 

@@ -158,10 +158,13 @@ class StatusNotifierTest : public UiFixture {
   }
   bool iconIs(const char *image) {
     g_autoptr(GVariant) shown = property("IconPixmap");
-    g_autoptr(GVariant) expected = g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file(imagePath(image).c_str()));
+    g_autoptr(GVariant) expected =
+        g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file(imagePath(image).c_str()));
     return shown != nullptr && g_variant_n_children(expected) > 0 && g_variant_equal(shown, expected);
   }
-  void activate() { g_autoptr(GVariant) reply = call("org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0)); }
+  void activate() {
+    g_autoptr(GVariant) reply = call("org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
+  }
 
   // Counts the item's signals seen by the host from now on.
   void countSignals() {
@@ -381,7 +384,8 @@ TEST(StatusNotifierPixmap, PixelsBecomeArgbBytesMostSignificantFirst) {
     auto *data = static_cast<const guint8 *>(g_variant_get_fixed_array(bytes, &size, 1));
     EXPECT_EQ(std::vector<guint8>(data, data + size), c.expected) << (c.alpha ? "with alpha" : "without alpha");
   }
-  g_autoptr(GVariant) none = g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file((dir / "missing.png").c_str()));
+  g_autoptr(GVariant) none =
+      g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file((dir / "missing.png").c_str()));
   EXPECT_EQ(g_variant_n_children(none), 0u);
 }
 
