@@ -143,7 +143,10 @@ G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 static gboolean check_status_icon_docked (gpointer user_data) {
   RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
 
-  if (self->status_icon != nullptr && gtk_status_icon_is_embedded (self->status_icon)) {
+  // Embedded in whichever notification area the icon uses (XEmbed tray or
+  // StatusNotifierWatcher).
+  if (self->status_icon != nullptr &&
+      ryx_command_status_icon_is_embedded (RYX_COMMAND_STATUS_ICON (self->status_icon))) {
     g_signal_connect (self->status_icon, "activate", G_CALLBACK (on_status_icon_activate), self);
   } else if (self->dock_ticks != (guint32) ryx_conf_settings_get_ryx_config_dock_timeout ()) {
     self->dock_ticks++;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // GtkStatusIcon is deprecated in GTK 3 but is still how an X11 program
-// reaches the notification area; its warnings are silenced in this file
-// only.
+// reaches an XEmbed notification area; its warnings are silenced in this
+// file only.  Where a StatusNotifierWatcher runs on the session bus, the
+// icon is shown as a StatusNotifierItem instead: the logic below stays the
+// same and only the image, tooltip and "embedded" go to the item.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
 #include "ui/ryx-command-status-icon.h"
 
@@ -9,7 +11,29 @@
 #include "common/ryx_strfunc.h"
 #include "state/error_reporter.h"
 #include "ui/ryx-command-status-dialog.h"
+#include "ui/ryx-status-notifier-item.h"
 #include "ui/ryx-ui-private.h"
+
+namespace {
+
+// Which notification area shows the icon.
+enum class Tray { Choosing, XEmbed, Sni };
+
+// RYX_TRAY=sni|xembed forces one; otherwise (Choosing) the session decides.
+Tray forced_tray () {
+  const char *value = g_getenv ("RYX_TRAY");
+  if (value == nullptr || *value == '\0') return Tray::Choosing;
+  if (g_ascii_strcasecmp (value, "sni") == 0) return Tray::Sni;
+  if (g_ascii_strcasecmp (value, "xembed") == 0) return Tray::XEmbed;
+  RYX_LOG (G_LOG_LEVEL_WARNING, "RYX_TRAY=%s is neither sni nor xembed; the session decides", value);
+  return Tray::Choosing;
+}
+
+// How long the icon stays hidden waiting for the bus to say whether a
+// watcher is there before it goes to the XEmbed tray.
+constexpr guint kChoiceDeadlineSeconds = 2;
+
+}  // namespace
 
 struct _RyxCommandStatusIcon {
   GtkStatusIcon parent_instance;
@@ -19,6 +43,11 @@ struct _RyxCommandStatusIcon {
   GList *apps;        // borrowed from the config manager
   GtkWidget *dialog;  // the open status window, cleared on its "destroy"
   guint32 last_code;  // the code last applied to the image
+
+  RyxStatusNotifierItem *item;  // owned; null when XEmbed is forced or there is no session bus
+  Tray forced;                  // Choosing when RYX_TRAY does not force a tray
+  Tray tray;                    // where the icon shows now; Choosing until the bus answered
+  guint choice_id;              // the deadline while choosing
 };
 
 G_DEFINE_FINAL_TYPE (RyxCommandStatusIcon, ryx_command_status_icon, GTK_TYPE_STATUS_ICON)
@@ -35,15 +64,73 @@ static void show_dialog (RyxCommandStatusIcon *self) {
 
 static void on_activate (GtkStatusIcon *icon, gpointer) { show_dialog (RYX_COMMAND_STATUS_ICON (icon)); }
 
+static const char *tooltip_text () {
+  return ryx::ErrorReporter::instance ().ryxOn ? "Vezo RYX Server Switched ON" : "Vezo RYX Server Switched OFF";
+}
+
 static gboolean on_query_tooltip (GtkStatusIcon *, gint, gint, gboolean, GtkTooltip *tooltip, gpointer) {
-  bool on = ryx::ErrorReporter::instance ().ryxOn;
-  gtk_tooltip_set_text (tooltip, on ? "Vezo RYX Server Switched ON" : "Vezo RYX Server Switched OFF");
+  gtk_tooltip_set_text (tooltip, tooltip_text ());
   return TRUE;
 }
 
+// Both back-ends always hold the current image, so the icon can move
+// between them at any time.
 static void set_image (RyxCommandStatusIcon *self, const char *name) {
   g_autofree char *path = ryx_ui_image_path (name);
   gtk_status_icon_set_from_file (GTK_STATUS_ICON (self), path);
+  if (self->item != nullptr) ryx_status_notifier_item_set_icon_from_file (self->item, path);
+}
+
+static void show_in (RyxCommandStatusIcon *self, Tray tray) {
+  g_clear_handle_id (&self->choice_id, g_source_remove);
+  if (tray == self->tray) return;
+  self->tray = tray;
+  gtk_status_icon_set_visible (GTK_STATUS_ICON (self), tray == Tray::XEmbed);
+  if (tray != Tray::Choosing)
+    RYX_LOG (G_LOG_LEVEL_INFO, "Status icon shown through %s", tray == Tray::Sni ? "StatusNotifierItem" : "XEmbed");
+}
+
+// A watcher that comes takes the icon; when it goes, the icon returns to
+// the XEmbed tray, unless RYX_TRAY keeps it with the watcher.
+static void on_watcher_changed (RyxStatusNotifierItem *item, gpointer user_data) {
+  RyxCommandStatusIcon *self = RYX_COMMAND_STATUS_ICON (user_data);
+  if (self->forced != Tray::Choosing) return;
+  show_in (self, ryx_status_notifier_item_get_watcher_present (item) ? Tray::Sni : Tray::XEmbed);
+}
+
+static gboolean on_choice_deadline (gpointer user_data) {
+  RyxCommandStatusIcon *self = RYX_COMMAND_STATUS_ICON (user_data);
+  self->choice_id = 0;
+  RYX_LOG (G_LOG_LEVEL_INFO, "The session bus did not answer in time");
+  show_in (self, Tray::XEmbed);
+  return G_SOURCE_REMOVE;
+}
+
+// An activation through the item is the icon's own "activate", so every
+// handler of it runs, whichever tray the user clicked in.
+static void on_item_activate (RyxStatusNotifierItem *, gpointer user_data) {
+  g_signal_emit_by_name (user_data, "activate");
+}
+
+static void choose_tray (RyxCommandStatusIcon *self, const char *image_path) {
+  self->forced = forced_tray ();
+  if (self->forced != Tray::XEmbed) self->item = ryx_status_notifier_item_new ("ryxconfig", "Vezo RYX Server");
+  if (self->item != nullptr) {
+    ryx_status_notifier_item_set_icon_from_file (self->item, image_path);
+    ryx_status_notifier_item_set_tooltip (self->item, tooltip_text ());
+    g_signal_connect (self->item, "watcher-changed", G_CALLBACK (on_watcher_changed), self);
+    g_signal_connect (self->item, "activate", G_CALLBACK (on_item_activate), self);
+  }
+  if (self->forced != Tray::Choosing) {
+    show_in (self, self->forced);
+  } else if (self->item == nullptr) {
+    show_in (self, Tray::XEmbed);
+  } else {
+    // Hidden until the bus tells whether a watcher is there, so a desktop
+    // with both kinds of tray does not see the icon jump.
+    gtk_status_icon_set_visible (GTK_STATUS_ICON (self), FALSE);
+    self->choice_id = g_timeout_add_seconds (kChoiceDeadlineSeconds, on_choice_deadline, self);
+  }
 }
 
 static void ryx_command_status_icon_dispose (GObject *object) {
@@ -53,6 +140,11 @@ static void ryx_command_status_icon_dispose (GObject *object) {
   if (self->dialog != nullptr) {
     g_signal_handlers_disconnect_by_data (self->dialog, &self->dialog);
     self->dialog = nullptr;
+  }
+  g_clear_handle_id (&self->choice_id, g_source_remove);
+  if (self->item != nullptr) {
+    g_signal_handlers_disconnect_by_data (self->item, self);
+    g_clear_object (&self->item);
   }
   G_OBJECT_CLASS (ryx_command_status_icon_parent_class)->dispose (object);
 }
@@ -72,7 +164,21 @@ GtkStatusIcon *ryx_command_status_icon_new (ryx::Commands *commands, gboolean de
       RYX_COMMAND_STATUS_ICON (g_object_new (RYX_TYPE_COMMAND_STATUS_ICON, "file", path, "has-tooltip", TRUE, nullptr));
   self->commands = commands;
   self->desktop_capture = desktop_capture;
+  choose_tray (self, path);
   return GTK_STATUS_ICON (self);
+}
+
+gboolean ryx_command_status_icon_is_embedded (RyxCommandStatusIcon *status) {
+  g_return_val_if_fail (RYX_IS_COMMAND_STATUS_ICON (status), FALSE);
+  switch (status->tray) {
+    case Tray::Sni:
+      return status->item != nullptr && ryx_status_notifier_item_is_registered (status->item);
+    case Tray::XEmbed:
+      return gtk_status_icon_is_embedded (GTK_STATUS_ICON (status));
+    case Tray::Choosing:
+      break;
+  }
+  return FALSE;
 }
 
 void ryx_command_status_icon_refresh_apps (RyxCommandStatusIcon *status, GList *apps) {
@@ -84,6 +190,9 @@ void ryx_command_status_icon_refresh_apps (RyxCommandStatusIcon *status, GList *
 void ryx_command_status_icon_refresh_status (RyxCommandStatusIcon *status) {
   g_return_if_fail (RYX_IS_COMMAND_STATUS_ICON(status));
   if (status->dialog != nullptr) ryx_command_status_dialog_refresh_status (RYX_COMMAND_STATUS_DIALOG (status->dialog));
+  // A host shows the item's tooltip without asking us, so it follows every
+  // refresh (the item tells hosts only of changes).
+  if (status->item != nullptr) ryx_status_notifier_item_set_tooltip (status->item, tooltip_text ());
 
   guint32 code = (guint32)ryx::ErrorReporter::instance ().code;
   // The icon follows changes of the code only: a code that stays opens the

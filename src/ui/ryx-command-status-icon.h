@@ -25,6 +25,10 @@ G_DECLARE_FINAL_TYPE (RyxCommandStatusIcon, ryx_command_status_icon, RYX, COMMAN
  * desktop_capture.  The caller owns the reference. */
 GtkStatusIcon *ryx_command_status_icon_new (ryx::Commands *commands, gboolean desktop_capture);
 
+/* Whether the icon is in a notification area now: docked in the XEmbed
+ * tray, or registered with the StatusNotifierWatcher, whichever shows it. */
+gboolean ryx_command_status_icon_is_embedded (RyxCommandStatusIcon *status);
+
 /* Keeps apps (RyxConfigConnectedApp, borrowed: the caller keeps the list
  * alive until the next call) for windows opened later, and lists them in an
  * open window. */

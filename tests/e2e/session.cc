@@ -31,7 +31,8 @@ int64_t nowMs() {
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
   static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY",
-                                         "HOME", "G_MESSAGES_DEBUG", "HOMEDRIVE", "HOMEPATH"};
+                                         "HOME", "G_MESSAGES_DEBUG", "HOMEDRIVE", "HOMEPATH",
+                                         "DBUS_SESSION_BUS_ADDRESS"};
   for (const char *p : prefixes)
     if (name.rfind(p, 0) == 0) return true;
   return false;
@@ -172,6 +173,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
                  dir_ / "logs/trayer");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
   }
+  if (options_.sessionBus || options_.sniWatcher) bus_ = std::make_unique<PrivateBus>();
+  if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
     ryxd_ = std::make_unique<Process>();
     std::vector<std::string> argv = {RYXD_EXE};
@@ -192,6 +195,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
 Session::~Session() {
   apps_.clear();
   instance_.reset();
+  sniWatcher_.reset();
+  bus_.reset();
   vncExt_.reset();
   ryxd_.reset();
   tray_.reset();
@@ -242,6 +247,7 @@ std::vector<std::string> Session::env() const {
       {"RYX_CONFIG_DOCK_TIMEOUT", std::to_string(options_.dockTime)},
       {"NO_AT_BRIDGE", "1"},
   };
+  if (bus_ != nullptr) vars["DBUS_SESSION_BUS_ADDRESS"] = bus_->address();
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
   for (const auto &[name, value] : vars) result.push_back(name + "=" + value);
   return result;
@@ -272,6 +278,15 @@ RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs
   result.out = client.out();
   result.err = client.err();
   return result;
+}
+
+Process &Session::startSniWatcher(const std::vector<std::string> &args) {
+  sniWatcher_ = std::make_unique<Process>();
+  std::vector<std::string> argv = {RYX_SNI_WATCHER_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  sniWatcher_->start(argv, env(), dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
+  sniWatcher_->waitForOut("watcher ready", 5000);
+  return *sniWatcher_;
 }
 
 Process &Session::startApp(const std::vector<std::string> &args) {

@@ -50,6 +50,9 @@ struct SessionOptions {
   std::vector<std::string> vncExtArgs;
   bool wrapper = true;        // the OpenGL wrapper stand-in on the library path
   int dockTime = 2;           // ryx_config_dock_time
+  bool sessionBus = false;    // a D-Bus session bus of the session's own (otherwise none)
+  bool sniWatcher = false;    // run the stand-in StatusNotifierWatcher (implies sessionBus)
+  std::vector<std::string> sniWatcherArgs;
 };
 
 class Session {
@@ -74,6 +77,11 @@ class Session {
   Process &instance() { return *instance_; }
   Process *vncExt() { return vncExt_.get(); }
   Process *ryxd() { return ryxd_.get(); }
+  // The stand-in StatusNotifierWatcher, started (waiting until it owns its
+  // name) or stopped while the session runs; needs sessionBus.
+  Process &startSniWatcher(const std::vector<std::string> &args = {});
+  void stopSniWatcher() { sniWatcher_.reset(); }
+  Process *sniWatcher() { return sniWatcher_.get(); }
   std::string writeSystemConfig(const std::string &content);
 
  private:
@@ -85,6 +93,9 @@ class Session {
   int consolePort_ = 0;
   std::map<std::string, std::string> extraEnv_;
   std::unique_ptr<Process> xvfb_, tray_, ryxd_, vncExt_, instance_;
+  std::unique_ptr<PrivateBus> bus_;
+  std::unique_ptr<Process> sniWatcher_;
+  int sniWatchers_ = 0;
   std::vector<std::unique_ptr<Process>> apps_;
   int runs_ = 0;
 };

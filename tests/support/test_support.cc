@@ -280,7 +280,7 @@ bool Child::readLine(std::string *line, int timeoutMs) {
     }
     if (out_ < 0) return false;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
+    if (left < 0) return false;  // a time-out of 0 still looks once
     struct pollfd p = {out_, POLLIN, 0};
     int rc = poll(&p, 1, static_cast<int>(left));
     if (rc < 0 && errno == EINTR) continue;
@@ -306,6 +306,12 @@ int Child::stop() {
   }
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+PrivateBus::PrivateBus()
+    : daemon_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}) {
+  std::string line;
+  if (daemon_.readLine(&line, 10000)) address_ = line;
 }
 
 }  // namespace ryx::test

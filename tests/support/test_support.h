@@ -94,7 +94,7 @@ class Child {
   bool started() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
   // Reads one line of standard output (without its newline); false when
-  // the output ends or timeoutMs passes first.
+  // the output ends or timeoutMs passes first (0: only what is there now).
   bool readLine(std::string *line, int timeoutMs);
   // Sends SIGTERM, waits (SIGKILL after 5 s) and returns the exit status,
   // or 128 + the signal; -1 when it was not running.
@@ -104,6 +104,19 @@ class Child {
   pid_t pid_ = -1;
   int out_ = -1;
   std::string buffered_;
+};
+
+// A D-Bus session bus of the test's own (a dbus-daemon for the scope), so
+// tests that own names on the bus run in parallel.  address() is empty when
+// the daemon did not start.
+class PrivateBus {
+ public:
+  PrivateBus();
+  const std::string &address() const { return address_; }
+
+ private:
+  Child daemon_;
+  std::string address_;
 };
 
 }  // namespace ryx::test

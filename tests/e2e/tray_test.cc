@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: MIT
+// The real ryxconfig and the notification areas: the stand-in
+// StatusNotifierWatcher on a session bus of the test's own, trayer as the
+// XEmbed tray, or neither.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "session.h"
+
+namespace ryx::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char *kStatusWindow = "^Vezo RYX Server Status$";
+
+// The visible windows of the session's X server with that title.
+int windowCount(const Session &session, const std::string &title) {
+  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", title}, session.env());
+  int count = 0;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) count += line.empty() ? 0 : 1;
+  return count;
+}
+
+bool waitForWindows(const Session &session, int count) {
+  for (int i = 0; i < 50; ++i) {
+    if (windowCount(session, kStatusWindow) == count) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
+// The watcher's output lines that start with prefix, in order.
+std::vector<std::string> linesOf(Process &watcher, const std::string &prefix) {
+  std::vector<std::string> found;
+  std::istringstream lines(watcher.out());
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  return found;
+}
+
+// The value the watcher printed for NAME in an "item" line.
+std::string field(const std::string &line, const std::string &name) {
+  size_t at = line.find(" " + name + "=");
+  if (at == std::string::npos) return "";
+  at += name.size() + 2;
+  size_t end = line[at] == '"' ? line.find('"', at + 1) + 1 : line.find(' ', at);
+  return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+// The two icon images in the session's installation.
+void installImages(const Session &session) {
+  std::string folder = session.folder() + "/root/share/ryx/images";
+  ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+  for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png"})
+    ASSERT_EQ(symlink((std::string(RYX_IMAGES_DIR) + "/" + image).c_str(), (folder + "/" + image).c_str()), 0);
+}
+
+void quit(Session &session, Process &instance) {
+  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
+  EXPECT_EQ(instance.wait(5000), 0);
+}
+
+TEST(Tray, WithAWatcherTheIconRegistersAndItsImageAndTooltipFollowTheStatus) {
+  SessionOptions options;
+  options.sniWatcher = true;
+  options.wrapper = false;  // RYX not enabled: an error to show
+  options.dockTime = 2;
+  Session session(options);
+  installImages(session);
+  Process &watcher = *session.sniWatcher();
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(watcher.waitForOut("registered org.kde.StatusNotifierItem-", 5000)) << watcher.out();
+  ASSERT_TRUE(watcher.waitForOut("item ", 5000)) << watcher.out();
+  std::string normal = field(linesOf(watcher, "item ").front(), "IconPixmap");
+  EXPECT_EQ(normal.rfind("16x16,22x22,24x24,32x32,48x48:", 0), 0u) << normal;
+
+  // The first periodic check publishes the error: new image, window opens.
+  ASSERT_TRUE(watcher.waitForOut(" NewIcon from ", 5000)) << watcher.out();
+  std::this_thread::sleep_for(300ms);
+  std::string error = field(linesOf(watcher, "item ").back(), "IconPixmap");
+  EXPECT_NE(error, normal);
+  EXPECT_TRUE(waitForWindows(session, 1));
+
+  // The wrapper arrives: the next check clears the error and RYX is on.
+  ASSERT_EQ(symlink(RYX_WRAPPER_LIBRARY, (session.folder() + "/lib/opengl32.so").c_str()), 0);
+  bool back = false;
+  for (int i = 0; i < 50 && !back; ++i) {
+    std::this_thread::sleep_for(100ms);
+    std::string last = linesOf(watcher, "item ").back();
+    back = field(last, "IconPixmap") == normal && field(last, "ToolTip") == "\"Vezo RYX Server Switched ON\"";
+  }
+  EXPECT_TRUE(back) << watcher.out();
+  EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos) << "registered counts as docked";
+  EXPECT_NE(instance.err().find("Status icon shown through StatusNotifierItem"), std::string::npos);
+  quit(session, instance);
+  EXPECT_TRUE(watcher.waitForOut("unregistered ", 3000)) << watcher.out();
+}
+
+TEST(Tray, ActivateOpensOneWindowAndRunsTheRenderingServerCheck) {
+  SessionOptions options;
+  options.sniWatcher = true;
+  Session session(options);
+  // Only an activation of the docked icon runs the check this early, and
+  // against a port where nothing listens it publishes code 100.
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(freePort()) +
+                            "\n");
+  Process &instance = session.startInstance();
+  ASSERT_TRUE(session.sniWatcher()->waitForOut("registered ", 5000)) << session.sniWatcher()->out();
+  std::this_thread::sleep_for(1500ms);  // the manager's dock timer sees the registration
+  EXPECT_EQ(windowCount(session, kStatusWindow), 0);
+  size_t before = instance.err().size();
+
+  for (int i = 0; i < 2; ++i) {
+    RunResult activate = runProgram({RYX_SNI_WATCHER_EXE, "--activate"}, session.env());
+    EXPECT_EQ(activate.status, 0) << activate.out << activate.err;
+    EXPECT_EQ(activate.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << activate.out;
+  }
+  EXPECT_TRUE(waitForWindows(session, 1));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(windowCount(session, kStatusWindow), 1);
+  EXPECT_TRUE(instance.waitForErr("Error code: 100, error message: Cannot communicate with the Rendering Server", 6000,
+                                  before))
+      << instance.err().substr(before);
+  quit(session, instance);
+}
+
+// The watcher as a panel (as the demo runs it): a click on the drawn icon
+// is an activation.
+TEST(Tray, AClickOnTheIconInTheWatchersPanelOpensTheWindow) {
+  SessionOptions options;
+  options.sniWatcher = true;
+  options.sniWatcherArgs = {"--show"};
+  Session session(options);
+  installImages(session);
+  Process &instance = session.startInstance();
+  Process &watcher = *session.sniWatcher();
+  ASSERT_TRUE(watcher.waitForOut("registered ", 5000)) << watcher.out();
+  RunResult panel = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^StatusNotifier host$"},
+                               session.env());
+  ASSERT_EQ(panel.status, 0) << panel.err;
+  std::string id = panel.out.substr(0, panel.out.find('\n'));
+  std::this_thread::sleep_for(1500ms);  // docked, and the icon drawn
+  RunResult click = runProgram({"/usr/bin/xdotool", "mousemove", "--window", id, "20", "20", "click", "1"},
+                               session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(watcher.waitForOut("activated ", 3000)) << watcher.out();
+  EXPECT_TRUE(waitForWindows(session, 1));
+  quit(session, instance);
+}
+
+TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
+  SessionOptions options;
+  options.sessionBus = true;
+  options.dockTime = 4;
+  Session session(options);
+  Process &instance = session.startInstance();
+  EXPECT_TRUE(instance.waitForErr("Status icon shown through XEmbed", 5000)) << instance.err();
+  Process &watcher = session.startSniWatcher();
+  EXPECT_TRUE(watcher.waitForOut("registered ", 5000)) << watcher.out();
+  EXPECT_TRUE(instance.waitForErr("Status icon shown through StatusNotifierItem", 3000));
+  std::this_thread::sleep_for(5000ms);  // past the dock time
+  EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos);
+  EXPECT_EQ(windowCount(session, kStatusWindow), 0);
+
+  // The watcher goes: the icon goes back to the XEmbed tray, and a new
+  // watcher gets it again.
+  size_t before = instance.err().size();
+  session.stopSniWatcher();
+  EXPECT_TRUE(instance.waitForErr("Status icon shown through XEmbed", 3000, before));
+  Process &again = session.startSniWatcher();
+  EXPECT_TRUE(again.waitForOut("registered ", 5000)) << again.out();
+  quit(session, instance);
+}
+
+// Neither a watcher nor an XEmbed tray: the standalone window replaces the
+// icon after the dock time, whatever the choice.
+TEST(Tray, WithoutANotificationAreaTheStandaloneWindowReplacesTheIcon) {
+  struct Case {
+    const char *name;
+    bool bus;
+    const char *tray;  // RYX_TRAY, or null
+  } cases[] = {
+      {"bus without watcher", true, nullptr},
+      {"watcher forced, none there", true, "sni"},
+      {"watcher forced, no bus", false, "sni"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionOptions options;
+    options.sessionBus = c.bus;
+    options.dockTime = 1;
+    Session session(options);
+    if (c.tray != nullptr) session.setEnv("RYX_TRAY", c.tray);
+    Process &instance = session.startInstance();
+    EXPECT_TRUE(instance.waitForErr("Creating standalone dialog", 6000)) << instance.err();
+    EXPECT_TRUE(waitForWindows(session, 1));
+    quit(session, instance);
+  }
+}
+
+TEST(Tray, RyxTrayXembedKeepsTheIconInTheTrayBesideAWatcher) {
+  SessionOptions options;
+  options.trayHost = true;
+  options.sniWatcher = true;
+  options.dockTime = 2;
+  Session session(options);
+  session.setEnv("RYX_TRAY", "xembed");
+  Process &instance = session.startInstance();
+  std::this_thread::sleep_for(4000ms);
+  EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos) << instance.err();
+  EXPECT_TRUE(linesOf(*session.sniWatcher(), "registered ").empty()) << session.sniWatcher()->out();
+  quit(session, instance);
+}
+
+}  // namespace
+}  // namespace ryx::test
