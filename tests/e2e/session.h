@@ -50,11 +50,15 @@ struct SessionOptions {
   std::vector<std::string> vncExtArgs;
   bool wrapper = true;        // the OpenGL wrapper stand-in on the library path
   int dockTime = 2;           // ryx_config_dock_time
+  // Put before ryxconfig's own argv when the instance starts (setpriv, for one).
+  std::vector<std::string> instancePrefix;
 };
 
 class Session {
  public:
   explicit Session(SessionOptions options = {});
+  // Stops everything, then fails the running test when a sanitizer wrote a
+  // report that names the program's own code (see sanitizerFindings).
   ~Session();
 
   // The environment every program of the session gets.
@@ -67,6 +71,13 @@ class Session {
   RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
   // Starts a stand-in 3D application; waits until it has sent its update.
   Process &startApp(const std::vector<std::string> &args);
+  // Starts any program with the session's environment, its output in
+  // logs/NAME.out and .err; it is stopped with the session.
+  Process &startPeer(const std::vector<std::string> &argv, const std::string &name);
+  // Ends the instance as a user would: a second start with -quit.  Returns
+  // the instance's exit status, or -1 when the client failed or the instance
+  // was still running timeoutMs after the client had ended.
+  int quit(int timeoutMs = 5000);
 
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
@@ -74,7 +85,16 @@ class Session {
   Process &instance() { return *instance_; }
   Process *vncExt() { return vncExt_.get(); }
   Process *ryxd() { return ryxd_.get(); }
+  std::string userHive() const { return dir_ / "registry/user.reg"; }
   std::string writeSystemConfig(const std::string &content);
+
+  // What the sanitizers reported so far for this session's programs (their
+  // logs are in logs/asan.PID and logs/ubsan.PID): every memory error, every
+  // undefined behaviour, and every leak whose stack has a frame in the
+  // program's own code (src/ or peers/) that the suppressions in lsan.supp
+  // did not take.  Empty when there is nothing to blame on us, and always
+  // empty for a build without sanitizers.
+  std::string sanitizerFindings() const;
 
  private:
   bool startXServer();
@@ -85,7 +105,7 @@ class Session {
   int consolePort_ = 0;
   std::map<std::string, std::string> extraEnv_;
   std::unique_ptr<Process> xvfb_, tray_, ryxd_, vncExt_, instance_;
-  std::vector<std::unique_ptr<Process>> apps_;
+  std::vector<std::unique_ptr<Process>> apps_, peers_;
   int runs_ = 0;
 };
 
