@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -209,6 +210,45 @@ TEST_P(Faults, AreSurvived) {
 
 INSTANTIATE_TEST_SUITE_P(Ryxconfig, Faults, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault> &info) { return std::string(info.param.name); });
+
+// The daemon is asked once, at start: a start that meets a misbehaving
+// daemon ends by itself, exit 0, with the step's message and no window;
+// once a working daemon runs, the next start becomes the instance.
+TEST(RyxconfigFaults, DaemonFaultsEndTheStartCleanly) {
+  const struct {
+    const char *fault;
+    std::vector<const char *> messages;  // one of them is printed
+  } cases[] = {
+      {"drop-before-backend-ids", {"There was an error reading the backend ids"}},
+      {"drop-before-desktop-capture", {"There was an error reading whether desktop capture is enabled"}},
+      {"drop-before-connection-info",
+       {"There was a problem writing the connection information", "There was an error reading ryxd information"}},
+      {"wrong-cookie", {"There was an error reading the backend ids"}},
+      {"wrong-type", {"There was an error reading ryxd information"}},
+      {"silent", {"There was an error reading the backend ids"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.fault);
+    SessionOptions options;
+    options.ryxdArgs = {"--fault", c.fault};
+    Session session(options);
+    writeFile(session.userHive(), kHive);
+    Process &failed = session.startInstance({}, false);
+    EXPECT_EQ(failed.wait(20000), 0);
+    std::string log = failed.err();
+    EXPECT_EQ(log.find("Started server"), std::string::npos);
+    EXPECT_TRUE(std::any_of(c.messages.begin(), c.messages.end(),
+                            [&](const char *m) { return log.find(m) != std::string::npos; }))
+        << log;
+    // A working daemon replaces the port file of the broken one.
+    Process &daemon = session.startPeer({RYXD_EXE}, "ryxd-good");
+    ASSERT_TRUE(daemon.waitForOut("ryxd listening on", 5000));
+    Process &instance = session.startInstance();
+    ASSERT_TRUE(instance.running()) << instance.err();
+    EXPECT_EQ(session.quit(5000), 0);
+    EXPECT_EQ(readFile(session.userHive()), kHive);
+  }
+}
 
 }  // namespace
 }  // namespace ryx::test
