@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -360,6 +361,29 @@ Process &Session::startPeer(const std::vector<std::string> &argv, const std::str
   peers_.push_back(std::make_unique<Process>());
   peers_.back()->start(argv, env(), dir_ / ("logs/" + name));
   return *peers_.back();
+}
+
+std::vector<std::string> Session::topLevelWindows() const {
+  RunResult r = runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env());
+  std::vector<std::string> ids;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t at = line.find_first_not_of(' ');  // child lines: indented, the id first
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::vector<std::string> Session::findWindows(const std::string &name) const {
+  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, env());
+  std::vector<std::string> ids;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) ids.push_back(line);
+  return ids;
 }
 
 int Session::quit(int timeoutMs) {

@@ -86,6 +86,10 @@ class Session {
   Process *vncExt() { return vncExt_.get(); }
   Process *ryxd() { return ryxd_.get(); }
   std::string userHive() const { return dir_ / "registry/user.reg"; }
+  // The ids of the X server's top-level windows, mapped or not, sorted.
+  std::vector<std::string> topLevelWindows() const;
+  // The visible windows whose name matches the regular expression.
+  std::vector<std::string> findWindows(const std::string &name) const;
   std::string writeSystemConfig(const std::string &content);
 
   // What the sanitizers reported so far for this session's programs (their
