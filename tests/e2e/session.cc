@@ -207,6 +207,12 @@ Session::~Session() {
   ryxd_.reset();
   tray_.reset();
   xvfb_.reset();
+  // RYX_E2E_SANITIZER_DUMP=1 prints every report, ours or not (to write
+  // suppressions).
+  if (getenv("RYX_E2E_SANITIZER_DUMP") != nullptr)
+    for (const std::string &name : listFolder(dir_ / "logs"))
+      if (name.rfind("asan.", 0) == 0 || name.rfind("ubsan.", 0) == 0)
+        fprintf(stderr, "== %s\n%s\n", name.c_str(), readFile(dir_ / ("logs/" + name)).c_str());
   std::string findings = sanitizerFindings();
 #ifdef RYX_SESSION_GTEST
   if (!findings.empty()) ADD_FAILURE() << "sanitizer reports on our own code:\n" << findings;
@@ -309,7 +315,10 @@ std::vector<std::string> Session::env() const {
       // Under a sanitizer build every program of the session reports into
       // this session's logs; the destructor reads them.  Leaks are reported
       // at a normal exit only, so tests end ryxconfig with -quit.
-      {"ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:log_path=" + (dir_ / "logs/asan")},
+      // The slow unwinder gives whole stacks through libraries built without
+      // frame pointers (GLib, GTK), so a leak is traced back to our caller.
+      {"ASAN_OPTIONS",
+       "detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0:log_path=" + (dir_ / "logs/asan")},
 #ifdef RYX_LSAN_SUPPRESSIONS
       {"LSAN_OPTIONS", "suppressions=" RYX_LSAN_SUPPRESSIONS ":print_suppressions=0"},
 #endif
