@@ -49,7 +49,7 @@ Process &startExtension(Session &session, std::vector<std::string> args, const s
 }
 
 bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaledMs(timeoutMs));
   do {
     if (readFile(session.folder() + "/" + record).find(what) != std::string::npos) return true;
     std::this_thread::sleep_for(50ms);

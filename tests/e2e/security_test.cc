@@ -152,7 +152,7 @@ TEST(RyxconfigSecurity, TheRegistryHiveAndThePipeFolderArePrivate) {
   EXPECT_NE(instance.err().find("No RVN extension"), std::string::npos);
 
   // The first periodic check writes the user's switch into a new hive.
-  for (int i = 0; i < 50 && !fileExists(registry + "/user.reg"); ++i) std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < scaledMs(50) && !fileExists(registry + "/user.reg"); ++i) std::this_thread::sleep_for(100ms);
   ASSERT_TRUE(fileExists(registry + "/user.reg"));
   EXPECT_EQ(modeOf(registry + "/user.reg"), 0600u);
   EXPECT_EQ(modeOf(registry), 0700u);
@@ -198,7 +198,7 @@ TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWind
   // Settled: the window is up, the trigger handed its data over, the
   // switch is in the hive.
   ASSERT_TRUE(instance.waitForErr("Creating standalone dialog", 5000));
-  for (int i = 0; i < 50 && readFile(session.folder() + "/wrapper-record.txt").empty(); ++i)
+  for (int i = 0; i < scaledMs(50) && readFile(session.folder() + "/wrapper-record.txt").empty(); ++i)
     std::this_thread::sleep_for(100ms);
   std::this_thread::sleep_for(2500ms);
   std::map<std::string, std::string> filesBefore;
@@ -230,7 +230,7 @@ TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWind
     held.push_back(fd);  // listed in the window while connected
   }
   // Each command byte was read and acted on: 0 and 3 to 255 are refused.
-  for (int i = 0; i < 100 && occurrences(instance.err(), "Command not supported") < 254; ++i)
+  for (int i = 0; i < scaledMs(100) && occurrences(instance.err(), "Command not supported") < 254; ++i)
     std::this_thread::sleep_for(100ms);
   EXPECT_EQ(occurrences(instance.err(), "Command not supported"), 254u);
   EXPECT_TRUE(instance.waitForErr("A new connected application: evil.exe", 5000));

@@ -88,8 +88,10 @@ bool Process::running() {
   return true;
 }
 
+int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
+
 int Process::wait(int timeoutMs) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   while (running()) {
     if (nowMs() > end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -113,7 +115,7 @@ std::string Process::out() const { return readFile(outFile_); }
 std::string Process::err() const { return readFile(errFile_); }
 
 bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   do {
     std::string e = err();
     if (e.size() > from && e.find(text, from) != std::string::npos) return true;
@@ -123,7 +125,7 @@ bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
 }
 
 bool Process::waitForOut(const std::string &text, int timeoutMs) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   do {
     if (out().find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -15,6 +15,14 @@
 
 namespace ryx::test {
 
+// Every wait of the harness is this many times longer under a sanitizer
+// build, where the programs run several times slower (the meson.build
+// sets it); the deadlines the tests claim hold in the normal build.
+#ifndef RYX_E2E_TIME_SCALE
+#define RYX_E2E_TIME_SCALE 1
+#endif
+int scaledMs(int ms);
+
 // A child process with its standard output and error in files.
 class Process {
  public:

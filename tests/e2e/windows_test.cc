@@ -17,7 +17,7 @@ const char kStatusTitle[] = "^Vezo RYX Server Status$";
 
 // Waits until `count` status windows are visible; false on time-out.
 bool statusWindows(const Session &session, size_t count, int timeoutMs = 6000) {
-  for (int waited = 0; waited <= timeoutMs; waited += 100) {
+  for (int waited = 0; waited <= scaledMs(timeoutMs); waited += 100) {
     if (session.findWindows(kStatusTitle).size() == count) return true;
     std::this_thread::sleep_for(100ms);
   }
@@ -37,7 +37,7 @@ TEST(RyxconfigWindows, AHundredSecondStartsKeepOneWindow) {
   Process &instance = session.startInstance();
   ASSERT_TRUE(statusWindows(session, 1));
   // The trigger's window comes with the first periodic check.
-  for (int i = 0; i < 50 && readFile(session.folder() + "/wrapper-record.txt").empty(); ++i)
+  for (int i = 0; i < scaledMs(50) && readFile(session.folder() + "/wrapper-record.txt").empty(); ++i)
     std::this_thread::sleep_for(100ms);
   ASSERT_EQ(session.runClient({}).status, 0);  // the first "Show GUI" settles what GTK makes for it
   ASSERT_TRUE(instance.waitForErr("Show GUI", 3000));
