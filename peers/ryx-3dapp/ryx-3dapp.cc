@@ -5,6 +5,7 @@
 // connected until it is killed (or told to leave).
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,7 +27,11 @@ void usage(FILE *out) {
       "  --name TEXT              application name sent in <AppName> (a Windows path is fine)\n"
       "  --rendering-server TEXT  rendering server sent in <RenderingServer>\n"
       "  --update KIND            send a malformed update instead: no-tags, no-closing-tag,\n"
-      "                           cr-closing (\"</Update>\\r\" as its last line), nothing\n"
+      "                           cr-closing (\"</Update>\\r\" as its last line), nothing,\n"
+      "                           garbage (4 KiB of random bytes, NULs included, then\n"
+      "                           \"</Update>\"), endless (an update that never ends, sent as\n"
+      "                           fast as it is read), trickle (one line of an update that\n"
+      "                           never ends every 100 ms)\n"
       "  --send-after TEXT        send TEXT after the update\n"
       "  --close-at-once          close right after the handshake\n"
       "  --leave-after SECONDS    close the connection after SECONDS (default: stay until killed)\n"
@@ -44,6 +49,22 @@ bool sendAll(int fd, const std::string &data) {
   while (done < data.size()) {
     ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Sends one more line of an update that never ends, waiting at most 100 ms
+// for room; false once the connection is gone.
+bool sendEndlessLine(int fd, unsigned long number) {
+  std::string line = "<Line>" + std::to_string(number) + "</Line>\n";
+  size_t done = 0;
+  while (done < line.size() && !stopping) {
+    struct pollfd p = {fd, POLLOUT, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    ssize_t n = send(fd, line.data() + done, line.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -120,6 +141,12 @@ int main(int argc, char **argv) {
       message += "<Update>\n<AppName>" + name + "\n<RenderingServer>" + server + "\n</Update>\n";
     else if (updateKind == "cr-closing")
       message += "<Update>\n" + appName + serverLine + "</Update>\r\n";
+    else if (updateKind == "garbage") {
+      unsigned seed = 12345;  // the same bytes every run
+      for (int i = 0; i < 4096; ++i) message.push_back(static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16));
+      message += "\n</Update>\n";
+    } else if (updateKind == "endless" || updateKind == "trickle")
+      message += "<Update>\n" + appName + serverLine;
     else if (updateKind != "nothing") {
       fprintf(stderr, "ryx-3dapp: unknown update kind %s\n", updateKind.c_str());
       return 2;
@@ -139,6 +166,12 @@ int main(int argc, char **argv) {
 
   signal(SIGTERM, onSignal);
   signal(SIGINT, onSignal);
+  if (updateKind == "endless" || updateKind == "trickle") {
+    for (unsigned long n = 0; !stopping && sendEndlessLine(fd, n); ++n)
+      if (updateKind == "trickle") usleep(100000);
+    close(fd);
+    return 0;
+  }
   for (long waited = 0; !stopping && (leaveAfter < 0 || waited < leaveAfter * 10); ++waited) usleep(100000);
   close(fd);
   return 0;

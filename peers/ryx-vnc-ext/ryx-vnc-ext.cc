@@ -31,6 +31,7 @@ namespace {
 
 constexpr uint32_t kMaxRequestPayload = 16u * 1024u * 1024u;  // larger requests close the pipe
 constexpr int kReplyTimeoutMs = 5000;  // a client that does not read its reply is dropped
+constexpr int kSlowReplyMs = 2500;     // fault "slow": longer than a client's 2 s pipe deadline
 
 const char kSummary[] =
     "Serves the VNC visualization extension's pipes of one session in the pipe\n"
@@ -73,10 +74,12 @@ const char kDescription[] =
     "  silent           requests are read and never answered\n"
     "  close-mid-reply  the first half of each reply is sent, then the pipe is closed\n"
     "                   (TrackWindow: closed without an answer)\n"
+    "  slow             every reply is sent whole, 2.5 s late (the whole stand-in waits)\n"
     "Unknown viewer ids get an empty info reply (P = 0); unknown commands close the pipe.";
 
 const std::set<std::string> kFaults = {"wrong-name", "short-reply", "oversized", "extra-bytes", "short-name",
-                                        "tiny-info", "track-refuse", "track-two-bytes", "silent", "close-mid-reply"};
+                                        "tiny-info", "track-refuse", "track-two-bytes", "silent", "close-mid-reply",
+                                        "slow"};
 
 struct Viewer {
   uint64_t id = 0;
@@ -398,6 +401,7 @@ class Server {
 
     if (options_.has("silent")) return true;
     if (options_.has("close-mid-reply")) return false;
+    lateIfSlow();
     std::vector<uint8_t> status = {static_cast<uint8_t>(valid && !options_.has("track-refuse") ? 1 : 0)};
     if (options_.has("track-two-bytes")) status = {1, 1};
     return sendAll(fd, status, status.size());
@@ -406,6 +410,7 @@ class Server {
   // Sends a reply frame, or misbehaves as told.  False closes the pipe.
   bool reply(int fd, const char *name, const std::vector<uint8_t> &body) {
     if (options_.has("silent")) return true;
+    lateIfSlow();
     std::vector<uint8_t> frame;
     frame.push_back(static_cast<uint8_t>(strlen(name)));
     frame.insert(frame.end(), name, name + strlen(name));
@@ -425,6 +430,10 @@ class Server {
       return false;
     }
     return sendAll(fd, frame, frame.size());
+  }
+
+  void lateIfSlow() const {
+    if (options_.has("slow")) g_usleep(kSlowReplyMs * G_TIME_SPAN_MILLISECOND);
   }
 
   Options options_;

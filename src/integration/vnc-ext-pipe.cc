@@ -27,10 +27,11 @@ PipeDeadline deadlineFromNow() {
 }
 
 // The session pipe for one exchange, under one deadline; remembers whether
-// the deadline cut it short.  Reads go through a buffer: a reply arrives in
-// one piece, and its fields are read a few bytes at a time.  Bytes left in
-// the buffer when the exchange ends were sent beyond the reply and go with
-// it, as the rest of a message would on a message-mode pipe.
+// the deadline cut it short or the pipe broke.  Reads go through a buffer:
+// a reply arrives in one piece, and its fields are read a few bytes at a
+// time.  Bytes left in the buffer when the exchange ends were sent beyond
+// the reply and go with it, as the rest of a message would on a
+// message-mode pipe.
 class PipeChannel : public ryx::vncext::Channel {
  public:
   explicit PipeChannel(Pipe *pipe) : pipe_(pipe), deadline_(deadlineFromNow()) {}
@@ -67,24 +68,26 @@ class PipeChannel : public ryx::vncext::Channel {
     *read = n;
     return PipeIo::kOk;
   }
-  bool timedOut() const { return timedOut_; }
+  bool unusable() const { return unusable_; }
 
  private:
   PipeIo note(PipeIo result) {
-    if (result == PipeIo::kTimedOut) timedOut_ = true;
+    if (result != PipeIo::kOk) unusable_ = true;
     return result;
   }
   Pipe *pipe_;
   PipeDeadline deadline_;
-  bool timedOut_ = false;
+  bool unusable_ = false;
   char buffer_[4096];
   uint32_t start_ = 0, end_ = 0;
 };
 
 // After an exchange that ran out of time the pipe may still deliver the
-// rest of the late reply, which would be read as the next reply: drop it.
-void dropSessionPipeIfLate(const PipeChannel &channel) {
-  if (!channel.timedOut()) return;
+// rest of the late reply, which would be read as the next reply; after one
+// that failed the pipe is broken for good (the extension ended, perhaps to
+// be started again).  Either way drop it: the next request opens it anew.
+void dropSessionPipeIfUnusable(const PipeChannel &channel) {
+  if (!channel.unusable()) return;
   ryx::platform::closePipe(sessionPipe);
   sessionPipe = nullptr;
 }
@@ -116,7 +119,7 @@ gint32 GetViewerList(guint64 **ids) {
   if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return -1;
   PipeChannel channel(sessionPipe);
   gint32 count = ryx::vncext::requestViewerList(channel, ids);
-  dropSessionPipeIfLate(channel);
+  dropSessionPipeIfUnusable(channel);
   return count;
 }
 
@@ -125,7 +128,7 @@ gboolean GetViewerInfo(guint64 id, RyxExtViewerInfo *info) {
   if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return FALSE;
   PipeChannel channel(sessionPipe);
   bool ok = ryx::vncext::requestViewerInfo(channel, id, info);
-  dropSessionPipeIfLate(channel);
+  dropSessionPipeIfUnusable(channel);
   return ok ? TRUE : FALSE;
 }
 
@@ -134,7 +137,7 @@ gboolean TrackWindow(guint64 window, const void *data, guint32 length) {
   if (!OpenExtPipe(RYX_EXT_PIPE_SESSION)) return FALSE;
   PipeChannel channel(sessionPipe);
   bool ok = ryx::vncext::requestTrackWindow(channel, window, data, length);
-  dropSessionPipeIfLate(channel);
+  dropSessionPipeIfUnusable(channel);
   return ok ? TRUE : FALSE;
 }
 

@@ -10,9 +10,11 @@
  * extension to accept, and one request with its reply at most
  * RYX_EXT_PIPE_TIMEOUT_MS more.  A request that runs out of time fails like
  * a broken reply and drops the session pipe, since the rest of a late
- * reply would be taken for the next one; the next request opens the pipe
- * again.  Otherwise a pipe once open stays open for the life of the
- * process, also after a failed exchange. */
+ * reply would be taken for the next one; so does a request whose read or
+ * write fails (the extension ended: a restarted one is found again).  The
+ * next request opens the pipe again.  Otherwise a pipe once open stays open
+ * for the life of the process, also after an exchange whose reply was
+ * malformed. */
 #pragma once
 
 #include <glib.h>

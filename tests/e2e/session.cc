@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
+// The tests build this file with GoogleTest, so that a sanitizer's finding
+// fails the running test; the benchmarks build it without and only print.
+#ifdef RYX_SESSION_GTEST
+#include <gtest/gtest.h>
+#endif
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,8 +18,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 extern char **environ;
@@ -32,7 +41,8 @@ int64_t nowMs() {
 bool isSessionVariable(const std::string &name) {
   static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY",
                                          "HOME", "G_MESSAGES_DEBUG", "HOMEDRIVE", "HOMEPATH",
-                                         "DBUS_SESSION_BUS_ADDRESS"};
+                                         "DBUS_SESSION_BUS_ADDRESS",
+                                         "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
   for (const char *p : prefixes)
     if (name.rfind(p, 0) == 0) return true;
   return false;
@@ -79,8 +89,10 @@ bool Process::running() {
   return true;
 }
 
+int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
+
 int Process::wait(int timeoutMs) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   while (running()) {
     if (nowMs() > end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -104,7 +116,7 @@ std::string Process::out() const { return readFile(outFile_); }
 std::string Process::err() const { return readFile(errFile_); }
 
 bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   do {
     std::string e = err();
     if (e.size() > from && e.find(text, from) != std::string::npos) return true;
@@ -114,7 +126,7 @@ bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
 }
 
 bool Process::waitForOut(const std::string &text, int timeoutMs) {
-  int64_t end = nowMs() + timeoutMs;
+  int64_t end = nowMs() + scaledMs(timeoutMs);
   do {
     if (out().find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -195,12 +207,73 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
 Session::~Session() {
   apps_.clear();
   instance_.reset();
+  peers_.clear();
   sniWatcher_.reset();
   bus_.reset();
   vncExt_.reset();
   ryxd_.reset();
   tray_.reset();
   xvfb_.reset();
+  // RYX_E2E_SANITIZER_DUMP=1 prints every report, ours or not (to write
+  // suppressions).
+  if (getenv("RYX_E2E_SANITIZER_DUMP") != nullptr)
+    for (const std::string &name : listFolder(dir_ / "logs"))
+      if (name.rfind("asan.", 0) == 0 || name.rfind("ubsan.", 0) == 0)
+        fprintf(stderr, "== %s\n%s\n", name.c_str(), readFile(dir_ / ("logs/" + name)).c_str());
+  std::string findings = sanitizerFindings();
+#ifdef RYX_SESSION_GTEST
+  if (!findings.empty()) ADD_FAILURE() << "sanitizer reports on our own code:\n" << findings;
+#else
+  if (!findings.empty()) fprintf(stderr, "sanitizer reports on our own code:\n%s", findings.c_str());
+#endif
+}
+
+namespace {
+
+// A stack frame of ours: its source file is below src/ or peers/ (paths are
+// relative to the build folder, or absolute).
+bool ownFrame(const std::string &line) {
+  if (line.find(" #") == std::string::npos && line.rfind("#", 0) != 0) return false;
+#ifdef RYX_SOURCE_ROOT
+  const std::string root = RYX_SOURCE_ROOT;
+#else
+  const std::string root = "/";  // matches any absolute path's src/ or peers/
+#endif
+  for (const std::string &folder : {std::string("../src/"), std::string("../peers/"), root + "/src/", root + "/peers/"})
+    if (line.find(" " + folder) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string Session::sanitizerFindings() const {
+  std::string findings;
+  for (const std::string &name : listFolder(dir_ / "logs")) {
+    bool asan = name.rfind("asan.", 0) == 0, ubsan = name.rfind("ubsan.", 0) == 0;
+    if (!asan && !ubsan) continue;
+    std::string text = readFile(dir_ / ("logs/" + name));
+    if (ubsan || text.find("ERROR: AddressSanitizer") != std::string::npos) {
+      findings += "== " + name + "\n" + text;
+      continue;
+    }
+    // A LeakSanitizer report: blocks "Direct leak of ..." / "Indirect leak of
+    // ..." each followed by its stack and an empty line.
+    std::istringstream in(text);
+    std::string line, block;
+    bool ours = false;
+    auto flush = [&] {
+      if (ours) findings += "== " + name + "\n" + block + "\n";
+      block.clear();
+      ours = false;
+    };
+    while (std::getline(in, line)) {
+      if (line.find("leak of ") != std::string::npos) flush();
+      block += line + "\n";
+      ours = ours || ownFrame(line);
+    }
+    flush();
+  }
+  return findings;
 }
 
 bool Session::startXServer() {
@@ -246,6 +319,17 @@ std::vector<std::string> Session::env() const {
       {"RYX_CONSOLE_PORT", std::to_string(consolePort_)},
       {"RYX_CONFIG_DOCK_TIMEOUT", std::to_string(options_.dockTime)},
       {"NO_AT_BRIDGE", "1"},
+      // Under a sanitizer build every program of the session reports into
+      // this session's logs; the destructor reads them.  Leaks are reported
+      // at a normal exit only, so tests end ryxconfig with -quit.
+      // The slow unwinder gives whole stacks through libraries built without
+      // frame pointers (GLib, GTK), so a leak is traced back to our caller.
+      {"ASAN_OPTIONS",
+       "detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0:log_path=" + (dir_ / "logs/asan")},
+#ifdef RYX_LSAN_SUPPRESSIONS
+      {"LSAN_OPTIONS", "suppressions=" RYX_LSAN_SUPPRESSIONS ":print_suppressions=0"},
+#endif
+      {"UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:log_path=" + (dir_ / "logs/ubsan")},
   };
   if (bus_ != nullptr) vars["DBUS_SESSION_BUS_ADDRESS"] = bus_->address();
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
@@ -261,7 +345,8 @@ std::string Session::writeSystemConfig(const std::string &content) {
 
 Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = std::make_unique<Process>();
-  std::vector<std::string> argv = {RYXCONFIG_EXE};
+  std::vector<std::string> argv = options_.instancePrefix;
+  argv.push_back(RYXCONFIG_EXE);
   argv.insert(argv.end(), args.begin(), args.end());
   instance_->start(argv, env(), dir_ / "logs/instance");
   if (waitForStart) instance_->waitForErr("Started server", 15000);
@@ -296,6 +381,41 @@ Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.back()->start(argv, env(), dir_ / ("logs/app" + std::to_string(apps_.size())));
   apps_.back()->waitForOut("connected", 5000);
   return *apps_.back();
+}
+
+Process &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
+  peers_.push_back(std::make_unique<Process>());
+  peers_.back()->start(argv, env(), dir_ / ("logs/" + name));
+  return *peers_.back();
+}
+
+std::vector<std::string> Session::topLevelWindows() const {
+  RunResult r = runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env());
+  std::vector<std::string> ids;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t at = line.find_first_not_of(' ');  // child lines: indented, the id first
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::vector<std::string> Session::findWindows(const std::string &name) const {
+  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, env());
+  std::vector<std::string> ids;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) ids.push_back(line);
+  return ids;
+}
+
+int Session::quit(int timeoutMs) {
+  RunResult client = runClient({"-quit"});
+  if (client.status != 0 || !instance_) return -1;
+  return instance_->wait(timeoutMs);
 }
 
 }  // namespace ryx::test

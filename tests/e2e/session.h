@@ -15,6 +15,14 @@
 
 namespace ryx::test {
 
+// Every wait of the harness is this many times longer under a sanitizer
+// build, where the programs run several times slower (the meson.build
+// sets it); the deadlines the tests claim hold in the normal build.
+#ifndef RYX_E2E_TIME_SCALE
+#define RYX_E2E_TIME_SCALE 1
+#endif
+int scaledMs(int ms);
+
 // A child process with its standard output and error in files.
 class Process {
  public:
@@ -53,11 +61,15 @@ struct SessionOptions {
   bool sessionBus = false;    // a D-Bus session bus of the session's own (otherwise none)
   bool sniWatcher = false;    // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> sniWatcherArgs;
+  // Put before ryxconfig's own argv when the instance starts (setpriv, for one).
+  std::vector<std::string> instancePrefix;
 };
 
 class Session {
  public:
   explicit Session(SessionOptions options = {});
+  // Stops everything, then fails the running test when a sanitizer wrote a
+  // report that names the program's own code (see sanitizerFindings).
   ~Session();
 
   // The environment every program of the session gets.
@@ -70,6 +82,13 @@ class Session {
   RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
   // Starts a stand-in 3D application; waits until it has sent its update.
   Process &startApp(const std::vector<std::string> &args);
+  // Starts any program with the session's environment, its output in
+  // logs/NAME.out and .err; it is stopped with the session.
+  Process &startPeer(const std::vector<std::string> &argv, const std::string &name);
+  // Ends the instance as a user would: a second start with -quit.  Returns
+  // the instance's exit status, or -1 when the client failed or the instance
+  // was still running timeoutMs after the client had ended.
+  int quit(int timeoutMs = 5000);
 
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
@@ -82,7 +101,20 @@ class Session {
   Process &startSniWatcher(const std::vector<std::string> &args = {});
   void stopSniWatcher() { sniWatcher_.reset(); }
   Process *sniWatcher() { return sniWatcher_.get(); }
+  std::string userHive() const { return dir_ / "registry/user.reg"; }
+  // The ids of the X server's top-level windows, mapped or not, sorted.
+  std::vector<std::string> topLevelWindows() const;
+  // The visible windows whose name matches the regular expression.
+  std::vector<std::string> findWindows(const std::string &name) const;
   std::string writeSystemConfig(const std::string &content);
+
+  // What the sanitizers reported so far for this session's programs (their
+  // logs are in logs/asan.PID and logs/ubsan.PID): every memory error, every
+  // undefined behaviour, and every leak whose stack has a frame in the
+  // program's own code (src/ or peers/) that the suppressions in lsan.supp
+  // did not take.  Empty when there is nothing to blame on us, and always
+  // empty for a build without sanitizers.
+  std::string sanitizerFindings() const;
 
  private:
   bool startXServer();
@@ -96,7 +128,7 @@ class Session {
   std::unique_ptr<PrivateBus> bus_;
   std::unique_ptr<Process> sniWatcher_;
   int sniWatchers_ = 0;
-  std::vector<std::unique_ptr<Process>> apps_;
+  std::vector<std::unique_ptr<Process>> apps_, peers_;
   int runs_ = 0;
 };
 

@@ -255,6 +255,9 @@ TEST_F(VncExtPipeTest, AFailedExchangeKeepsThePipe) {
   EXPECT_EQ(0, GetViewerList(&ids));
   EXPECT_EQ(-1, GetViewerList(&ids));
   EXPECT_EQ(1, count(recorded(), "connect VNC_Visualization_Ext_Session-Console"));
+  // That failure dropped the broken pipe: the next request opens it again.
+  EXPECT_EQ(0, GetViewerList(&ids));
+  EXPECT_EQ(2, waitForCount("connect VNC_Visualization_Ext_Session-Console", 2));
 }
 
 // A reply that never comes, or never completes, ends at the deadline and
