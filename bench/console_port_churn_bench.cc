@@ -282,7 +282,9 @@ bool verify() {
 
 }  // namespace
 
-// Interleaved so that a change in the machine's load falls on both sides.
+// Interleaved so that a change in the machine's load falls on both sides:
+// scripts/bench runs each of these ten times in random order and the
+// figures below are the medians of those runs.
 BENCHMARK(Ryxconfig)->ArgName("window")->Arg(1)->Arg(16)->Iterations(20)->UseRealTime();
 BENCHMARK(MinimalService)->ArgName("window")->Arg(1)->Arg(16)->Iterations(20)->UseRealTime();
 BENCHMARK(RyxconfigDebugLog)->ArgName("window")->Arg(1)->Arg(16)->Iterations(20)->UseRealTime();
@@ -293,7 +295,7 @@ int main(int argc, char **argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  printf("\nmedian connections per second (runs of %d):\n", kBatch * 20);
+  printf("\nmedian connections per second (runs of %d connections each):\n", kBatch * 20);
   for (const char *window : {"1", "16"}) {
     double base = median(rates()[std::string("minimal/") + window]);
     for (const char *server : {"ryxconfig", "ryxconfig-debug-log", "minimal"}) {

@@ -48,11 +48,22 @@ char *gvc_data_input_stream_read_string (GvcDataInputStream *stream,
   GInputStream *base = g_filter_input_stream_get_base_stream (G_FILTER_INPUT_STREAM (stream));
 
   // One byte per read: a buffer would swallow what follows the terminator.
+  // The reader is pending for the whole string and its base stream is its
+  // own, so each byte goes straight to the base stream's read function:
+  // g_input_stream_read's per-call bookkeeping costs more than the byte.
+  if (g_input_stream_is_closed (base)) {
+    g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_CLOSED, "Stream is already closed");
+    g_input_stream_clear_pending (self);
+    return NULL;
+  }
+  GInputStreamClass *base_class = G_INPUT_STREAM_GET_CLASS (base);
   std::string text;
   char *result = NULL;
   for (;;) {
     char c = 0;
-    gssize n = g_input_stream_read (base, &c, 1, cancellable, error);
+    gssize n = g_cancellable_set_error_if_cancelled (cancellable, error)
+                   ? -1
+                   : base_class->read_fn (base, &c, 1, cancellable, error);
     if (n < 0) break;
     if (n == 0) {
       g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT,
