@@ -15,15 +15,12 @@
 // Each iteration is a batch of kBatch connections; items_per_second is the
 // rate.  At the end the servers' own counts are checked against what was
 // sent, and the ratio ryxconfig / minimal of each window is printed.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -33,10 +30,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "session.h"
 
 namespace {
 
+using ryx::bench::cpuNanoseconds;
+using ryx::bench::median;
+using ryx::test::connectLoopback;
 using ryx::test::Process;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
@@ -53,19 +54,6 @@ std::string message() {
   return m;
 }
 
-int connectTo(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Runs `count` connections with at most `window` in flight; false (with
 // the reason) when one fails or the batch takes longer than the deadline.
 bool churn(int port, int count, int window, std::string *why) {
@@ -75,7 +63,7 @@ bool churn(int port, int count, int window, std::string *why) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchDeadlineMs);
   while (finished < count) {
     while (static_cast<int>(flight.size()) < window && started < count) {
-      int fd = connectTo(port);
+      int fd = connectLoopback(port);
       if (fd < 0) return *why = std::string("connect: ") + strerror(errno), false;
       if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
         close(fd);
@@ -133,7 +121,7 @@ Instance &instance(bool debugLog) {
   // Ready once the console port accepts (a peer that closes at once is
   // dropped without a word); then let the instance dock and settle.
   for (int i = 0; i < 300; ++i) {
-    int fd = connectTo(entry.session->consolePort());
+    int fd = connectLoopback(entry.session->consolePort());
     if (fd >= 0) {
       close(fd);
       break;
@@ -167,17 +155,6 @@ Minimal &minimal() {
 std::map<std::string, std::vector<double>> &rates() {
   static std::map<std::string, std::vector<double>> r;
   return r;
-}
-
-// The server's CPU time so far in nanoseconds (all its threads), from the
-// scheduler's account: finer than the tick-based times of /proc/PID/stat.
-int64_t cpuNanoseconds(pid_t pid) {
-  FILE *file = fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
-  if (file == nullptr) return -1;
-  long long ns = -1;
-  if (fscanf(file, "%lld", &ns) != 1) ns = -1;
-  fclose(file);
-  return ns;
 }
 
 std::map<std::string, std::vector<double>> &cpuPerConnection() {
@@ -227,12 +204,6 @@ void RyxconfigDebugLog(benchmark::State &state) {
 void MinimalService(benchmark::State &state) {
   Minimal &m = minimal();
   runChurn(state, "minimal", m.port, m.process->pid());
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 size_t countOf(const std::string &text, const std::string &what) {

@@ -32,10 +32,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "session.h"
 
 namespace {
 
+using ryx::bench::cpuNanoseconds;
 using ryx::test::Process;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
@@ -43,13 +45,6 @@ using ryx::test::SessionOptions;
 constexpr int kApps = 10;
 constexpr int kViewers = 8;
 constexpr int kSettleSeconds = 5;
-
-int64_t cpuNanoseconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-  long long ns = -1;
-  in >> ns;
-  return in ? ns : -1;
-}
 
 long residentKiB(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");

@@ -29,10 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "session.h"
 
 namespace {
 
+using ryx::bench::median;
 using ryx::test::Process;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
@@ -130,12 +132,6 @@ void HandOff(benchmark::State &state) {
       break;
     }
   }
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 }  // namespace
