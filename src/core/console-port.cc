@@ -67,6 +67,10 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
   RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
 
   g_autoptr (GInputStream) input = ryx_deadline_input_stream_new (connection, kHandshakeDeadlineMs);
+  // Nothing that belongs to an application's update is taken with the
+  // handshake: at most the longest handshake and its zero byte.  (A command
+  // byte sent with its handshake comes in the same receive.)
+  ryx_deadline_input_stream_set_take_limit (RYX_DEADLINE_INPUT_STREAM (input), kLongestHandshake + 1);
   g_autoptr (GError) error = nullptr;
   g_autofree char *handshake = nullptr;
   {
@@ -84,8 +88,7 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
     return TRUE;  // a peer that closed at once: nothing to say
   }
   if (strcmp (handshake, kAppHandshake) == 0) {
-    // The update is read from the connection itself: take the handshake out first.
-    if (!ryx_deadline_input_stream_commit (RYX_DEADLINE_INPUT_STREAM (input), nullptr)) return TRUE;
+    // The update is read from the connection itself, right after the handshake.
     accept_connected_app (self, connection);
   } else if (strcmp (handshake, kCommandHandshake) == 0) {
     handle_command (self, input);

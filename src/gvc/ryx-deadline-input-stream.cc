@@ -11,16 +11,28 @@ struct _RyxDeadlineInputStream {
   GFilterInputStream parent_instance;
   GSocket *socket;  // owned reference
   gint64 deadline;  // monotonic time in microseconds
-  // Bytes looked at (still in the socket) and how many were handed out.
+  // Bytes looked at (still in the socket) or taken, and how many of them
+  // were handed out.
   char peeked[kPeekSize];
   gsize peeked_length;
   gsize handed_out;
+  // With a take limit: bytes are taken at once, never more than this many
+  // in all (0: bytes are looked at).
+  gsize take_limit;
+  gsize taken;
 };
 
 G_DEFINE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, G_TYPE_FILTER_INPUT_STREAM)
 
+void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit) {
+  g_return_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self));
+  g_return_if_fail (self->peeked_length == 0 && limit > 0);
+  self->take_limit = limit;
+}
+
 gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError **error) {
   g_return_val_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self), FALSE);
+  if (self->take_limit > 0) return TRUE;  // taken already
   // The bytes handed out are in the socket's buffer: taking them cannot block.
   while (self->handed_out > 0) {
     char sink[kPeekSize];
@@ -41,12 +53,16 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
   if (self->handed_out == self->peeked_length) {
     // Everything looked at was handed out: take it, then wait for more.
     if (!ryx_deadline_input_stream_commit (self, error)) return -1;
-    GInputVector vector = {self->peeked, sizeof self->peeked};
+    const bool take = self->take_limit > 0;
+    const gsize room = take ? std::min (sizeof self->peeked, self->take_limit - self->taken) : sizeof self->peeked;
+    if (room == 0) return 0;  // the limit is the end of this stream
+    self->peeked_length = self->handed_out = 0;
+    GInputVector vector = {self->peeked, room};
     gssize n;
     for (;;) {
-      // Look first, wait only when nothing is there: a peer sends its
+      // Try first, wait only when nothing is there: a peer sends its
       // handshake at once, so the wait is the exception.
-      gint flags = G_SOCKET_MSG_PEEK;
+      gint flags = take ? 0 : G_SOCKET_MSG_PEEK;
       g_autoptr (GError) local_error = nullptr;
       n = g_socket_receive_message (self->socket, nullptr, &vector, 1, nullptr, nullptr, &flags, cancellable,
                                     &local_error);
@@ -64,6 +80,7 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
     }
     if (n == 0) return 0;  // the peer closed
     self->peeked_length = (gsize) n;
+    if (take) self->taken += (gsize) n;
   }
   gsize n = std::min (count, self->peeked_length - self->handed_out);
   memcpy (buffer, self->peeked + self->handed_out, n);

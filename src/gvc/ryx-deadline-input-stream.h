@@ -9,7 +9,12 @@
  * system call per byte; the bytes handed out are taken from the socket by
  * ryx_deadline_input_stream_commit(), when all that was looked at is used
  * up, or at dispose.  Bytes not handed out stay in the socket for the next
- * reader of the connection. */
+ * reader of the connection.
+ *
+ * A reader that knows the most it may read sets a take limit instead: then
+ * bytes are taken from the socket as they are read (one system call instead
+ * of a look and a take), never more than the limit in all, and the limit
+ * reads as the end of the stream. */
 #pragma once
 
 #include <gio/gio.h>
@@ -24,7 +29,12 @@ G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DE
  * The connection's stream is not closed with this one. */
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms);
 
-/* Takes the bytes handed out so far from the socket. */
+/* Takes bytes as they are read, at most `limit` (> 0) in all; set before
+ * the first read.  Bytes taken and not handed out go with the stream. */
+void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit);
+
+/* Takes the bytes handed out so far from the socket (nothing to do with a
+ * take limit). */
 gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError **error);
 
 G_END_DECLS
