@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+// The deadline stream over a real loopback connection: what it leaves in the
+// socket for the next reader, and the one deadline for all its reads.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "glib_support.h"
+#include "gvc/gvc-data-input-stream.h"
+#include "gvc/ryx-deadline-input-stream.h"
+
+namespace {
+
+using ryx::test::LoopbackPair;
+
+// What the socket still holds for the next reader, up to `size` bytes.
+std::string leftInSocket(GSocketConnection *connection, gsize size) {
+  std::string bytes(size, '\0');
+  GSocket *socket = g_socket_connection_get_socket(connection);
+  gssize n = g_socket_receive_with_blocking(socket, bytes.data(), size, FALSE, nullptr, nullptr);
+  bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return bytes;
+}
+
+char *readHandshake(GInputStream *input, GError **error) {
+  g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(input);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
+  return gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, error);
+}
+
+TEST(DeadlineInputStream, TakesNothingBeyondItsLimitOrWhatWasHandedOut) {
+  const std::string update = "<Update>\n</Update>\n";
+  for (bool take : {true, false}) {
+    SCOPED_TRACE(take ? "take limit" : "peek");
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.send(std::string("RVN Dashboard Thread\n\0", 22) + update));
+    {
+      g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
+      if (take) ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
+      g_autofree char *text = readHandshake(input, nullptr);
+      EXPECT_STREQ("RVN Dashboard Thread\n", text);
+    }
+    // The update is for the connection's next reader, whole.
+    EXPECT_EQ(update, leftInSocket(pair.server, 256));
+  }
+}
+
+TEST(DeadlineInputStream, ACommandByteComesWithItsHandshakeOrLater) {
+  for (bool separately : {false, true}) {
+    SCOPED_TRACE(separately ? "command byte sent later" : "sent together");
+    LoopbackPair pair;
+    std::thread sender([&] {
+      pair.send(std::string("RYX Command UI\n\0", 16) + (separately ? "" : "\x02"));
+      if (!separately) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      pair.send("\x02");
+    });
+    g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
+    ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
+    g_autofree char *text = readHandshake(input, nullptr);
+    EXPECT_STREQ("RYX Command UI\n", text);
+    guint8 command = 0;
+    gsize count = 0;
+    EXPECT_TRUE(g_input_stream_read_all(input, &command, 1, &count, nullptr, nullptr));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(2, command);
+    sender.join();
+  }
+}
+
+TEST(DeadlineInputStream, OneDeadlineForAllReadsAndTheLimitEndsTheStream) {
+  LoopbackPair pair;
+  // A peer that trickles a byte every 40 ms cannot stretch a 300 ms deadline.
+  std::thread trickler([&] {
+    for (int i = 0; i < 25; ++i) {
+      if (!pair.send("x")) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 300);
+  g_autoptr(GError) error = nullptr;
+  g_autofree char *text = readHandshake(input, &error);
+  EXPECT_EQ(nullptr, text);
+  EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) << (error ? error->message : "no error");
+  trickler.join();
+
+  LoopbackPair limited;
+  ASSERT_TRUE(limited.send("abcdef"));
+  g_autoptr(GInputStream) bounded = ryx_deadline_input_stream_new(limited.server, 2000);
+  ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(bounded), 4);
+  char buffer[8] = {};
+  gsize count = 0;
+  EXPECT_TRUE(g_input_stream_read_all(bounded, buffer, sizeof buffer, &count, nullptr, nullptr));
+  EXPECT_EQ("abcd", std::string(buffer, count)) << "the limit reads as the end of the stream";
+  EXPECT_EQ("ef", leftInSocket(limited.server, 8));
+}
+
+}  // namespace
