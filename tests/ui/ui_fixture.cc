@@ -8,6 +8,7 @@
 
 #include "common/ryx_gcommon.h"
 #include "state/error_reporter.h"
+#include "ui/ryx-command-status-dialog.h"
 
 namespace ryx::test {
 
@@ -63,6 +64,13 @@ std::vector<GtkWidget *> toplevels(GType type) {
     if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type)) result.push_back(GTK_WIDGET(l->data));
   g_list_free(windows);
   return result;
+}
+
+std::vector<GtkWidget *> shownStatusWindows() {
+  std::vector<GtkWidget *> shown;
+  for (GtkWidget *window : toplevels(RYX_TYPE_COMMAND_STATUS_DIALOG))
+    if (gtk_widget_get_visible(window)) shown.push_back(window);
+  return shown;
 }
 
 bool shownOnScreen(GtkWidget *widget) {
