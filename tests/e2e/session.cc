@@ -91,6 +91,21 @@ bool Process::running() {
 
 int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
 
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
+  int64_t end = nowMs() + scaledMs(timeoutMs);
+  for (;;) {
+    if (condition()) return true;
+    if (nowMs() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+size_t occurrences(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 int Process::wait(int timeoutMs) {
   int64_t end = nowMs() + scaledMs(timeoutMs);
   while (running()) {
@@ -116,22 +131,16 @@ std::string Process::out() const { return readFile(outFile_); }
 std::string Process::err() const { return readFile(errFile_); }
 
 bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
-  do {
-    std::string e = err();
-    if (e.size() > from && e.find(text, from) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (nowMs() < end);
-  return false;
+  return waitUntil(
+      [&] {
+        std::string e = err();
+        return e.size() > from && e.find(text, from) != std::string::npos;
+      },
+      timeoutMs);
 }
 
 bool Process::waitForOut(const std::string &text, int timeoutMs) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
-  do {
-    if (out().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (nowMs() < end);
-  return false;
+  return waitUntil([&] { return out().find(text) != std::string::npos; }, timeoutMs);
 }
 
 int freePort() {
@@ -168,6 +177,17 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   return ok;
 }
 
+int announceApp(int port, const std::string &name, const std::string &server) {
+  int fd = connectLoopback(port);
+  std::string update = handshake("RVN Dashboard Thread\n") + "<Update>\n<AppName>" + name +
+                       "</AppName>\n<RenderingServer>" + server + "</RenderingServer>\n</Update>\n";
+  if (fd >= 0 && send(fd, update.data(), update.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(update.size())) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
                           "system", "logs"})
@@ -199,8 +219,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     std::vector<std::string> argv = {RYX_VNC_EXT_EXE, "--console"};
     argv.insert(argv.end(), options_.vncExtArgs.begin(), options_.vncExtArgs.end());
     vncExt_->start(argv, env(), dir_ / "logs/vnc-ext");
-    for (int i = 0; i < 100 && listFolder(dir_ / "pipes").empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
 }
 
@@ -410,6 +429,17 @@ std::vector<std::string> Session::findWindows(const std::string &name) const {
   while (std::getline(in, line))
     if (!line.empty()) ids.push_back(line);
   return ids;
+}
+
+bool Session::waitForWindows(size_t count, const std::string &title, int timeoutMs) const {
+  return waitUntil([&] { return findWindows(title).size() == count; }, timeoutMs);
+}
+
+bool Session::waitForLinesAndWindows(const std::vector<std::string> &lines, size_t windows, size_t from,
+                                     int timeoutMs) {
+  for (const std::string &line : lines)
+    if (!instance_ || !instance_->waitForErr(line, timeoutMs, from)) return false;
+  return waitForWindows(windows, kStatusWindowTitle, timeoutMs);
 }
 
 int Session::quit(int timeoutMs) {
