@@ -48,6 +48,12 @@ bool isSessionVariable(const std::string &name) {
   return false;
 }
 
+// The two argument lists one after the other.
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 }  // namespace
 
 Process::~Process() { stop(); }
@@ -106,14 +112,7 @@ size_t occurrences(const std::string &text, const std::string &what) {
   return n;
 }
 
-int Process::wait(int timeoutMs) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
-  while (running()) {
-    if (nowMs() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
-}
+int Process::wait(int timeoutMs) { return waitUntil([&] { return !running(); }, timeoutMs) ? status_ : -1; }
 
 void Process::signal(int sig) {
   if (pid_ > 0) kill(pid_, sig);
@@ -209,16 +208,12 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
     ryxd_ = std::make_unique<Process>();
-    std::vector<std::string> argv = {RYXD_EXE};
-    argv.insert(argv.end(), options_.ryxdArgs.begin(), options_.ryxdArgs.end());
-    ryxd_->start(argv, env(), dir_ / "logs/ryxd");
+    ryxd_->start(concat({RYXD_EXE}, options_.ryxdArgs), env(), dir_ / "logs/ryxd");
     ryxd_->waitForOut("ryxd listening on", 5000);
   }
   if (options_.vncExt) {
     vncExt_ = std::make_unique<Process>();
-    std::vector<std::string> argv = {RYX_VNC_EXT_EXE, "--console"};
-    argv.insert(argv.end(), options_.vncExtArgs.begin(), options_.vncExtArgs.end());
-    vncExt_->start(argv, env(), dir_ / "logs/vnc-ext");
+    vncExt_->start(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs), env(), dir_ / "logs/vnc-ext");
     waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
 }
@@ -364,19 +359,14 @@ std::string Session::writeSystemConfig(const std::string &content) {
 
 Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = std::make_unique<Process>();
-  std::vector<std::string> argv = options_.instancePrefix;
-  argv.push_back(RYXCONFIG_EXE);
-  argv.insert(argv.end(), args.begin(), args.end());
-  instance_->start(argv, env(), dir_ / "logs/instance");
+  instance_->start(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), env(), dir_ / "logs/instance");
   if (waitForStart) instance_->waitForErr("Started server", 15000);
   return *instance_;
 }
 
 RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
   Process client;
-  std::vector<std::string> argv = {RYXCONFIG_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  client.start(argv, env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  client.start(concat({RYXCONFIG_EXE}, args), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
   RunResult result;
   result.status = client.wait(timeoutMs);
   result.out = client.out();
@@ -386,18 +376,16 @@ RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs
 
 Process &Session::startSniWatcher(const std::vector<std::string> &args) {
   sniWatcher_ = std::make_unique<Process>();
-  std::vector<std::string> argv = {RYX_SNI_WATCHER_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  sniWatcher_->start(argv, env(), dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
+  sniWatcher_->start(concat({RYX_SNI_WATCHER_EXE}, args), env(),
+                     dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
   sniWatcher_->waitForOut("watcher ready", 5000);
   return *sniWatcher_;
 }
 
 Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(std::make_unique<Process>());
-  std::vector<std::string> argv = {RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  apps_.back()->start(argv, env(), dir_ / ("logs/app" + std::to_string(apps_.size())));
+  apps_.back()->start(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args), env(),
+                      dir_ / ("logs/app" + std::to_string(apps_.size())));
   apps_.back()->waitForOut("connected", 5000);
   return *apps_.back();
 }
