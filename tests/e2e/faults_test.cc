@@ -49,12 +49,8 @@ Process &startExtension(Session &session, std::vector<std::string> args, const s
 }
 
 bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaledMs(timeoutMs));
-  do {
-    if (readFile(session.folder() + "/" + record).find(what) != std::string::npos) return true;
-    std::this_thread::sleep_for(50ms);
-  } while (std::chrono::steady_clock::now() < end);
-  return false;
+  return waitUntil([&] { return readFile(session.folder() + "/" + record).find(what) != std::string::npos; },
+                   timeoutMs);
 }
 
 struct Fault {
@@ -81,11 +77,20 @@ auto renderingServer(std::vector<std::string> mode) {
   };
 }
 
-// An application that uses the rendering server: its arrival runs the check.
-void appOnTheRenderingServer(Session &session, Process &instance, Process &) {
-  size_t before = instance.err().size();
-  session.startApp({"--name", "viewer", "--rendering-server", "127.0.0.1"});
-  EXPECT_TRUE(instance.waitForErr(kRenderingError, 12000, before)) << instance.err().substr(before);
+// No rendering server: the configured port has no listener.
+void noRenderingServer(Session &session, std::vector<std::unique_ptr<PeerProcess>> &) {
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(freePort()) +
+                            "\n");
+}
+
+// An application that uses the rendering server: its arrival runs the
+// check, which shows the error within timeoutMs.
+auto appOnTheRenderingServer(int timeoutMs) {
+  return [timeoutMs](Session &session, Process &instance, Process &) {
+    size_t before = instance.err().size();
+    session.startApp({"--name", "viewer", "--rendering-server", "127.0.0.1"});
+    EXPECT_TRUE(instance.waitForErr(kRenderingError, timeoutMs, before)) << instance.err().substr(before);
+  };
 }
 
 // The extension was asked for the viewer list while it misbehaved, and the
@@ -138,9 +143,12 @@ const Fault kFaults[] = {
        std::this_thread::sleep_for(2500ms);
        EXPECT_EQ(instance.err().find("A new connected application: second", before), std::string::npos);
      }},
-    {"RenderingServerClosesAtOnce", 0, {}, renderingServer({"--mode", "close"}), appOnTheRenderingServer},
+    {"RenderingServerNotListening", 0, {}, noRenderingServer, appOnTheRenderingServer(6000)},
+    {"RenderingServerClosesAtOnce", 0, {}, renderingServer({"--mode", "close"}), appOnTheRenderingServer(12000)},
     {"RenderingServerSendsGarbage", 0, {}, renderingServer({"--mode", "raw", "--body", "\x01\xff garbage\r\n\r\n"}),
-     appOnTheRenderingServer},
+     appOnTheRenderingServer(12000)},
+    // One request deadline (10 s) stalls the instance, not more.
+    {"RenderingServerSilent", 0, {}, renderingServer({"--mode", "silent"}), appOnTheRenderingServer(15000)},
     {"DaemonEndsWhileTheInstanceRuns", 2, {}, nullptr,
      [](Session &session, Process &instance, Process &) {
        session.ryxd()->signal(SIGKILL);

@@ -3,19 +3,11 @@
 // is reachable on 127.0.0.1 alone, the user's registry hive and the pipe
 // folder are private, and nothing sent to the console port makes the
 // instance write a file, start a program or open a window.
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -27,46 +19,6 @@ namespace ryx::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
-
-// A socket address of this machine with the console port, and its text.
-struct Target {
-  sockaddr_storage address = {};
-  socklen_t length = 0;
-  std::string text;
-};
-
-Target target(const sockaddr *address, int port) {
-  Target t;
-  char text[INET6_ADDRSTRLEN] = "";
-  if (address->sa_family == AF_INET) {
-    sockaddr_in in = *reinterpret_cast<const sockaddr_in *>(address);
-    in.sin_port = htons(static_cast<uint16_t>(port));
-    memcpy(&t.address, &in, sizeof in);
-    t.length = sizeof in;
-    inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
-  } else {
-    sockaddr_in6 in6 = *reinterpret_cast<const sockaddr_in6 *>(address);
-    in6.sin6_port = htons(static_cast<uint16_t>(port));
-    memcpy(&t.address, &in6, sizeof in6);
-    t.length = sizeof in6;
-    inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
-  }
-  t.text = text;
-  return t;
-}
-
-// The errno of a connection attempt (0 when it was accepted).
-int connectError(const Target &t) {
-  int fd = socket(t.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval limit = {2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  int rc = connect(fd, reinterpret_cast<const sockaddr *>(&t.address), t.length);
-  int error = rc == 0 ? 0 : errno;
-  close(fd);
-  return error;
-}
 
 // Local addresses of the listening sockets on `port`, from /proc/net/tcp
 // and tcp6 ("0100007F" is 127.0.0.1).
@@ -88,43 +40,6 @@ std::vector<std::string> listeningAddresses(int port) {
     }
   }
   return found;
-}
-
-TEST(RyxconfigSecurity, TheConsolePortListensOnLoopbackOnly) {
-  Session session;
-  Process &instance = session.startInstance();
-  ASSERT_TRUE(instance.running());
-  EXPECT_EQ(listeningAddresses(session.consolePort()), std::vector<std::string>{"0100007F"});
-
-  // Every other address of this machine, and two that always exist: a
-  // second loopback address (Linux routes all of 127/8 to lo) and ::1.
-  std::vector<Target> others;
-  ifaddrs *list = nullptr;
-  ASSERT_EQ(getifaddrs(&list), 0);
-  for (ifaddrs *a = list; a != nullptr; a = a->ifa_next) {
-    if (a->ifa_addr == nullptr || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    if (a->ifa_addr->sa_family == AF_INET || a->ifa_addr->sa_family == AF_INET6)
-      others.push_back(target(a->ifa_addr, session.consolePort()));
-  }
-  freeifaddrs(list);
-  std::cout << "addresses of other interfaces: " << others.size() << "\n";
-  sockaddr_in alias = {};
-  alias.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.2", &alias.sin_addr);
-  others.push_back(target(reinterpret_cast<sockaddr *>(&alias), session.consolePort()));
-  sockaddr_in6 six = {};
-  six.sin6_family = AF_INET6;
-  six.sin6_addr = in6addr_loopback;
-  others.push_back(target(reinterpret_cast<sockaddr *>(&six), session.consolePort()));
-
-  for (const Target &t : others) {
-    std::cout << "connecting to " << t.text << "\n";
-    EXPECT_EQ(connectError(t), ECONNREFUSED) << t.text;
-  }
-  int fd = connectLoopback(session.consolePort());  // while 127.0.0.1 answers
-  EXPECT_GE(fd, 0);
-  if (fd >= 0) close(fd);
-  EXPECT_EQ(session.quit(5000), 0);
 }
 
 mode_t modeOf(const std::string &path) {
@@ -152,8 +67,7 @@ TEST(RyxconfigSecurity, TheRegistryHiveAndThePipeFolderArePrivate) {
   EXPECT_NE(instance.err().find("No RVN extension"), std::string::npos);
 
   // The first periodic check writes the user's switch into a new hive.
-  for (int i = 0; i < scaledMs(50) && !fileExists(registry + "/user.reg"); ++i) std::this_thread::sleep_for(100ms);
-  ASSERT_TRUE(fileExists(registry + "/user.reg"));
+  ASSERT_TRUE(waitUntil([&] { return fileExists(registry + "/user.reg"); }, 5000));
   EXPECT_EQ(modeOf(registry + "/user.reg"), 0600u);
   EXPECT_EQ(modeOf(registry), 0700u);
   EXPECT_EQ(session.quit(5000), 0);
@@ -183,23 +97,19 @@ std::set<std::string> children(pid_t pid) {
   return found;
 }
 
-size_t occurrences(const std::string &text, const std::string &what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWindow) {
   SessionOptions options;
   options.dockTime = 0;  // the standalone window lists the applications
   Session session(options);
   Process &instance = session.startInstance();
   ASSERT_TRUE(instance.running());
+  // The one listening socket on the port is 127.0.0.1's: no other address
+  // of this machine (IPv4 or IPv6, 127.0.0.2 included) reaches it.
+  EXPECT_EQ(listeningAddresses(session.consolePort()), std::vector<std::string>{"0100007F"});
   // Settled: the window is up, the trigger handed its data over, the
   // switch is in the hive.
   ASSERT_TRUE(instance.waitForErr("Creating standalone dialog", 5000));
-  for (int i = 0; i < scaledMs(50) && readFile(session.folder() + "/wrapper-record.txt").empty(); ++i)
-    std::this_thread::sleep_for(100ms);
+  waitUntil([&] { return !session.wrapperRecord().empty(); }, 5000);
   std::this_thread::sleep_for(2500ms);
   std::map<std::string, std::string> filesBefore;
   listFiles(session.folder(), "", &filesBefore);
@@ -222,16 +132,11 @@ TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWind
       "\\\\server\\share\\evil.exe", std::string(8000, 'A'), "\x1b]0;title\x07\x1b[2J"};
   std::vector<int> held;
   for (const std::string &h : hostile) {
-    int fd = connectLoopback(session.consolePort());
-    ASSERT_GE(fd, 0);
-    std::string update = handshake("RVN Dashboard Thread\n") + "<Update>\n<AppName>" + h +
-                         "</AppName>\n<RenderingServer>" + h + "</RenderingServer>\n</Update>\n";
-    send(fd, update.data(), update.size(), MSG_NOSIGNAL);
-    held.push_back(fd);  // listed in the window while connected
+    held.push_back(announceApp(session.consolePort(), h, h));  // listed in the window while connected
+    ASSERT_GE(held.back(), 0);
   }
   // Each command byte was read and acted on: 0 and 3 to 255 are refused.
-  for (int i = 0; i < scaledMs(100) && occurrences(instance.err(), "Command not supported") < 254; ++i)
-    std::this_thread::sleep_for(100ms);
+  waitUntil([&] { return occurrences(instance.err(), "Command not supported") >= 254; }, 10000);
   EXPECT_EQ(occurrences(instance.err(), "Command not supported"), 254u);
   EXPECT_TRUE(instance.waitForErr("A new connected application: evil.exe", 5000));
   std::this_thread::sleep_for(2500ms);  // a periodic check with all of it listed

@@ -48,6 +48,12 @@ bool isSessionVariable(const std::string &name) {
   return false;
 }
 
+// The two argument lists one after the other.
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 }  // namespace
 
 Process::~Process() { stop(); }
@@ -91,14 +97,22 @@ bool Process::running() {
 
 int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
 
-int Process::wait(int timeoutMs) {
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
   int64_t end = nowMs() + scaledMs(timeoutMs);
-  while (running()) {
-    if (nowMs() > end) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (;;) {
+    if (condition()) return true;
+    if (nowMs() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return status_;
 }
+
+size_t occurrences(const std::string &text, const std::string &what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+int Process::wait(int timeoutMs) { return waitUntil([&] { return !running(); }, timeoutMs) ? status_ : -1; }
 
 void Process::signal(int sig) {
   if (pid_ > 0) kill(pid_, sig);
@@ -116,22 +130,16 @@ std::string Process::out() const { return readFile(outFile_); }
 std::string Process::err() const { return readFile(errFile_); }
 
 bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
-  do {
-    std::string e = err();
-    if (e.size() > from && e.find(text, from) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (nowMs() < end);
-  return false;
+  return waitUntil(
+      [&] {
+        std::string e = err();
+        return e.size() > from && e.find(text, from) != std::string::npos;
+      },
+      timeoutMs);
 }
 
 bool Process::waitForOut(const std::string &text, int timeoutMs) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
-  do {
-    if (out().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (nowMs() < end);
-  return false;
+  return waitUntil([&] { return out().find(text) != std::string::npos; }, timeoutMs);
 }
 
 int freePort() {
@@ -168,6 +176,17 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   return ok;
 }
 
+int announceApp(int port, const std::string &name, const std::string &server) {
+  int fd = connectLoopback(port);
+  std::string update = handshake("RVN Dashboard Thread\n") + "<Update>\n<AppName>" + name +
+                       "</AppName>\n<RenderingServer>" + server + "</RenderingServer>\n</Update>\n";
+  if (fd >= 0 && send(fd, update.data(), update.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(update.size())) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
                           "system", "logs"})
@@ -189,18 +208,13 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
     ryxd_ = std::make_unique<Process>();
-    std::vector<std::string> argv = {RYXD_EXE};
-    argv.insert(argv.end(), options_.ryxdArgs.begin(), options_.ryxdArgs.end());
-    ryxd_->start(argv, env(), dir_ / "logs/ryxd");
+    ryxd_->start(concat({RYXD_EXE}, options_.ryxdArgs), env(), dir_ / "logs/ryxd");
     ryxd_->waitForOut("ryxd listening on", 5000);
   }
   if (options_.vncExt) {
     vncExt_ = std::make_unique<Process>();
-    std::vector<std::string> argv = {RYX_VNC_EXT_EXE, "--console"};
-    argv.insert(argv.end(), options_.vncExtArgs.begin(), options_.vncExtArgs.end());
-    vncExt_->start(argv, env(), dir_ / "logs/vnc-ext");
-    for (int i = 0; i < 100 && listFolder(dir_ / "pipes").empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    vncExt_->start(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs), env(), dir_ / "logs/vnc-ext");
+    waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
 }
 
@@ -345,19 +359,14 @@ std::string Session::writeSystemConfig(const std::string &content) {
 
 Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = std::make_unique<Process>();
-  std::vector<std::string> argv = options_.instancePrefix;
-  argv.push_back(RYXCONFIG_EXE);
-  argv.insert(argv.end(), args.begin(), args.end());
-  instance_->start(argv, env(), dir_ / "logs/instance");
+  instance_->start(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), env(), dir_ / "logs/instance");
   if (waitForStart) instance_->waitForErr("Started server", 15000);
   return *instance_;
 }
 
 RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
   Process client;
-  std::vector<std::string> argv = {RYXCONFIG_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  client.start(argv, env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  client.start(concat({RYXCONFIG_EXE}, args), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
   RunResult result;
   result.status = client.wait(timeoutMs);
   result.out = client.out();
@@ -367,18 +376,16 @@ RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs
 
 Process &Session::startSniWatcher(const std::vector<std::string> &args) {
   sniWatcher_ = std::make_unique<Process>();
-  std::vector<std::string> argv = {RYX_SNI_WATCHER_EXE};
-  argv.insert(argv.end(), args.begin(), args.end());
-  sniWatcher_->start(argv, env(), dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
+  sniWatcher_->start(concat({RYX_SNI_WATCHER_EXE}, args), env(),
+                     dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
   sniWatcher_->waitForOut("watcher ready", 5000);
   return *sniWatcher_;
 }
 
 Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(std::make_unique<Process>());
-  std::vector<std::string> argv = {RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  apps_.back()->start(argv, env(), dir_ / ("logs/app" + std::to_string(apps_.size())));
+  apps_.back()->start(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args), env(),
+                      dir_ / ("logs/app" + std::to_string(apps_.size())));
   apps_.back()->waitForOut("connected", 5000);
   return *apps_.back();
 }
@@ -410,6 +417,17 @@ std::vector<std::string> Session::findWindows(const std::string &name) const {
   while (std::getline(in, line))
     if (!line.empty()) ids.push_back(line);
   return ids;
+}
+
+bool Session::waitForWindows(size_t count, const std::string &title, int timeoutMs) const {
+  return waitUntil([&] { return findWindows(title).size() == count; }, timeoutMs);
+}
+
+bool Session::waitForLinesAndWindows(const std::vector<std::string> &lines, size_t windows, size_t from,
+                                     int timeoutMs) {
+  for (const std::string &line : lines)
+    if (!instance_ || !instance_->waitForErr(line, timeoutMs, from)) return false;
+  return waitForWindows(windows, kStatusWindowTitle, timeoutMs);
 }
 
 int Session::quit(int timeoutMs) {

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,19 @@ namespace ryx::test {
 #define RYX_E2E_TIME_SCALE 1
 #endif
 int scaledMs(int ms);
+
+// Polls the condition every 50 ms until it holds; false when timeoutMs
+// (scaled) passes first.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
+
+// How many times `what` occurs in `text`.
+size_t occurrences(const std::string &text, const std::string &what);
+
+// The status window's title, as a pattern for Session::findWindows.
+inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
+
+// A console-port handshake: the text and its terminating zero byte.
+inline std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
 
 // A child process with its standard output and error in files.
 class Process {
@@ -106,7 +120,16 @@ class Session {
   std::vector<std::string> topLevelWindows() const;
   // The visible windows whose name matches the regular expression.
   std::vector<std::string> findWindows(const std::string &name) const;
+  // Waits until `count` visible windows have the title; false on time-out.
+  bool waitForWindows(size_t count, const std::string &title = kStatusWindowTitle, int timeoutMs = 6000) const;
+  // Waits until each line has appeared in the instance's standard error
+  // after offset `from`, then until `windows` status windows are visible:
+  // the usual end of a case that starts, provokes and counts.
+  bool waitForLinesAndWindows(const std::vector<std::string> &lines, size_t windows, size_t from = 0,
+                              int timeoutMs = 6000);
   std::string writeSystemConfig(const std::string &content);
+  // What the wrapper stand-in was handed by the Kestrane trigger.
+  std::string wrapperRecord() const { return readFile(dir_ / "wrapper-record.txt"); }
 
   // What the sanitizers reported so far for this session's programs (their
   // logs are in logs/asan.PID and logs/ubsan.PID): every memory error, every
@@ -140,5 +163,9 @@ int connectLoopback(int port);
 
 // Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
+
+// A connection that announces an application with that name and
+// rendering server and stays open; -1 on failure.
+int announceApp(int port, const std::string &name, const std::string &server);
 
 }  // namespace ryx::test

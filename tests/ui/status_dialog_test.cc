@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The status window on real widgets: its tree, the panel that follows the
 // status code, the applications and viewers, the rendering-server row and
-// GRID note, the ON/OFF switch and its registry writes, and its buttons.
+// GRID note, the ON/OFF switch and its registry writes, and its buttons;
+// and the preconditions of the status window's and icon's functions.
+#define GDK_DISABLE_DEPRECATION_WARNINGS  // GtkStatusIcon
 #include "ui/ryx-command-status-dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "state/commands.h"
 #include "state/error_reporter.h"
 #include "state/status.h"
+#include "ui/ryx-command-status-icon.h"
 #include "ui/ryx-console-legal-notices-dialog.h"
 #include "ui_fixture.h"
 
@@ -32,12 +36,11 @@ class StatusDialogTest : public UiFixture {
     if (dialog_ != nullptr) gtk_widget_destroy(dialog_);
   }
 
-  RyxCommandStatusDialog *open(bool desktopCapture = false) {
+  void open(bool desktopCapture = false) {
     if (dialog_ != nullptr) gtk_widget_destroy(dialog_);
     dialog_ = ryx_command_status_dialog_new(&commands_, desktopCapture);
     g_signal_connect(dialog_, "destroy", G_CALLBACK(gtk_widget_destroyed), &dialog_);
     gtk_widget_show(dialog_);
-    return RYX_COMMAND_STATUS_DIALOG(dialog_);
   }
   RyxCommandStatusDialog *dlg() { return RYX_COMMAND_STATUS_DIALOG(dialog_); }
   GtkWidget *w(const char *name) {
@@ -45,21 +48,24 @@ class StatusDialogTest : public UiFixture {
     EXPECT_NE(widget, nullptr) << name;
     return widget;
   }
-  bool visible(const char *name) { return gtk_widget_get_visible(w(name)); }
+  bool shown(const char *name) { return shownOnScreen(w(name)); }
+  int comboChoice() { return gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))); }
   void refresh() { ryx_command_status_dialog_refresh_status(dlg()); }
+  // Publishes an on state with that code and refreshes the window.
+  void show(int code, const char *message = "m") {
+    publish(true, code, message);
+    refresh();
+  }
 
-  struct Row {
-    std::string name, location;
-  };
-  std::vector<Row> rows() {
-    std::vector<Row> result;
+  // The application list's rows as "name|location".
+  std::vector<std::string> rows() {
+    std::vector<std::string> result;
     GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(w("apps_view")));
     GtkTreeIter iter;
     for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok; ok = gtk_tree_model_iter_next(model, &iter)) {
-      g_autofree char *name = nullptr;
-      g_autofree char *location = nullptr;
+      g_autofree char *name = nullptr, *location = nullptr;
       gtk_tree_model_get(model, &iter, 0, &name, 1, &location, -1);
-      result.push_back({name != nullptr ? name : "(null)", location != nullptr ? location : "(null)"});
+      result.push_back(std::string(name ? name : "(null)") + "|" + (location ? location : "(null)"));
     }
     return result;
   }
@@ -68,26 +74,18 @@ class StatusDialogTest : public UiFixture {
   GtkWidget *dialog_ = nullptr;
 };
 
-// ---- construction ----------------------------------------------------------
-
 TEST_F(StatusDialogTest, BuildsTheWindowAsDescribed) {
   open();
-  GtkWindow *window = GTK_WINDOW(dialog_);
-  EXPECT_STREQ(gtk_window_get_title(window), "Vezo RYX Server Status");
-  EXPECT_FALSE(gtk_window_get_modal(window));
-  EXPECT_NE(gtk_window_get_icon(window), nullptr) << "icon.png was not loaded";
-
+  EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(dialog_)), "Vezo RYX Server Status");
+  EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(dialog_)));
+  EXPECT_NE(gtk_window_get_icon(GTK_WINDOW(dialog_)), nullptr) << "icon.png was not loaded";
+  // Close comes first, then Legal Notices.
   GtkWidget *close = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog_), GTK_RESPONSE_CLOSE);
   GtkWidget *legal = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
-  ASSERT_NE(close, nullptr);
-  ASSERT_NE(legal, nullptr);
+  ASSERT_TRUE(close != nullptr && legal != nullptr);
   EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(close)), "_Close");
   EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(legal)), "_Legal Notices");
-  GtkWidget *actions = gtk_widget_get_parent(close);
-  EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(actions)), 5u);
-  EXPECT_EQ(gtk_box_get_spacing(GTK_BOX(actions)), 6);
-  // Close comes first, then Legal Notices.
-  g_autoptr(GList) buttons = gtk_container_get_children(GTK_CONTAINER(actions));
+  g_autoptr(GList) buttons = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(close)));
   EXPECT_EQ(g_list_index(buttons, close), 0);
   EXPECT_EQ(g_list_index(buttons, legal), 1);
 
@@ -96,82 +94,49 @@ TEST_F(StatusDialogTest, BuildsTheWindowAsDescribed) {
   EXPECT_EQ(gtk_image_get_storage_type(GTK_IMAGE(w("logo"))), GTK_IMAGE_PIXBUF) << "ryx_logo_console.png missing";
   EXPECT_EQ(labelMarkup(w("host_label")), std::string("<b>") + g_get_host_name() + "</b>");
   EXPECT_EQ(labelText(w("users_label")), "0");
-
   GtkTreeView *view = GTK_TREE_VIEW(w("apps_view"));
   EXPECT_FALSE(gtk_tree_view_get_headers_visible(view));
   EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(view, 0)), "Name");
-  int width = 0, height = 0;
-  gtk_widget_get_size_request(GTK_WIDGET(view), &width, &height);
-  EXPECT_EQ(height, 150);
-
-  GtkComboBox *combo = GTK_COMBO_BOX(w("status_combo"));
-  EXPECT_EQ(gtk_combo_box_get_active(combo), 1) << "RYX is off in the published state";
+  EXPECT_EQ(comboChoice(), 1) << "RYX is off in the published state";
+  GtkTreeModel *choices = gtk_combo_box_get_model(GTK_COMBO_BOX(w("status_combo")));
   g_autofree char *first = nullptr;
   GtkTreeIter iter;
-  gtk_tree_model_get_iter_first(gtk_combo_box_get_model(combo), &iter);
-  gtk_tree_model_get(gtk_combo_box_get_model(combo), &iter, 0, &first, -1);
+  gtk_tree_model_get_iter_first(choices, &iter);
+  gtk_tree_model_get(choices, &iter, 0, &first, -1);
   EXPECT_STREQ(first, "Switched ON");
-
-  GtkWidget *note = w("grid_note_label");
-  EXPECT_FALSE(gtk_widget_get_sensitive(note));
-  EXPECT_FLOAT_EQ(gtk_label_get_xalign(GTK_LABEL(note)), 1.0f);
-  EXPECT_EQ(labelMarkup(note), "<span size=\"small\">Using NVIDIA GRID API for DirectX applications</span>");
+  EXPECT_EQ(labelMarkup(w("grid_note_label")),
+            "<span size=\"small\">Using NVIDIA GRID API for DirectX applications</span>");
 }
 
-struct NewDialogCase {
-  const char *label;
-  bool capture;
-  bool remote;
-  std::vector<const char *> shown;
-  std::vector<const char *> hidden;
-};
-
-class NewDialogTest : public StatusDialogTest, public ::testing::WithParamInterface<NewDialogCase> {};
-
-TEST_P(NewDialogTest, ShowsWhatTheSessionCallsFor) {
-  const NewDialogCase &c = GetParam();
-  setEnv("RYX_REMOTE_SESSION", c.remote ? "1" : "0");
-  open(c.capture);
-  for (const char *name : c.shown) EXPECT_TRUE(shownOnScreen(w(name))) << name;
-  for (const char *name : c.hidden) EXPECT_FALSE(shownOnScreen(w(name))) << name;
+TEST_F(StatusDialogTest, ShowsWhatTheSessionCallsFor) {
+  const struct {
+    const char *label;
+    bool capture, remote;
+    std::vector<const char *> shown, hidden;
+  } cases[] = {
+      {"local", false, false, {"header", "host_label", "users_row", "status_caption_label", "status_combo", "apps_box"},
+       {"warning_box", "error_frame", "rs_caption_label", "rs_value_label", "grid_note_label"}},
+      {"desktop capture", true, false, {"header", "host_label", "users_row"},
+       {"status_caption_label", "status_combo", "apps_box", "warning_box", "error_frame"}},
+      {"remote desktop", false, true, {"header", "status_combo", "apps_box"}, {"users_row", "users_label"}},
+  };
+  RyxConfigViewer *viewer = ryx_config_viewer_new(1, TRUE, FALSE, "v");
+  GList viewers = {viewer, nullptr, nullptr};
+  for (const auto &c : cases) {
+    setEnv("RYX_REMOTE_SESSION", c.remote ? "1" : "0");
+    open(c.capture);
+    // As built, and again after an error came and went and a viewer refresh.
+    for (const char *when : {"as built", "after an error and a viewer refresh"}) {
+      SCOPED_TRACE(std::string(c.label) + ", " + when);
+      for (const char *name : c.shown) EXPECT_TRUE(shown(name)) << name;
+      for (const char *name : c.hidden) EXPECT_FALSE(shown(name)) << name;
+      show(STATUS_NOT_ENABLED);
+      show(0);
+      ryx_command_status_dialog_refresh_viewers(dlg(), &viewers);
+    }
+  }
+  ryx_config_viewer_free(viewer);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sessions, NewDialogTest,
-    ::testing::Values(
-        NewDialogCase{"Local",
-                      false,
-                      false,
-                      {"header", "host_label", "users_row", "status_caption_label", "status_combo", "apps_box"},
-                      {"warning_box", "error_frame", "rs_caption_label", "rs_value_label", "grid_note_label"}},
-        NewDialogCase{"DesktopCapture",
-                      true,
-                      false,
-                      {"header", "host_label", "users_row"},
-                      {"status_caption_label", "status_combo", "apps_box", "warning_box", "error_frame"}},
-        NewDialogCase{"RemoteDesktop",
-                      false,
-                      true,
-                      {"header", "status_combo", "apps_box"},
-                      {"users_row", "users_label"}}),
-    [](const auto &info) { return std::string(info.param.label); });
-
-TEST_F(StatusDialogTest, RemoteSessionKeepsTheUsersLineHiddenForGood) {
-  setEnv("RYX_REMOTE_SESSION", "1");
-  open();
-  publish(true, STATUS_NOT_ENABLED, "m");
-  refresh();
-  publish(true, 0);
-  refresh();
-  GList viewer = {nullptr, nullptr, nullptr};
-  RyxConfigViewer *record = ryx_config_viewer_new(1, TRUE, FALSE, "v");
-  viewer.data = record;
-  ryx_command_status_dialog_refresh_viewers(dlg(), &viewer);
-  ryx_config_viewer_free(record);
-  EXPECT_FALSE(visible("users_row"));
-}
-
-// ---- the status panel --------------------------------------------------------
 
 struct CodeCase {
   const char *label;
@@ -206,42 +171,40 @@ const CodeCase kCodeCases[] = {
 class CodeTest : public StatusDialogTest, public ::testing::WithParamInterface<std::tuple<CodeCase, bool, bool>> {};
 
 // For each code: in a window made while the code holds and in one that
-// sees the code arrive by a refresh, with and without desktop capture.
+// sees the code arrive by a refresh, with and without desktop capture; and
+// back to code 0 afterwards.
 TEST_P(CodeTest, PanelFollowsTheTable) {
-  const CodeCase &c = std::get<0>(GetParam());
-  bool capture = std::get<1>(GetParam());
-  bool arrivesByRefresh = std::get<2>(GetParam());
+  const auto &[c, capture, arrivesByRefresh] = GetParam();
   setEnv("RYX_USE_NVIDIA_GRID", c.grid ? "true" : "false");
   const char *message = "Something <i>went</i> wrong.";
-  if (arrivesByRefresh) {
-    open(capture);
-    publish(true, c.code, message);
-    refresh();
-  } else {
-    publish(true, c.code, message);
-    open(capture);
-  }
+  if (arrivesByRefresh) open(capture);
+  show(c.code, message);
+  if (!arrivesByRefresh) open(capture);
 
-  EXPECT_EQ(shownOnScreen(w("status_caption_label")), c.caption);
-  EXPECT_EQ(shownOnScreen(w("status_combo")), c.combo);
-  EXPECT_EQ(shownOnScreen(w("warning_box")), c.warning);
+  EXPECT_EQ(shown("status_caption_label"), c.caption);
+  EXPECT_EQ(shown("status_combo"), c.combo);
+  EXPECT_EQ(shown("warning_box"), c.warning);
   if (c.warning) {
-    EXPECT_EQ(shownOnScreen(w("state_label")), c.stateLabel != nullptr);
+    EXPECT_EQ(shown("state_label"), c.stateLabel != nullptr);
   }
   if (c.warning && c.stateLabel != nullptr) {
     EXPECT_EQ(labelText(w("state_label")), c.stateLabel);
   }
-  EXPECT_EQ(shownOnScreen(w("error_frame")), c.panel);
-  EXPECT_EQ(shownOnScreen(w("apps_box")), c.apps);
+  EXPECT_EQ(shown("error_frame"), c.panel);
+  EXPECT_EQ(shown("apps_box"), c.apps);
   EXPECT_EQ(backgroundOf(w("error_event_box")), c.background);
   if (c.heading != nullptr) {
-    EXPECT_EQ(labelMarkup(w("error_title_label")),
-              std::string("<span foreground=\"") + c.textColour + "\"><b>" + c.heading + ":</b></span>");
+    std::string span = std::string("<span foreground=\"") + c.textColour + "\">";
+    EXPECT_EQ(labelMarkup(w("error_title_label")), span + "<b>" + c.heading + ":</b></span>");
     EXPECT_EQ(labelText(w("error_title_label")), std::string(c.heading) + ":");
-    EXPECT_EQ(labelMarkup(w("error_text_label")),
-              std::string("<span foreground=\"") + c.textColour + "\">" + message + "</span>");
+    EXPECT_EQ(labelMarkup(w("error_text_label")), span + message + "</span>");
     EXPECT_EQ(labelText(w("error_text_label")), "Something went wrong.");
   }
+
+  show(0);
+  for (const char *name : {"apps_box", "status_combo", "status_caption_label"}) EXPECT_EQ(shown(name), !capture);
+  EXPECT_FALSE(shown("error_frame"));
+  EXPECT_FALSE(shown("warning_box"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, CodeTest,
@@ -252,80 +215,33 @@ INSTANTIATE_TEST_SUITE_P(Codes, CodeTest,
                                   (std::get<2>(info.param) ? "_ByRefresh" : "_AtCreation");
                          });
 
-TEST_F(StatusDialogTest, CodeBackToZeroRestoresTheNormalView) {
-  for (bool capture : {false, true}) {
-    open(capture);
-    publish(true, STATUS_NOT_ENABLED, "off");
+// The message of a code: one that is no valid markup is shown as text,
+// without a warning; the first one stays while the code does; a code
+// without one shows its heading alone.
+TEST_F(StatusDialogTest, MessageFollowsTheCode) {
+  const struct {
+    int code;
+    const char *message, *shown;
+  } steps[] = {
+      {STATUS_RENDERING_SERVER_ERROR, "Cannot reach a&b <port", "Cannot reach a&b <port"},  // at creation
+      {STATUS_NOT_ENABLED, "first message", "first message"},
+      {STATUS_NOT_ENABLED, "second message", "first message"},
+      {STATUS_RENDERING_SERVER_ERROR, "third message", "third message"},
+      {STATUS_NOT_FUNCTIONING, nullptr, ""},
+  };
+  GLogCapture logs;
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.shown);
+    publish(true, step.code, step.message);
+    if (dialog_ == nullptr) open();
     refresh();
-    publish(true, 0);
-    refresh();
-    EXPECT_EQ(shownOnScreen(w("apps_box")), !capture);
-    EXPECT_EQ(shownOnScreen(w("status_combo")), !capture);
-    EXPECT_EQ(shownOnScreen(w("status_caption_label")), !capture);
-    EXPECT_FALSE(shownOnScreen(w("error_frame")));
-    EXPECT_FALSE(shownOnScreen(w("warning_box")));
+    EXPECT_EQ(labelText(w("error_text_label")), step.shown);
   }
-}
-
-TEST_F(StatusDialogTest, KeepsTheFirstMessageWhileTheCodeStays) {
-  open();
-  publish(true, STATUS_NOT_ENABLED, "first message");
-  refresh();
-  publish(true, STATUS_NOT_ENABLED, "second message");
-  refresh();
-  EXPECT_EQ(labelText(w("error_text_label")), "first message");
-  // A new code brings the new message.
-  publish(true, STATUS_RENDERING_SERVER_ERROR, "third message");
-  refresh();
-  EXPECT_EQ(labelText(w("error_text_label")), "third message");
-}
-
-TEST_F(StatusDialogTest, CodeWithoutMessageShowsTheHeadingAlone) {
-  publish(true, STATUS_NOT_FUNCTIONING, nullptr);
-  open();
   EXPECT_EQ(labelText(w("error_title_label")), "RYX is not functioning correctly:");
-  EXPECT_EQ(labelText(w("error_text_label")), "");
-}
-
-TEST_F(StatusDialogTest, MessageThatIsNoMarkupIsShownAsText) {
-  publish(true, STATUS_RENDERING_SERVER_ERROR, "Cannot reach a&b <port");
-  ryx::test::GLogCapture logs;
-  open();
-  EXPECT_EQ(labelText(w("error_text_label")), "Cannot reach a&b <port");
   for (const LogRecord &record : logs.records()) EXPECT_NE(record.level, G_LOG_LEVEL_WARNING) << record.message;
 }
 
-TEST_F(StatusDialogTest, DisabledWordReturnsAfterARenderingServerError) {
-  publish(true, STATUS_NOT_ENABLED, "m");
-  open();
-  EXPECT_TRUE(shownOnScreen(w("state_label")));
-  EXPECT_EQ(labelText(w("state_label")), "Disabled");
-  publish(true, STATUS_RENDERING_SERVER_ERROR, "m");
-  refresh();
-  EXPECT_TRUE(shownOnScreen(w("warning_box")));
-  EXPECT_FALSE(shownOnScreen(w("state_label")));
-  // Another code leaves the hidden word alone...
-  publish(true, STATUS_SWITCH_ON_FAILED, "m");
-  refresh();
-  EXPECT_FALSE(shownOnScreen(w("state_label")));
-  // ...but a new "Disabled" state shows it again.
-  publish(true, STATUS_NOT_ENABLED, "m");
-  refresh();
-  EXPECT_TRUE(shownOnScreen(w("state_label")));
-  EXPECT_EQ(labelText(w("state_label")), "Disabled");
-}
-
-TEST_F(StatusDialogTest, ComboFollowsTheOnOffStateOnEveryRefresh) {
-  open();
-  publish(true, STATUS_NOT_FUNCTIONING, "m");
-  refresh();
-  EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))), 0);
-  publish(false, STATUS_NOT_FUNCTIONING, "m");  // same code: nothing else changes
-  refresh();
-  EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))), 1);
-}
-
-TEST_F(StatusDialogTest, LogsTheCodeAndMessageOnEveryStatusChange) {
+TEST_F(StatusDialogTest, LogsTheCodeAndMessageOnEveryRefresh) {
   open();
   publish(true, STATUS_NOT_ENABLED, "the message");
   GLogCapture logs;
@@ -335,80 +251,78 @@ TEST_F(StatusDialogTest, LogsTheCodeAndMessageOnEveryStatusChange) {
   EXPECT_EQ(logs.records().front().function, "change_status");
 }
 
-// ---- rendering server row and GRID note ------------------------------------
+TEST_F(StatusDialogTest, StateWordAndComboFollowTheirOwnRules) {
+  publish(true, STATUS_NOT_ENABLED, "m");
+  open();
+  EXPECT_TRUE(shown("state_label"));
+  EXPECT_EQ(labelText(w("state_label")), "Disabled");
+  show(STATUS_RENDERING_SERVER_ERROR);
+  EXPECT_TRUE(shown("warning_box"));
+  EXPECT_FALSE(shown("state_label"));
+  show(STATUS_SWITCH_ON_FAILED);  // another code leaves the hidden word alone...
+  EXPECT_FALSE(shown("state_label"));
+  show(STATUS_NOT_ENABLED);  // ...but a new "Disabled" state shows it again
+  EXPECT_TRUE(shown("state_label"));
+  EXPECT_EQ(labelText(w("state_label")), "Disabled");
+  // The combo follows the on/off state on every refresh, the code unchanged.
+  EXPECT_EQ(comboChoice(), 0);
+  publish(false, STATUS_NOT_ENABLED, "m");
+  refresh();
+  EXPECT_EQ(comboChoice(), 1);
+}
 
-TEST_F(StatusDialogTest, ConfiguredRenderingServerFillsTheSecondRow) {
+TEST_F(StatusDialogTest, RenderingServerRowAndGridNote) {
   setEnv("RYX_USE_NVIDIA_GRID", "true");
   setEnv("RYX_RENDERING_SERVER", "render01.example");
   open();
-  EXPECT_TRUE(shownOnScreen(w("rs_caption_label")));
+  EXPECT_TRUE(shown("rs_caption_label"));
   EXPECT_EQ(labelText(w("rs_caption_label")), "External Rendering Server:");
   EXPECT_EQ(labelMarkup(w("rs_value_label")), "<b>render01.example</b>");
-  EXPECT_FALSE(shownOnScreen(w("grid_note_label"))) << "never shown with a rendering server";
-
+  EXPECT_FALSE(shown("grid_note_label")) << "never shown with a rendering server";
   setEnv("RYX_RENDERING_SERVER", nullptr);
   refresh();
-  EXPECT_FALSE(shownOnScreen(w("rs_caption_label")));
-  EXPECT_FALSE(shownOnScreen(w("rs_value_label")));
-  EXPECT_TRUE(shownOnScreen(w("grid_note_label")));
-}
+  EXPECT_FALSE(shown("rs_caption_label"));
+  EXPECT_FALSE(shown("rs_value_label"));
+  EXPECT_TRUE(shown("grid_note_label"));
 
-TEST_F(StatusDialogTest, GridNoteFollowsTheCodeOneRefreshLate) {
-  setEnv("RYX_USE_NVIDIA_GRID", "true");
-  open();
-  EXPECT_TRUE(shownOnScreen(w("grid_note_label")));
-
-  publish(true, STATUS_NOT_FUNCTIONING, "m");
-  refresh();
-  EXPECT_TRUE(shownOnScreen(w("grid_note_label"))) << "decided before the new code was shown";
-  refresh();
-  EXPECT_FALSE(shownOnScreen(w("grid_note_label")));
-
-  publish(true, 0);
-  refresh();
-  EXPECT_FALSE(shownOnScreen(w("grid_note_label")));
-  refresh();
-  EXPECT_TRUE(shownOnScreen(w("grid_note_label")));
-
+  // The note follows the code one refresh late: it is decided before the
+  // new code is shown.
+  const struct {
+    int code;
+    bool before, after;  // the note after the first and the second refresh
+  } steps[] = {{STATUS_NOT_FUNCTIONING, true, false}, {0, false, true}};
+  for (const auto &step : steps) {
+    show(step.code);
+    EXPECT_EQ(shown("grid_note_label"), step.before) << step.code;
+    refresh();
+    EXPECT_EQ(shown("grid_note_label"), step.after) << step.code;
+  }
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   refresh();
-  EXPECT_FALSE(shownOnScreen(w("grid_note_label")));
+  EXPECT_FALSE(shown("grid_note_label"));
 }
 
-// ---- applications ------------------------------------------------------------
-
-struct LocationCase {
-  const char *label;
-  const char *configured;  // the rendering_server setting
-  const char *server;      // the application's, null for none
-  const char *location;
-};
-
-class LocationTest : public StatusDialogTest, public ::testing::WithParamInterface<LocationCase> {};
-
-TEST_P(LocationTest, SaysWhereTheApplicationRenders) {
-  const LocationCase &c = GetParam();
-  setEnv("RYX_RENDERING_SERVER", c.configured);
-  connectApp("viewer.exe", c.server);
+TEST_F(StatusDialogTest, SaysWhereEachApplicationRenders) {
+  const struct {
+    const char *configured;  // the rendering_server setting
+    const char *server;      // the application's, null for none
+    const char *row;
+  } cases[] = {
+      {nullptr, "far.example", "viewer.exe|(Rendering on <i>far.example</i>)"},
+      {nullptr, nullptr, "viewer.exe|"},
+      {"RS1.example", "rs1.EXAMPLE", "viewer.exe|"},
+      {"rs1.example", "rs2.example", "viewer.exe|(Rendering on <i>rs2.example</i>)"},
+      {"rs1.example", nullptr, "viewer.exe|(Local rendering)"},
+      {"rs1.example", "", "viewer.exe|(Local rendering)"},  // an empty element
+  };
   open();
-  ryx_command_status_dialog_refresh_apps(dlg(), apps_);
-  std::vector<Row> list = rows();
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].name, "viewer.exe");
-  EXPECT_EQ(list[0].location, c.location);
+  for (const auto &c : cases) {
+    setEnv("RYX_RENDERING_SERVER", c.configured);
+    GList one = {connectApp("viewer.exe", c.server), nullptr, nullptr};
+    ryx_command_status_dialog_refresh_apps(dlg(), &one);
+    EXPECT_EQ(rows(), std::vector<std::string>{c.row}) << (c.configured ? c.configured : "(none)");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Locations, LocationTest,
-    ::testing::Values(LocationCase{"ElsewhereWithoutSetting", nullptr, "far.example",
-                                   "(Rendering on <i>far.example</i>)"},
-                      LocationCase{"LocalWithoutSetting", nullptr, nullptr, ""},
-                      LocationCase{"OnTheConfiguredServer", "RS1.example", "rs1.EXAMPLE", ""},
-                      LocationCase{"ElsewhereThanConfigured", "rs1.example", "rs2.example",
-                                   "(Rendering on <i>rs2.example</i>)"},
-                      LocationCase{"LocalWhileConfigured", "rs1.example", nullptr, "(Local rendering)"},
-                      LocationCase{"EmptyServerElementIsLocal", "rs1.example", "", "(Local rendering)"}),
-    [](const auto &info) { return std::string(info.param.label); });
 
 TEST_F(StatusDialogTest, ListsApplicationsInListOrderAndReplacesTheList) {
   connectApp("first", nullptr);
@@ -417,136 +331,97 @@ TEST_F(StatusDialogTest, ListsApplicationsInListOrderAndReplacesTheList) {
   open();
   GLogCapture logs;
   ryx_command_status_dialog_refresh_apps(dlg(), apps_);
-  std::vector<Row> list = rows();
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].name, "Unnamed application");
-  EXPECT_EQ(list[1].name, "second");
-  EXPECT_EQ(list[1].location, "(Rendering on <i>elsewhere</i>)");
-  EXPECT_EQ(list[2].name, "first");
+  EXPECT_EQ(rows(), (std::vector<std::string>{"Unnamed application|", "second|(Rendering on <i>elsewhere</i>)",
+                                              "first|"}));
   EXPECT_EQ(logs.count("app name: second", G_LOG_LEVEL_DEBUG), 1) << logs.dump();
   EXPECT_EQ(logs.count("app name: first", G_LOG_LEVEL_DEBUG), 1);
-
-  GList *shorter = g_list_last(apps_);
-  ryx_command_status_dialog_refresh_apps(dlg(), shorter);
-  list = rows();
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].name, "first");
+  ryx_command_status_dialog_refresh_apps(dlg(), g_list_last(apps_));
+  EXPECT_EQ(rows(), std::vector<std::string>{"first|"});
   ryx_command_status_dialog_refresh_apps(dlg(), nullptr);
   EXPECT_TRUE(rows().empty());
 }
 
-// ---- viewers -----------------------------------------------------------------
-
-struct ViewerCase {
-  const char *label;
-  std::vector<int> viewers;  // 1 with Kestrane support, 0 without, -1 a null entry
-  const char *text;          // as displayed
-  const char *markup;        // as set
-};
-
-class ViewerTest : public StatusDialogTest, public ::testing::WithParamInterface<ViewerCase> {};
-
-TEST_P(ViewerTest, CountsViewersAndThoseWithoutKestrane) {
-  const ViewerCase &c = GetParam();
-  GList *viewers = nullptr;
-  for (int v : c.viewers)
-    viewers = g_list_append(viewers, v < 0 ? nullptr : ryx_config_viewer_new(7, v == 1, FALSE, "viewer"));
+TEST_F(StatusDialogTest, CountsViewersAndThoseWithoutKestrane) {
+  const struct {
+    std::vector<int> viewers;  // 1 with Kestrane support, 0 without, -1 a null entry
+    const char *markup;        // as set; the text shown is the same without the span
+  } cases[] = {
+      {{}, "0"},
+      {{1, 1}, "2"},
+      {{1, 0, 1}, "3 <span size=\"small\">(1 without RYX Kestrane)</span>"},
+      {{0, 0, 0}, "3 <span size=\"small\">(without RYX Kestrane)</span>"},
+      {{1, -1}, "2 <span size=\"small\">(1 without RYX Kestrane)</span>"},  // a null entry counts
+  };
   open();
-  GLogCapture logs;
-  ryx_command_status_dialog_refresh_viewers(dlg(), viewers);
-  EXPECT_EQ(labelText(w("users_label")), c.text);
-  EXPECT_EQ(labelMarkup(w("users_label")), c.markup);
-  // The getter's own precondition warning, once per null entry.
-  int nulls = (int)std::count(c.viewers.begin(), c.viewers.end(), -1);
-  int warnings = 0;
-  for (const LogRecord &record : logs.records())
-    if (record.level == G_LOG_LEVEL_CRITICAL &&
-        record.message.find("ryx_config_viewer_get_supports_rvn") != std::string::npos &&
-        record.message.find("assertion 'viewer != NULL' failed") != std::string::npos)
-      warnings++;
-  EXPECT_EQ(warnings, nulls) << logs.dump();
-  for (GList *l = viewers; l != nullptr; l = l->next)
-    if (l->data != nullptr) ryx_config_viewer_free((RyxConfigViewer *)l->data);
-  g_list_free(viewers);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.markup);
+    GList *viewers = nullptr;
+    for (int v : c.viewers)
+      viewers = g_list_append(viewers, v < 0 ? nullptr : ryx_config_viewer_new(7, v == 1, FALSE, "viewer"));
+    GLogCapture logs;
+    ryx_command_status_dialog_refresh_viewers(dlg(), viewers);
+    EXPECT_EQ(labelMarkup(w("users_label")), c.markup);
+    g_autofree char *plain = nullptr;
+    pango_parse_markup(c.markup, -1, 0, nullptr, &plain, nullptr, nullptr);
+    EXPECT_EQ(labelText(w("users_label")), plain);
+    // The getter's own precondition warning (its name as the compiler
+    // spells it), once per null entry.
+    auto warning = [](const LogRecord &r) {
+      return r.level == G_LOG_LEVEL_CRITICAL && r.message.find("ryx_config_viewer_get_supports_rvn") != std::string::npos &&
+             r.message.find("assertion 'viewer != NULL' failed") != std::string::npos;
+    };
+    EXPECT_EQ(std::count_if(logs.records().begin(), logs.records().end(), warning),
+              std::count(c.viewers.begin(), c.viewers.end(), -1))
+        << logs.dump();
+    g_list_free_full(viewers, [](gpointer v) { if (v != nullptr) ryx_config_viewer_free((RyxConfigViewer *)v); });
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Viewers, ViewerTest,
-    ::testing::Values(ViewerCase{"None", {}, "0", "0"}, ViewerCase{"AllWithKestrane", {1, 1}, "2", "2"},
-                      ViewerCase{"OneOfThreeWithout", {1, 0, 1}, "3 (1 without RYX Kestrane)",
-                                 "3 <span size=\"small\">(1 without RYX Kestrane)</span>"},
-                      ViewerCase{"AllWithout", {0, 0, 0}, "3 (without RYX Kestrane)",
-                                 "3 <span size=\"small\">(without RYX Kestrane)</span>"},
-                      ViewerCase{"NullEntryCounts", {1, -1}, "2 (1 without RYX Kestrane)",
-                                 "2 <span size=\"small\">(1 without RYX Kestrane)</span>"}),
-    [](const auto &info) { return std::string(info.param.label); });
-
-// ---- the ON/OFF switch -------------------------------------------------------
-
-class SwitchTest : public StatusDialogTest {
- protected:
-  void storeValues(uint32_t status, uint32_t directX) {
+// The ON/OFF combo: a user's choice writes both registry values while the
+// wrapper is installed and changes nothing on screen (the published state
+// is the periodic check's); without the wrapper nothing is written; the
+// program's own setting of the combo never writes.
+TEST_F(StatusDialogTest, SwitchWritesTheRegistryOnlyForTheUsersChoice) {
+  auto store = [](uint32_t status, uint32_t directX) {
     ASSERT_TRUE(createProductKey());
     ASSERT_TRUE(writeProductDword("status", status));
     ASSERT_TRUE(writeProductDword("directXStatus", directX));
-  }
-  std::pair<uint32_t, uint32_t> values() {
+  };
+  auto values = [] {
     uint32_t status = 99, directX = 99;
-    EXPECT_TRUE(readProductDword("status", &status));
-    EXPECT_TRUE(readProductDword("directXStatus", &directX));
-    return {status, directX};
-  }
-  void choose(int index) { gtk_combo_box_set_active(GTK_COMBO_BOX(w("status_combo")), index); }
-};
+    EXPECT_TRUE(readProductDword("status", &status) && readProductDword("directXStatus", &directX));
+    return std::make_pair(status, directX);
+  };
+  auto choose = [&](int index) { gtk_combo_box_set_active(GTK_COMBO_BOX(w("status_combo")), index); };
 
-TEST_F(SwitchTest, UserChoiceWritesBothValuesWhileTheWrapperIsInstalled) {
-  installWrapper();
-  storeValues(1, 1);
+  store(1, 1);
   publish(true, 0);
+  open();
+  choose(1);
+  EXPECT_EQ(values(), std::make_pair(1u, 1u)) << "nothing is written without the wrapper";
+  EXPECT_EQ(commands_.code(), STATUS_NOT_ENABLED);
+
+  installWrapper();
   open();
   choose(1);
   EXPECT_EQ(values(), std::make_pair(0u, 0u));
+  EXPECT_EQ(comboChoice(), 1);
+  EXPECT_FALSE(shown("error_frame"));
+  EXPECT_TRUE(ErrorReporter::instance().ryxOn);
   choose(0);
   EXPECT_EQ(values(), std::make_pair(1u, 1u));
-}
 
-TEST_F(SwitchTest, UserChoiceChangesNothingOnScreen) {
-  installWrapper();
-  storeValues(1, 1);
-  publish(true, 0);
-  open();
-  choose(1);
-  EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))), 1);
-  EXPECT_FALSE(shownOnScreen(w("error_frame")));
-  EXPECT_TRUE(ErrorReporter::instance().ryxOn) << "published state is the periodic check's to change";
-}
-
-TEST_F(SwitchTest, WithoutTheWrapperNothingIsWritten) {
-  storeValues(1, 1);
-  publish(true, 0);
-  open();
-  choose(1);
-  EXPECT_EQ(values(), std::make_pair(1u, 1u));
-  EXPECT_EQ(commands_.code(), STATUS_NOT_ENABLED);
-}
-
-TEST_F(SwitchTest, TheProgramsOwnSettingWritesNothing) {
-  installWrapper();
-  storeValues(1, 0);
-  publish(true, 0);
+  store(1, 0);
   open();
   std::string hive = readFile(std::string(getenv("RYX_REGISTRY_DIR")) + "/user.reg");
   publish(false, 0);
   refresh();
-  EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))), 1);
-  publish(true, STATUS_NOT_FUNCTIONING, "m");
-  refresh();
-  EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))), 0);
+  EXPECT_EQ(comboChoice(), 1);
+  show(STATUS_NOT_FUNCTIONING);
+  EXPECT_EQ(comboChoice(), 0);
   EXPECT_EQ(readFile(std::string(getenv("RYX_REGISTRY_DIR")) + "/user.reg"), hive);
   EXPECT_EQ(values(), std::make_pair(1u, 0u));
 }
-
-// ---- buttons -----------------------------------------------------------------
 
 TEST_F(StatusDialogTest, CloseAndWindowCloseDestroyTheWindow) {
   for (int response : {GTK_RESPONSE_CLOSE, GTK_RESPONSE_DELETE_EVENT, GTK_RESPONSE_OK}) {
@@ -566,7 +441,6 @@ TEST_F(StatusDialogTest, OneLegalNoticesWindowClosedWithItsParent) {
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_TRUE(gtk_widget_get_visible(notices[0]));
   EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(notices[0])), GTK_WINDOW(dialog_));
-
   gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_CLOSE);
   EXPECT_TRUE(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).empty());
 
@@ -574,26 +448,39 @@ TEST_F(StatusDialogTest, OneLegalNoticesWindowClosedWithItsParent) {
   open();
   gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
   EXPECT_EQ(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).size(), 1u);
-  int warnings = 0;
-  for (const LogRecord &record : logs.records())
-    if (record.level == G_LOG_LEVEL_WARNING) warnings++;
-  EXPECT_EQ(warnings, 2) << "one per window built:\n" << logs.dump();
+  EXPECT_EQ(std::count_if(logs.records().begin(), logs.records().end(),
+                          [](const LogRecord &r) { return r.level == G_LOG_LEVEL_WARNING; }),
+            2)
+      << "one per window built:\n" << logs.dump();
 }
 
-TEST_F(StatusDialogTest, WrongArgumentsGivePreconditionWarnings) {
-  GtkWidget *label = gtk_label_new("not a dialog");
+// The public functions of the status window and the status icon refuse an
+// object of another type, with GLib's precondition warning.
+TEST(StatusUi, WrongArgumentsGivePreconditionWarnings) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  GtkWidget *label = gtk_label_new("not ours");
   g_object_ref_sink(label);
-  auto *notDialog = reinterpret_cast<RyxCommandStatusDialog *>(label);
-  GLogCapture logs;
-  ryx_command_status_dialog_refresh_status(notDialog);
-  ryx_command_status_dialog_refresh_apps(nullptr, nullptr);
-  ryx_command_status_dialog_refresh_viewers(notDialog, nullptr);
-  for (const char *function : {"ryx_command_status_dialog_refresh_status", "ryx_command_status_dialog_refresh_apps",
-                               "ryx_command_status_dialog_refresh_viewers"})
-    EXPECT_EQ(logs.count(preconditionMessage(function, "RYX_IS_COMMAND_STATUS_DIALOG(dlg)"), G_LOG_LEVEL_CRITICAL), 1)
-        << function << "\n"
-        << logs.dump();
-  EXPECT_EQ(logs.records().size(), 3u);
+  auto *dialog = reinterpret_cast<RyxCommandStatusDialog *>(label);
+  auto *icon = reinterpret_cast<RyxCommandStatusIcon *>(label);
+  const char *const kDialog = "RYX_IS_COMMAND_STATUS_DIALOG(dlg)", *const kIcon = "RYX_IS_COMMAND_STATUS_ICON(status)";
+  const struct {
+    const char *function, *check;
+    std::function<void()> call;
+  } cases[] = {
+      {"ryx_command_status_dialog_refresh_status", kDialog, [&] { ryx_command_status_dialog_refresh_status(dialog); }},
+      {"ryx_command_status_dialog_refresh_apps", kDialog, [] { ryx_command_status_dialog_refresh_apps(nullptr, nullptr); }},
+      {"ryx_command_status_dialog_refresh_viewers", kDialog,
+       [&] { ryx_command_status_dialog_refresh_viewers(dialog, nullptr); }},
+      {"ryx_command_status_icon_refresh_apps", kIcon, [&] { ryx_command_status_icon_refresh_apps(icon, nullptr); }},
+      {"ryx_command_status_icon_refresh_status", kIcon, [] { ryx_command_status_icon_refresh_status(nullptr); }},
+      {"ryx_command_status_icon_refresh_viewers", kIcon, [&] { ryx_command_status_icon_refresh_viewers(icon, nullptr); }},
+  };
+  for (const auto &c : cases) {
+    GLogCapture logs;
+    c.call();
+    EXPECT_EQ(logs.count(preconditionMessage(c.function, c.check), G_LOG_LEVEL_CRITICAL), 1) << logs.dump();
+    EXPECT_EQ(logs.records().size(), 1u) << c.function;
+  }
   g_object_unref(label);
 }
 

@@ -5,29 +5,30 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "common/ryx_gcommon.h"
 #include "state/error_reporter.h"
+#include "ui/ryx-command-status-dialog.h"
 
 namespace ryx::test {
 
 namespace {
 
-void collect(GtkWidget *widget, gpointer data);
-
-struct Walk {
-  const char *name = nullptr;
-  GType type = G_TYPE_INVALID;
+// Every widget below root (root and internal children included) that
+// matches, in tree order.
+std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidget *)> &matches) {
   std::vector<GtkWidget *> found;
-};
-
-void visit(GtkWidget *widget, Walk *walk) {
-  if (walk->name != nullptr && g_strcmp0(gtk_widget_get_name(widget), walk->name) == 0) walk->found.push_back(widget);
-  if (walk->type != G_TYPE_INVALID && G_TYPE_CHECK_INSTANCE_TYPE(widget, walk->type)) walk->found.push_back(widget);
-  if (GTK_IS_CONTAINER(widget)) gtk_container_forall(GTK_CONTAINER(widget), collect, walk);
+  std::function<void(GtkWidget *)> visit = [&](GtkWidget *widget) {
+    if (matches(widget)) found.push_back(widget);
+    if (GTK_IS_CONTAINER(widget))
+      gtk_container_forall(
+          GTK_CONTAINER(widget), [](GtkWidget *child, gpointer data) { (*static_cast<decltype(visit) *>(data))(child); },
+          &visit);
+  };
+  visit(root);
+  return found;
 }
-
-void collect(GtkWidget *widget, gpointer data) { visit(widget, static_cast<Walk *>(data)); }
 
 std::string requireEnv(const char *name) {
   const char *value = getenv(name);
@@ -43,17 +44,12 @@ void copyFile(const std::string &from, const std::string &to) { writeFile(to, re
 }  // namespace
 
 GtkWidget *findWidget(GtkWidget *root, const char *name) {
-  Walk walk;
-  walk.name = name;
-  visit(root, &walk);
-  return walk.found.empty() ? nullptr : walk.found.front();
+  std::vector<GtkWidget *> found = walk(root, [&](GtkWidget *w) { return g_strcmp0(gtk_widget_get_name(w), name) == 0; });
+  return found.empty() ? nullptr : found.front();
 }
 
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type) {
-  Walk walk;
-  walk.type = type;
-  visit(root, &walk);
-  return walk.found;
+  return walk(root, [&](GtkWidget *w) { return G_TYPE_CHECK_INSTANCE_TYPE(w, type); });
 }
 
 std::vector<GtkWidget *> toplevels(GType type) {
@@ -63,6 +59,13 @@ std::vector<GtkWidget *> toplevels(GType type) {
     if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type)) result.push_back(GTK_WIDGET(l->data));
   g_list_free(windows);
   return result;
+}
+
+std::vector<GtkWidget *> shownStatusWindows() {
+  std::vector<GtkWidget *> shown;
+  for (GtkWidget *window : toplevels(RYX_TYPE_COMMAND_STATUS_DIALOG))
+    if (gtk_widget_get_visible(window)) shown.push_back(window);
+  return shown;
 }
 
 bool shownOnScreen(GtkWidget *widget) {

@@ -25,6 +25,8 @@ GtkWidget *findWidget(GtkWidget *root, const char *name);
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type);
 // The toplevel windows of `type` that exist now.
 std::vector<GtkWidget *> toplevels(GType type);
+// The status windows shown now.
+std::vector<GtkWidget *> shownStatusWindows();
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
 

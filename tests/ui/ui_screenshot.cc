@@ -23,8 +23,6 @@
 
 namespace {
 
-const char *const kStates[] = {"switched-on", "code-3", "code-4", "code-100", "legal-notices"};
-
 void usage(FILE *out) {
   fprintf(out,
           "usage: ryx-ui-screenshot STATE OUTPUT.png\n"
@@ -63,7 +61,7 @@ bool render(GtkWidget *window, const char *path) {
   return true;
 }
 
-void publish(bool on, int code, const char *message) {
+void publish(bool on, int code, const char *message = nullptr) {
   ryx::ErrorReporter &reporter = ryx::ErrorReporter::instance();
   reporter.ryxOn = on;
   reporter.code = code;
@@ -77,14 +75,9 @@ int main(int argc, char **argv) {
     usage(stdout);
     return 0;
   }
-  if (argc != 3) {
-    usage(stderr);
-    return 2;
-  }
-  std::string state = argv[1];
-  bool known = false;
-  for (const char *name : kStates) known = known || state == name;
-  if (!known) {
+  const std::string state = argc == 3 ? argv[1] : "";
+  if (state != "switched-on" && state != "code-3" && state != "code-4" && state != "code-100" &&
+      state != "legal-notices") {
     usage(stderr);
     return 2;
   }
@@ -107,7 +100,7 @@ int main(int argc, char **argv) {
   else if (state == "code-100")
     publish(true, ryx::STATUS_RENDERING_SERVER_ERROR, "Cannot communicate with the Rendering Server");
   else
-    publish(true, ryx::STATUS_OK, nullptr);
+    publish(true, ryx::STATUS_OK);
 
   ryx::Commands commands;
   GtkWidget *dialog = ryx_command_status_dialog_new(&commands, FALSE);
@@ -140,10 +133,9 @@ int main(int argc, char **argv) {
   if (state == "legal-notices") {
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_HELP);
     GtkWidget *notices = nullptr;
-    GList *windows = gtk_window_list_toplevels();
+    g_autoptr(GList) windows = gtk_window_list_toplevels();
     for (GList *l = windows; l != nullptr; l = l->next)
       if (RYX_IS_CONSOLE_LEGAL_NOTICES_DIALOG(l->data)) notices = GTK_WIDGET(l->data);
-    g_list_free(windows);
     ok = notices != nullptr && render(notices, argv[2]);
   } else {
     ok = render(dialog, argv[2]);
