@@ -34,7 +34,8 @@ TEST(ConnectedApp, ReadsNameAndRenderingServer) {
        "glxgears", "render01", {"App name: glxgears", "App is using Rendering Server: render01"}, {}},
       {"slash path", "<AppName>/usr/lib/cad/bin/cad-3d</AppName>\n</Update>\n", "cad-3d", nullptr,
        {"App name: cad-3d", "Could not find tag <RenderingServer>"}, {}},
-      {"split across lines", "<Update><AppName>glx\ngears</AppName><Rendering\nServer>far</RenderingServer>\n</Update>\n",
+      {"split across lines",
+       "<Update><AppName>glx\ngears</AppName><Rendering\nServer>far</RenderingServer>\n</Update>\n",
        "glxgears", "far", {"App name: glxgears", "App is using Rendering Server: far"}, {}},
       {"missing closing tags", "<AppName>app\n<RenderingServer>rs\n</Update>\n", nullptr, nullptr,
        {"Could not find closing tag </AppName>", "Could not find closing tag </RenderingServer>"}, {}},
@@ -59,7 +60,9 @@ TEST(ConnectedApp, ReadsNameAndRenderingServer) {
     EXPECT_EQ(orNull(ryx_config_connected_app_get_rendering_server(app)), orNull(c.renderingServer));
     for (const std::string &line : c.logs) EXPECT_EQ(logs.count(line, G_LOG_LEVEL_DEBUG), 1) << line << logs.dump();
     for (const std::string &line : c.absent) EXPECT_FALSE(logs.contains(line)) << line;
-    for (const ryx::test::LogRecord &record : logs.records()) EXPECT_EQ(record.function, "parse_data") << record.message;
+    for (const ryx::test::LogRecord &record : logs.records()) {
+      EXPECT_EQ(record.function, "parse_data") << record.message;
+    }
     if (c.name == nullptr) {
       EXPECT_FALSE(ryx_config_connected_app_is_blacklisted(app));  // only a name can be blacklisted
     }

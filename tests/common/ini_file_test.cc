@@ -57,8 +57,9 @@ TEST_F(IniFileTest, EmptySectionOrNameCannotBeRead) {
   EXPECT_EQ(file.getValue("", "orphan"), nullptr);
   EXPECT_EQ(file.getValue(nullptr, "orphan"), nullptr);
   EXPECT_EQ(file.getValue("S", ""), nullptr);
-  EXPECT_EQ(err.finish(),
-            "Cannot get value: Section is empty\nCannot get value: Section is empty\nCannot get value: Name is empty\n");
+  EXPECT_EQ(
+      err.finish(),
+      "Cannot get value: Section is empty\nCannot get value: Section is empty\nCannot get value: Name is empty\n");
 }
 
 TEST_F(IniFileTest, SyntaxErrorsFailTheWholeFileWithTheirLine) {

@@ -119,7 +119,8 @@ TEST_F(KestraneTriggerHandoverTest, DriverEntryPointGetsTheValuesAndNoPipeIsOpen
         "--key-hex", "00ff10", "--backend-id", "gpu-0", "--backend-id", "gpu,1"},
        "32767\tconf\\tid\\,1\tk\\\\ey\t00ff10\t3\tgpu-0,gpu\\,1\n", false},
       {"nothing but the port", {"--port", "5900"}, "5900\t\\N\t\\N\t\t0\t\\N\n", false},
-      {"empty key and conference id", {"--port", "1", "--key-hex", "", "--conference-id", ""}, "1\t\t\\N\t\t0\t\\N\n", false},
+      {"empty key and conference id", {"--port", "1", "--key-hex", "", "--conference-id", ""},
+       "1\t\t\\N\t\t0\t\\N\n", false},
       // VVN only matters when the driver cannot take the values.
       {"VVN on", {"--port", "2", "--conference-key", "vvn"}, "2\t\\N\tvvn\t\t0\t\\N\n", true},
   };
@@ -191,9 +192,10 @@ TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointFailuresAreLoggedAndTheWind
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     remove(extensionRecord().c_str());
-    if (c.extension) startExtension(c.fault != nullptr ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
-    ProbeReport report =
-        runProbe(kWrapperWithoutEntryPoint, {"--payload", "p", "--port", "9"}, {std::string("RYX_VVN_ENABLED=") + c.vvn});
+    if (c.extension)
+      startExtension(c.fault != nullptr ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
+    ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p", "--port", "9"},
+                                  {std::string("RYX_VVN_ENABLED=") + c.vvn});
     ASSERT_EQ(report.status, 0) << report.err;
     ASSERT_NE(report.windowId(), 0ul) << report.window;
     char expected[128];

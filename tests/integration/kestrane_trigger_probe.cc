@@ -71,7 +71,8 @@ int main(int argc, char **argv) {
       conferenceKey = value;
     } else if (option == "--key-hex") {
       gsize length = 0;
-      g_autofree guint8 *bytes = strlen(value) % 2 == 0 ? static_cast<guint8 *>(g_malloc(strlen(value) / 2 + 1)) : nullptr;
+      g_autofree guint8 *bytes =
+          strlen(value) % 2 == 0 ? static_cast<guint8 *>(g_malloc(strlen(value) / 2 + 1)) : nullptr;
       for (size_t at = 0; bytes != nullptr && value[at] != '\0'; at += 2, ++length) {
         char pair[3] = {value[at], value[at + 1], '\0'};
         bytes[length] = static_cast<guint8>(strtoul(pair, &end, 16));
@@ -98,14 +99,16 @@ int main(int argc, char **argv) {
   if (!opened) {
     printf("no display\n");
     fprintf(stderr, "kestrane_trigger_probe: cannot open a display (GDK_BACKEND %s, DISPLAY %s)\n",
-            g_getenv("GDK_BACKEND") ? g_getenv("GDK_BACKEND") : "unset", g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
+            g_getenv("GDK_BACKEND") ? g_getenv("GDK_BACKEND") : "unset",
+            g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
     if (key != nullptr) g_bytes_unref(key);
     return 2;
   }
 
   if (!backendIds.empty()) backendIds.push_back(nullptr);
-  RyxConfigKestraneTrigger *trigger = ryx_config_kestrane_trigger_new(
-      payload, static_cast<guint16>(port), conferenceId, conferenceKey, key, backendIds.empty() ? nullptr : backendIds.data());
+  RyxConfigKestraneTrigger *trigger =
+      ryx_config_kestrane_trigger_new(payload, static_cast<guint16>(port), conferenceId, conferenceKey, key,
+                                      backendIds.empty() ? nullptr : backendIds.data());
   if (key != nullptr) g_bytes_unref(key);
   GdkWindow *window = ryx_config_kestrane_trigger_get_window(trigger);
   if (window != nullptr && GDK_IS_X11_WINDOW(window))

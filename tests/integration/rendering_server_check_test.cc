@@ -82,8 +82,9 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
     std::string after;  // what follows the host in the setting
     bool reached;       // a server listens at the port the rule gives
   } cases[] = {
-      {"", true},      {":0", true},  {":70000", true}, {":abc", true},  {":", true}, {":-1", true},
-      {":65536", true}, {":99999999999999999999", true}, {":2007", true}, {":" + std::to_string(elsewhere.port()), true},
+      {"", true},       {":0", true},    {":70000", true}, {":abc", true},  {":", true},
+      {":-1", true},    {":65536", true}, {":99999999999999999999", true},   {":2007", true},
+      {":" + std::to_string(elsewhere.port()), true},
       {":" + std::to_string(ryx::test::unusedPort()), false},
   };
   for (const auto &c : cases) {

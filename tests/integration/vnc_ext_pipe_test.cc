@@ -157,7 +157,8 @@ TEST_F(VncExtPipeTest, DecodesViewerInfoAndRefusesBrokenReplies) {
     guint64 id;
     gboolean rvn, second;
     std::string name;
-  } cases[] = {{1, TRUE, FALSE, "abc"}, {2, FALSE, TRUE, "flag two"}, {3, FALSE, FALSE, ""}, {4, TRUE, FALSE, longName}};
+  } cases[] = {
+      {1, TRUE, FALSE, "abc"}, {2, FALSE, TRUE, "flag two"}, {3, FALSE, FALSE, ""}, {4, TRUE, FALSE, longName}};
   for (const Case &c : cases) {
     RyxExtViewerInfo info;
     memset(&info, 0x55, sizeof info);

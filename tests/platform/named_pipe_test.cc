@@ -103,7 +103,8 @@ TEST(PipeFolder, MapsPipeNamesToSockets) {
     }
   }
   std::string path;
-  EXPECT_FALSE(pipes::socketPath(("\\\\.\\pipe\\" + std::string(120, 'n')).c_str(), &path)) << "longer than a socket path";
+  EXPECT_FALSE(pipes::socketPath(("\\\\.\\pipe\\" + std::string(120, 'n')).c_str(), &path))
+      << "longer than a socket path";
 }
 
 TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolder) {
