@@ -71,48 +71,50 @@ TEST_F(Manager, NewExtensionKeepsTheViewerListInReverseOrder) {
   // Rebuilt from scratch, not appended.
   update_viewer_list(manager);
   EXPECT_EQ(g_list_length(manager->viewers), 3u);
+  // Dispose may run twice and releases nothing twice.
+  manager->daemon.encryption_key = g_bytes_new("k", 1);
+  g_object_run_dispose(G_OBJECT(manager));
+  EXPECT_EQ(manager->viewers, nullptr);
+  EXPECT_EQ(manager->daemon.encryption_key, nullptr);
+  g_object_run_dispose(G_OBJECT(manager));
 }
 
+// The check publishes the commands' state, except where the checks are
+// disabled (only the switch is read), under desktop capture, or while a
+// rendering server error waits for the next server check.
 TEST_F(Manager, PeriodicCheckPublishesTheServerState) {
-  check();  // no wrapper: not enabled
   ErrorReporter &reporter = ErrorReporter::instance();
+  check();  // no wrapper: not enabled
   EXPECT_EQ(reporter.code, STATUS_NOT_ENABLED);
   EXPECT_STREQ(reporter.message, commands.message());
   EXPECT_FALSE(reporter.ryxOn);
-
   installWrapper();
   check();
   EXPECT_EQ(reporter.code, STATUS_OK);
   EXPECT_EQ(reporter.message, nullptr);
   EXPECT_TRUE(reporter.ryxOn);  // a new user starts switched on
-}
 
-TEST_F(Manager, DisabledChecksStillReadTheSwitch) {
-  env("RYX_CONFIG_CHECK_ENABLED", "false");
-  check();
-  ErrorReporter &reporter = ErrorReporter::instance();
-  EXPECT_EQ(reporter.code, STATUS_OK);  // the commands' untouched state
-  EXPECT_TRUE(reporter.ryxOn);
-}
-
-TEST_F(Manager, DesktopCaptureKeepsStateErrorsAway) {
-  manager->daemon.using_desktop_capture = TRUE;
-  check();
-  EXPECT_EQ(ErrorReporter::instance().code, STATUS_OK);
-  // Even a code the commands already hold is not published.
-  commands.updateStatus();
-  ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
-  check();
-  EXPECT_EQ(ErrorReporter::instance().code, STATUS_OK);
-}
-
-TEST_F(Manager, RenderingServerErrorStaysUntilTheNextServerCheck) {
-  ErrorReporter &reporter = ErrorReporter::instance();
   reporter.code = STATUS_RENDERING_SERVER_ERROR;
   reporter.setMessage("Cannot communicate with the Rendering Server");
   check();
   EXPECT_EQ(reporter.code, STATUS_RENDERING_SERVER_ERROR);
   EXPECT_STREQ(reporter.message, "Cannot communicate with the Rendering Server");
+}
+
+TEST_F(Manager, DisabledChecksAndDesktopCaptureKeepStateErrorsAway) {
+  ErrorReporter &reporter = ErrorReporter::instance();
+  env("RYX_CONFIG_CHECK_ENABLED", "false");  // settings are read again at every check
+  check();
+  EXPECT_EQ(reporter.code, STATUS_OK);  // the commands' untouched state
+  EXPECT_TRUE(reporter.ryxOn);          // the switch is still read
+  env("RYX_CONFIG_CHECK_ENABLED", "");
+  manager->daemon.using_desktop_capture = TRUE;
+  check();
+  EXPECT_EQ(reporter.code, STATUS_OK);
+  commands.updateStatus();  // even a code the commands already hold is not published
+  ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
+  check();
+  EXPECT_EQ(reporter.code, STATUS_OK);
 }
 
 TEST_F(Manager, EveryHundredAndFiftiethRefreshChecksTheRenderingServer) {
@@ -123,15 +125,6 @@ TEST_F(Manager, EveryHundredAndFiftiethRefreshChecksTheRenderingServer) {
   EXPECT_EQ(manager->refresh_count, 0u);  // the check ran and restarted the count
   refresh_all(manager);
   EXPECT_EQ(manager->refresh_count, 1u);
-}
-
-TEST_F(Manager, DisposeTwiceReleasesNothingTwice) {
-  update_viewer_list(manager);
-  manager->daemon.encryption_key = g_bytes_new("k", 1);
-  g_object_run_dispose(G_OBJECT(manager));
-  EXPECT_EQ(manager->viewers, nullptr);
-  EXPECT_EQ(manager->daemon.encryption_key, nullptr);
-  g_object_run_dispose(G_OBJECT(manager));
 }
 
 }  // namespace

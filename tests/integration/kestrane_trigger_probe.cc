@@ -17,25 +17,14 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: kestrane_trigger_probe [OPTION]...\n"
-    "Makes one Kestrane trigger on GDK's default display and prints\n"
-    "  window 0xID        the trigger window's X window id, or \"window none\"\n"
-    "  log LEVEL FUNCTION: MESSAGE   for every record of the log domain RYX\n"
-    "then drops the trigger.  Exits 0, or 2 when no display opens.\n"
-    "\n"
-    "  --payload TEXT         the payload (default: none)\n"
-    "  --port N               the port, 0 to 65535 (cut to 16 bits as given)\n"
-    "  --conference-id TEXT   (default: none)\n"
-    "  --conference-key TEXT  (default: none)\n"
-    "  --key-hex HEX          the encryption key's bytes (default: no key)\n"
-    "  --backend-id ID        one back-end id (repeatable; default: no list)\n"
-    "  --help                 show this text\n";
+    "Usage: kestrane_trigger_probe [--payload TEXT] [--port N] [--conference-id TEXT]\n"
+    "         [--conference-key TEXT] [--key-hex HEX] [--backend-id ID]...\n"
+    "Makes one Kestrane trigger on GDK's default display and prints \"window 0xID\"\n"
+    "(or \"window none\"), and \"log LEVEL FUNCTION: MESSAGE\" for every record of\n"
+    "the log domain RYX.  Exits 0, or 2 when no display opens.\n";
 
 GLogWriterOutput printRyxRecords(GLogLevelFlags level, const GLogField *fields, gsize count, gpointer) {
-  const char *domain = nullptr;
-  const char *message = "";
-  const char *function = "";
-  const char *ryxLevel = nullptr;
+  const char *domain = nullptr, *message = "", *function = "", *ryxLevel = "";
   for (gsize i = 0; i < count; ++i) {
     const char *value = static_cast<const char *>(fields[i].value);
     if (strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = value;
@@ -44,29 +33,13 @@ GLogWriterOutput printRyxRecords(GLogLevelFlags level, const GLogField *fields, 
     if (strcmp(fields[i].key, "RYX_LEVEL") == 0) ryxLevel = value;
   }
   if (g_strcmp0(domain, "RYX") != 0) return g_log_writer_default(level, fields, count, nullptr);
-  const char *name = "debug";
-  if (ryxLevel != nullptr && strcmp(ryxLevel, "error") == 0)
-    name = "error";
-  else if (level & G_LOG_LEVEL_WARNING)
-    name = "warning";
-  else if (level & G_LOG_LEVEL_INFO)
-    name = "info";
+  const char *name = strcmp(ryxLevel, "error") == 0    ? "error"
+                     : (level & G_LOG_LEVEL_WARNING) ? "warning"
+                     : (level & G_LOG_LEVEL_INFO)    ? "info"
+                                                     : "debug";
   printf("log %s %s: %s\n", name, function, message);
   fflush(stdout);
   return G_LOG_WRITER_HANDLED;
-}
-
-bool parseHex(const char *text, std::vector<guint8> *bytes) {
-  size_t length = strlen(text);
-  if (length % 2 != 0) return false;
-  for (size_t i = 0; i < length; i += 2) {
-    char pair[3] = {text[i], text[i + 1], '\0'};
-    char *end = nullptr;
-    unsigned long value = strtoul(pair, &end, 16);
-    if (end != pair + 2) return false;
-    bytes->push_back(static_cast<guint8>(value));
-  }
-  return true;
 }
 
 int usage(const char *problem) {
@@ -77,25 +50,19 @@ int usage(const char *problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *payload = nullptr;
-  const char *conferenceId = nullptr;
-  const char *conferenceKey = nullptr;
+  const char *payload = nullptr, *conferenceId = nullptr, *conferenceKey = nullptr;
   unsigned long port = 0;
-  bool haveKey = false;
-  std::vector<guint8> key;
+  GBytes *key = nullptr;
   std::vector<const char *> backendIds;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
-    if (option == "--help") {
-      fputs(kUsage, stdout);
-      return 0;
-    }
+    if (option == "--help") return fputs(kUsage, stdout) < 0;
     if (i + 1 >= argc) return usage("an option lacks its value");
     const char *value = argv[++i];
+    char *end = nullptr;
     if (option == "--payload") {
       payload = value;
     } else if (option == "--port") {
-      char *end = nullptr;
       port = strtoul(value, &end, 10);
       if (*value == '\0' || *end != '\0' || port > 65535) return usage("bad port");
     } else if (option == "--conference-id") {
@@ -103,8 +70,17 @@ int main(int argc, char **argv) {
     } else if (option == "--conference-key") {
       conferenceKey = value;
     } else if (option == "--key-hex") {
-      haveKey = true;
-      if (!parseHex(value, &key)) return usage("bad key");
+      gsize length = 0;
+      g_autofree guint8 *bytes =
+          strlen(value) % 2 == 0 ? static_cast<guint8 *>(g_malloc(strlen(value) / 2 + 1)) : nullptr;
+      for (size_t at = 0; bytes != nullptr && value[at] != '\0'; at += 2, ++length) {
+        char pair[3] = {value[at], value[at + 1], '\0'};
+        bytes[length] = static_cast<guint8>(strtoul(pair, &end, 16));
+        if (end != pair + 2) return usage("bad key");
+      }
+      if (bytes == nullptr) return usage("bad key");
+      g_clear_pointer(&key, g_bytes_unref);
+      key = g_bytes_new(bytes, length);
     } else if (option == "--backend-id") {
       backendIds.push_back(value);
     } else {
@@ -114,8 +90,7 @@ int main(int argc, char **argv) {
 
   g_log_set_writer_func(printRyxRecords, nullptr, nullptr);
   // On a loaded machine the shared test X server has been seen to refuse
-  // one connection in a few dozen runs; the probe tries three times before
-  // it reports that no display opens.
+  // one connection in a few dozen runs: three tries before giving up.
   bool opened = gdk_init_check(&argc, &argv);
   for (int attempt = 1; !opened && attempt < 3; ++attempt) {
     g_usleep(200 * 1000);
@@ -123,19 +98,18 @@ int main(int argc, char **argv) {
   }
   if (!opened) {
     printf("no display\n");
-    const char *display = getenv("DISPLAY");
     fprintf(stderr, "kestrane_trigger_probe: cannot open a display (GDK_BACKEND %s, DISPLAY %s)\n",
-            getenv("GDK_BACKEND") != nullptr ? getenv("GDK_BACKEND") : "unset", display != nullptr ? display : "unset");
+            g_getenv("GDK_BACKEND") ? g_getenv("GDK_BACKEND") : "unset",
+            g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
+    if (key != nullptr) g_bytes_unref(key);
     return 2;
   }
 
-  GBytes *bytes = haveKey ? g_bytes_new(key.data(), key.size()) : nullptr;
   if (!backendIds.empty()) backendIds.push_back(nullptr);
   RyxConfigKestraneTrigger *trigger =
-      ryx_config_kestrane_trigger_new(payload, static_cast<guint16>(port), conferenceId, conferenceKey, bytes,
+      ryx_config_kestrane_trigger_new(payload, static_cast<guint16>(port), conferenceId, conferenceKey, key,
                                       backendIds.empty() ? nullptr : backendIds.data());
-  if (bytes != nullptr) g_bytes_unref(bytes);
-
+  if (key != nullptr) g_bytes_unref(key);
   GdkWindow *window = ryx_config_kestrane_trigger_get_window(trigger);
   if (window != nullptr && GDK_IS_X11_WINDOW(window))
     printf("window 0x%lx\n", static_cast<unsigned long>(gdk_x11_window_get_xid(window)));

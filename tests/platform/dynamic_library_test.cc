@@ -11,42 +11,34 @@ namespace ryx::platform {
 namespace {
 
 // SAMPLE_DIR holds sample.so and sample-dll.dll, built beside this test.
-class DynamicLibrary : public ::testing::Test {
- protected:
+TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemFolder) {
   test::TempDir empty;
-  test::ScopedEnv system{"RYX_SYSTEM_DIR", empty.path().c_str()};
-};
-
-TEST_F(DynamicLibrary, BareNameGetsTheSuffixAndIsFoundOnTheLibraryPath) {
-  test::ScopedEnv path("RYX_LIBRARY_PATH", (empty.path() + "::" + SAMPLE_DIR).c_str());
-  Library *library = loadLibrary("sample");
-  ASSERT_NE(library, nullptr);
-  auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
-  ASSERT_NE(fn, nullptr);
-  EXPECT_EQ(fn(), 42);
-  EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
-  freeLibrary(library);
+  const std::string firstEmpty = empty.path() + "::" + SAMPLE_DIR;
+  const struct {
+    const char *name, *libraryPath, *systemDir;  // libraryPath null: unset
+    bool found;
+  } cases[] = {
+      {"sample", firstEmpty.c_str(), empty.path().c_str(), true},  // a bare name gets the suffix
+      {"sample-dll.dll", SAMPLE_DIR, empty.path().c_str(), true},  // a name with an extension is taken as given
+      {"sample", nullptr, empty.path().c_str(), false},
+      {"sample", nullptr, SAMPLE_DIR, true},
+  };
+  for (const auto &c : cases) {
+    test::ScopedEnv path("RYX_LIBRARY_PATH", c.libraryPath), systemDir("RYX_SYSTEM_DIR", c.systemDir);
+    Library *library = loadLibrary(c.name);
+    EXPECT_EQ(library != nullptr, c.found) << c.name << " " << (c.libraryPath ? c.libraryPath : "(unset)");
+    if (library == nullptr) continue;
+    auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
+    ASSERT_NE(fn, nullptr);
+    EXPECT_EQ(fn(), 42);
+    EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
+    freeLibrary(library);
+  }
 }
 
-TEST_F(DynamicLibrary, NameWithAnExtensionIsTakenAsGiven) {
-  test::ScopedEnv path("RYX_LIBRARY_PATH", SAMPLE_DIR);
-  Library *library = loadLibrary("sample-dll.dll");
-  ASSERT_NE(library, nullptr);
-  EXPECT_NE(findSymbol(library, "ryxSampleExport"), nullptr);
-  freeLibrary(library);
-}
-
-TEST_F(DynamicLibrary, SystemFolderIsSearchedAfterTheLibraryPath) {
-  test::ScopedEnv path("RYX_LIBRARY_PATH", nullptr);
-  EXPECT_EQ(loadLibrary("sample"), nullptr);
-  test::ScopedEnv systemDir("RYX_SYSTEM_DIR", SAMPLE_DIR);
-  Library *library = loadLibrary("sample");
-  EXPECT_NE(library, nullptr);
-  freeLibrary(library);
-}
-
-TEST_F(DynamicLibrary, OpenGlFoundNowhereIsTheSystemsOwnWithoutTheWrapperExport) {
-  test::ScopedEnv path("RYX_LIBRARY_PATH", empty.path().c_str());
+TEST(DynamicLibrary, OpenGlFoundNowhereIsTheSystemsOwnWithoutTheWrapperExport) {
+  test::TempDir empty;
+  test::ScopedEnv system("RYX_SYSTEM_DIR", empty.path().c_str()), path("RYX_LIBRARY_PATH", empty.path().c_str());
   Library *library = loadLibrary("opengl32");
   ASSERT_NE(library, nullptr);
   EXPECT_NE(findSymbol(library, "glClear"), nullptr);

@@ -87,14 +87,6 @@ TEST_F(CommandsTest, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
   }
 }
 
-TEST_F(CommandsTest, IsRyxOnIsOffWhenTheProductKeyCannotBeCreated) {
-  // A registry folder below a regular file cannot be made, even by root.
-  test::writeFile(install.path("not-a-folder"), "");
-  ScopedEnvironment unwritable({"RYX_REGISTRY_DIR=" + install.path("not-a-folder/registry")});
-  EXPECT_FALSE(commands.isRyxOn(false));
-  EXPECT_FALSE(commands.isRyxOn(true));
-}
-
 // The wrapper is the OpenGL library that exports ryxEnabled.
 TEST_F(CommandsTest, UpdateStatusWithDirectXOffChecksOnlyTheWrapper) {
   struct Case {

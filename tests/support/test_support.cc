@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 
 extern char **environ;
@@ -40,41 +42,21 @@ void removeTree(const std::string &path) {
   }
 }
 
-// The process's environment with extraEnv's entries set or ("NAME") unset.
+// The process's environment with extraEnv's entries set or ("NAME") unset,
+// a later entry replacing an earlier one of the same name.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string> &extraEnv) {
+  std::map<std::string, std::string> entries;
+  auto nameOf = [](const std::string &entry) { return entry.substr(0, entry.find('=')); };
+  for (char **e = environ; *e != nullptr; ++e) entries[nameOf(*e)] = *e;
+  for (const std::string &extra : extraEnv) {
+    if (extra.find('=') == std::string::npos)
+      entries.erase(extra);
+    else
+      entries[nameOf(extra)] = extra;
+  }
   std::vector<std::string> env;
-  for (char **e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    std::string name = entry.substr(0, entry.find('='));
-    bool overridden = false;
-    for (const std::string &extra : extraEnv)
-      if (extra.substr(0, extra.find('=')) == name) overridden = true;
-    if (!overridden) env.push_back(entry);
-  }
-  // A later entry replaces an earlier one of the same name; "NAME" alone unsets.
-  for (size_t i = 0; i < extraEnv.size(); ++i) {
-    const std::string name = extraEnv[i].substr(0, extraEnv[i].find('='));
-    bool replaced = false;
-    for (size_t j = i + 1; j < extraEnv.size(); ++j)
-      if (extraEnv[j].substr(0, extraEnv[j].find('=')) == name) replaced = true;
-    if (!replaced && extraEnv[i].find('=') != std::string::npos) env.push_back(extraEnv[i]);
-  }
+  for (const auto &entry : entries) env.push_back(entry.second);
   return env;
-}
-
-// Reads a run of decimal digits at `pos`; false when there is none.
-bool digits(const std::string &text, size_t *pos, long *value) {
-  size_t start = *pos;
-  while (*pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9') ++*pos;
-  if (*pos == start || *pos - start > 18) return false;
-  *value = std::stol(text.substr(start, *pos - start));
-  return true;
-}
-
-bool literal(const std::string &text, size_t *pos, char c) {
-  if (*pos >= text.size() || text[*pos] != c) return false;
-  ++*pos;
-  return true;
 }
 
 // Pointers into `strings`, null-terminated, for exec and spawn.
@@ -182,17 +164,10 @@ std::vector<std::string> splitLines(const std::string &text) {
 }
 
 bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced) {
-  if (line.size() < 2 || line[0] < 'A' || line[0] > 'Z') return false;
-  size_t pos = 1;
-  long seconds = 0, millis = 0, linePid = 0, tid = 0;
-  if (!literal(line, &pos, ' ') || !digits(line, &pos, &seconds) || !literal(line, &pos, '.')) return false;
-  size_t millisStart = pos;
-  if (!digits(line, &pos, &millis) || pos - millisStart != 3 || !literal(line, &pos, ' ')) return false;
-  if (!digits(line, &pos, &linePid) || !literal(line, &pos, ':') || !digits(line, &pos, &tid) ||
-      !literal(line, &pos, ' '))
-    return false;
-  if (linePid != pid || tid <= 0) return false;
-  *reduced = line.substr(0, 1) + " " + line.substr(pos);
+  static const std::regex shape("([A-Z]) [0-9]{1,18}\\.[0-9]{3} ([0-9]{1,18}):([0-9]{1,18}) (.*)");
+  std::smatch parts;
+  if (!std::regex_match(line, parts, shape) || std::stol(parts[2]) != pid || std::stol(parts[3]) <= 0) return false;
+  *reduced = parts[1].str() + " " + parts[4].str();
   return true;
 }
 
