@@ -7,7 +7,9 @@
 
 #include <memory>
 
+#include "apps/ryx-config-connected-app.h"
 #include "core/ryx-config-manager-private.h"
+#include "glib_support.h"
 #include "integration/ryx-config-viewer.h"
 #include "peer_process.h"
 #include "state/commands.h"
@@ -125,6 +127,50 @@ TEST_F(Manager, EveryHundredAndFiftiethRefreshChecksTheRenderingServer) {
   EXPECT_EQ(manager->refresh_count, 0u);  // the check ran and restarted the count
   refresh_all(manager);
   EXPECT_EQ(manager->refresh_count, 1u);
+}
+
+// The names in the status window's application list, top to bottom.
+std::vector<std::string> listedNames(GtkWidget *widget) {
+  std::vector<std::string> names;
+  if (GTK_IS_TREE_VIEW(widget)) {
+    GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(widget));
+    GtkTreeIter iter;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok; ok = gtk_tree_model_iter_next(model, &iter)) {
+      g_autofree char *name = nullptr;
+      gtk_tree_model_get(model, &iter, 0, &name, -1);
+      names.push_back(name != nullptr ? name : "");
+    }
+  } else if (GTK_IS_CONTAINER(widget)) {
+    g_autoptr(GList) children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList *l = children; l != nullptr; l = l->next) {
+      std::vector<std::string> more = listedNames(GTK_WIDGET(l->data));
+      names.insert(names.end(), more.begin(), more.end());
+    }
+  }
+  return names;
+}
+
+// Last in this file: the extension pipe opened for the first test's stand-in
+// is kept by the process, and the viewer test wants it fresh.
+// Applications join the list newest first; one whose connection ends
+// leaves it, and the window is handed the shortened list.
+TEST_F(Manager, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {
+  GtkWidget *window = ryx_command_status_dialog_new(&commands, FALSE);
+  manager->status_dialog = window;
+  g_signal_connect(window, "destroy", G_CALLBACK(gtk_widget_destroyed), &manager->status_dialog);
+  test::LoopbackPair first, second;
+  ASSERT_TRUE(first.send("<AppName>first</AppName>\n</Update>\n"));
+  accept_connected_app(manager, first.server);
+  ASSERT_TRUE(second.send("<AppName>second</AppName>\n</Update>\n"));
+  accept_connected_app(manager, second.server);
+  EXPECT_EQ(listedNames(window), (std::vector<std::string>{"second", "first"}));
+
+  first.closeClient();
+  EXPECT_TRUE(test::spinUntil([&] { return g_list_length(manager->apps) == 1; }));
+  ASSERT_EQ(g_list_length(manager->apps), 1u);
+  EXPECT_STREQ(ryx_config_connected_app_get_name(RYX_CONFIG_CONNECTED_APP(manager->apps->data)), "second");
+  EXPECT_EQ(listedNames(window), std::vector<std::string>{"second"});
+  gtk_widget_destroy(window);
 }
 
 }  // namespace
