@@ -21,7 +21,11 @@ namespace {
 constexpr const char *kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char *kWatcherPath = "/StatusNotifierWatcher";
 constexpr const char *kItemInterface = "org.kde.StatusNotifierItem";
-constexpr int kCallTimeoutMs = 2000;  // every call to an item or watcher has this deadline
+// Every call to an item or watcher has this deadline.  An item answers from
+// its program's main loop, which may be busy for seconds right after it
+// announced a change (building a window, slower still under the
+// sanitizers); a read that gave up then would leave us with the old state.
+constexpr int kCallTimeoutMs = 10000;
 
 constexpr const char *kWatcherXml =
     "<node>"
