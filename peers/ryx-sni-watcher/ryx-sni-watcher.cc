@@ -21,7 +21,11 @@ namespace {
 constexpr const char *kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char *kWatcherPath = "/StatusNotifierWatcher";
 constexpr const char *kItemInterface = "org.kde.StatusNotifierItem";
-constexpr int kCallTimeoutMs = 2000;  // every call to an item or watcher has this deadline
+// Every call to an item or watcher has this deadline.  An item answers from
+// its program's main loop, which may be busy for seconds right after it
+// announced a change (building a window, slower still under the
+// sanitizers); a read that gave up then would leave us with the old state.
+constexpr int kCallTimeoutMs = 10000;
 
 constexpr const char *kWatcherXml =
     "<node>"
@@ -68,8 +72,50 @@ std::string quoted(const char *text) {
   return std::string("\"") + escaped + "\"";
 }
 
-// One line for the properties of an item: the texts quoted, the pixmap as
-// its sizes and a digest of its pixels, the tooltip as its title.
+// Calls fn(width, height, argb, size) for each pixmap of an a(iiay) value,
+// the bytes valid during the call.
+template <typename Fn>
+void forEachPixmap(GVariant *pixmaps, Fn fn) {
+  GVariantIter iter;
+  gint32 width = 0, height = 0;
+  GVariant *bytes = nullptr;
+  g_variant_iter_init(&iter, pixmaps);
+  while (g_variant_iter_next(&iter, "(ii@ay)", &width, &height, &bytes)) {
+    gsize size = 0;
+    const void *argb = g_variant_get_fixed_array(bytes, &size, 1);
+    fn(width, height, static_cast<const guint8 *>(argb), size);
+    g_variant_unref(bytes);
+  }
+}
+
+// The title of a ToolTip value (borrowed from it).
+const char *tooltipTitle(GVariant *tooltip) {
+  const char *title = nullptr;
+  g_variant_get_child(tooltip, 2, "&s", &title);
+  return title;
+}
+
+// One property's value as the event lines show it: texts quoted, the
+// pixmaps as their sizes and a digest of their pixels, the tooltip as its
+// title, anything else as GVariant prints it.
+std::string printed(GVariant *value) {
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) return quoted(g_variant_get_string(value, nullptr));
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) return g_variant_get_boolean(value) ? "true" : "false";
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE("(sa(iiay)ss)"))) return quoted(tooltipTitle(value));
+  if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)"))) {
+    g_autoptr(GChecksum) sum = g_checksum_new(G_CHECKSUM_SHA1);
+    std::string sizes;
+    forEachPixmap(value, [&](gint32 width, gint32 height, const guint8 *argb, gsize size) {
+      g_checksum_update(sum, argb, size);
+      sizes += (sizes.empty() ? "" : ",") + std::to_string(width) + "x" + std::to_string(height);
+    });
+    return sizes.empty() ? "none" : sizes + ":" + std::string(g_checksum_get_string(sum), 12);
+  }
+  g_autofree char *text = g_variant_print(value, FALSE);
+  return text;
+}
+
+// One line for the properties of an item, NAME=VALUE each.
 std::string describe(GVariant *all) {
   std::string line;
   GVariantIter iter;
@@ -77,35 +123,7 @@ std::string describe(GVariant *all) {
   GVariant *value;
   g_variant_iter_init(&iter, all);
   while (g_variant_iter_next(&iter, "{&sv}", &name, &value)) {
-    std::string text;
-    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
-      text = quoted(g_variant_get_string(value, nullptr));
-    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN)) {
-      text = g_variant_get_boolean(value) ? "true" : "false";
-    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(iiay)"))) {
-      g_autoptr(GChecksum) sum = g_checksum_new(G_CHECKSUM_SHA1);
-      for (gsize i = 0; i < g_variant_n_children(value); ++i) {
-        g_autoptr(GVariant) pixmap = g_variant_get_child_value(value, i);
-        g_autoptr(GVariant) bytes = g_variant_get_child_value(pixmap, 2);
-        gint32 width = 0, height = 0;
-        g_variant_get_child(pixmap, 0, "i", &width);
-        g_variant_get_child(pixmap, 1, "i", &height);
-        gsize size = 0;
-        const void *data = g_variant_get_fixed_array(bytes, &size, 1);
-        g_checksum_update(sum, static_cast<const guchar *>(data), size);
-        text += std::to_string(width) + "x" + std::to_string(height) + ",";
-      }
-      std::string digest(g_checksum_get_string(sum), 12);
-      text = text.empty() ? "none" : text.substr(0, text.size() - 1) + ":" + digest;
-    } else if (g_variant_is_of_type(value, G_VARIANT_TYPE("(sa(iiay)ss)"))) {
-      const char *title = nullptr;
-      g_variant_get_child(value, 2, "&s", &title);
-      text = quoted(title);
-    } else {
-      g_autofree char *printed = g_variant_print(value, FALSE);
-      text = printed;
-    }
-    line += std::string(" ") + name + "=" + text;
+    line += std::string(" ") + name + "=" + printed(value);
     g_variant_unref(value);
   }
   return line;
@@ -123,16 +141,9 @@ bool activate(const std::string &busName, const std::string &path);
 // RGBA; null when there is none.
 GdkPixbuf *largestPixmap(GVariant *pixmaps) {
   GdkPixbuf *best = nullptr;
-  for (gsize i = 0; i < g_variant_n_children(pixmaps); ++i) {
-    g_autoptr(GVariant) pixmap = g_variant_get_child_value(pixmaps, i);
-    g_autoptr(GVariant) bytes = g_variant_get_child_value(pixmap, 2);
-    gint32 width = 0, height = 0;
-    g_variant_get_child(pixmap, 0, "i", &width);
-    g_variant_get_child(pixmap, 1, "i", &height);
-    gsize size = 0;
-    const guint8 *argb = static_cast<const guint8 *>(g_variant_get_fixed_array(bytes, &size, 1));
-    if (width <= 0 || height <= 0 || size != static_cast<gsize>(width) * height * 4) continue;
-    if (best != nullptr && gdk_pixbuf_get_width(best) >= width) continue;
+  forEachPixmap(pixmaps, [&](gint32 width, gint32 height, const guint8 *argb, gsize size) {
+    if (width <= 0 || height <= 0 || size != static_cast<gsize>(width) * height * 4) return;
+    if (best != nullptr && gdk_pixbuf_get_width(best) >= width) return;
     auto *rgba = static_cast<guint8 *>(g_malloc(size));
     for (gsize p = 0; p < size; p += 4) {
       rgba[p] = argb[p + 1];
@@ -143,7 +154,7 @@ GdkPixbuf *largestPixmap(GVariant *pixmaps) {
     g_autoptr(GBytes) data = g_bytes_new_take(rgba, size);
     if (best != nullptr) g_object_unref(best);
     best = gdk_pixbuf_new_from_bytes(data, GDK_COLORSPACE_RGB, TRUE, 8, width, height, width * 4);
-  }
+  });
   return best;
 }
 
@@ -168,9 +179,7 @@ void showItem(const std::string &key, GVariant *all) {
                        icon != nullptr ? gtk_image_new_from_pixbuf(icon)
                                        : gtk_image_new_from_icon_name("image-missing", GTK_ICON_SIZE_LARGE_TOOLBAR));
   g_autoptr(GVariant) tip = g_variant_lookup_value(all, "ToolTip", G_VARIANT_TYPE("(sa(iiay)ss)"));
-  const char *title = nullptr;
-  if (tip != nullptr) g_variant_get_child(tip, 2, "&s", &title);
-  gtk_widget_set_tooltip_text(item.button, title);
+  gtk_widget_set_tooltip_text(item.button, tip != nullptr ? tooltipTitle(tip) : nullptr);
   gtk_widget_show_all(panel);
 }
 
@@ -257,7 +266,11 @@ void registerItem(const char *sender, const char *service, GDBusMethodInvocation
   }
   item.watchId = g_bus_watch_name_on_connection(bus, item.busName.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
                                                 onItemVanished, nullptr, nullptr);
-  // The bus delivers the signals of the name's owner only.
+  // The bus delivers the signals of the name's owner only.  The
+  // subscription comes before the properties are read below: a change the
+  // item makes after that read comes as a signal, one it made before is in
+  // what we read, so none falls between.  (An item's signal from before its
+  // registration is seen by no one; the read is what shows its state.)
   item.signalId = g_dbus_connection_signal_subscribe(bus, item.busName.c_str(), kItemInterface, nullptr,
                                                      item.path.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onItemSignal,
                                                      g_strdup(key.c_str()), g_free);
