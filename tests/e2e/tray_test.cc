@@ -19,25 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char *kStatusWindow = "^Vezo RYX Server Status$";
-
-// The visible windows of the session's X server with that title.
-int windowCount(const Session &session, const std::string &title) {
-  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", title}, session.env());
-  int count = 0;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) count += line.empty() ? 0 : 1;
-  return count;
-}
-
-bool waitForWindows(const Session &session, int count) {
-  for (int i = 0; i < scaledMs(50); ++i) {
-    if (windowCount(session, kStatusWindow) == count) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 // The watcher's output lines that start with prefix, in order.
 std::vector<std::string> linesOf(Process &watcher, const std::string &prefix) {
   std::vector<std::string> found;
@@ -74,20 +55,6 @@ void setWrapper(const Session &session, bool present) {
     ASSERT_EQ(unlink(link.c_str()), 0);
 }
 
-// Polls cond every 100 ms until it holds or ms (scaled) have passed.
-template <typename Cond>
-bool eventually(int ms, Cond cond) {
-  for (int waited = 0; !cond(); waited += 100) {
-    if (waited >= scaledMs(ms)) return false;
-    std::this_thread::sleep_for(100ms);
-  }
-  return true;
-}
-
-void quit(Session &session, Process &instance) {
-  EXPECT_EQ(session.runClient({"-quit"}).status, 0);
-  EXPECT_EQ(instance.wait(5000), 0);
-}
 
 // The watcher reads the item when it registers it and again at each
 // NewIcon; the status changes (the wrapper taken away or brought back) come
@@ -117,7 +84,7 @@ TEST(Tray, WithAWatcherTheIconsImageAndTooltipFollowTheStatus) {
     auto started = std::chrono::steady_clock::now();
     Process &instance = session.startInstance();
     if (!c.watcherFirst) {
-      ASSERT_TRUE(waitForWindows(session, 1));
+      ASSERT_TRUE(session.waitForWindows(1));
       session.startSniWatcher();
     }
     Process &watcher = *session.sniWatcher();
@@ -130,7 +97,7 @@ TEST(Tray, WithAWatcherTheIconsImageAndTooltipFollowTheStatus) {
       if (step > 0) setWrapper(session, on);
       std::string tooltip = on ? "\"Vezo RYX Server Switched ON\"" : "\"Vezo RYX Server Switched OFF\"";
       std::string last;
-      bool followed = eventually(10000, [&] {
+      bool followed = waitUntil([&] {
         // One NewIcon per change, none for what the first read showed.
         std::vector<std::string> signals = linesOf(watcher, "signal ");
         size_t news = std::count_if(signals.begin(), signals.end(),
@@ -143,11 +110,11 @@ TEST(Tray, WithAWatcherTheIconsImageAndTooltipFollowTheStatus) {
         if (image.count(on) != 0 && image[on] != pixmap) return false;
         // Before the first check the tooltip may still say OFF.
         return (step == 0 && on) || field(last, "ToolTip") == tooltip;
-      });
+      }, 10000);
       ASSERT_TRUE(followed) << watcher.out();
       image.emplace(on, field(last, "IconPixmap"));
       // The error opens the window; it stays open when RYX comes back.
-      EXPECT_TRUE(waitForWindows(session, step == 0 && on ? 0 : 1));
+      EXPECT_TRUE(session.waitForWindows(step == 0 && on ? 0 : 1));
     }
 
     // Registered counts as docked: no standalone window past the dock time
@@ -155,7 +122,7 @@ TEST(Tray, WithAWatcherTheIconsImageAndTooltipFollowTheStatus) {
     if (c.watcherFirst) std::this_thread::sleep_until(started + std::chrono::seconds(c.dockTime + 1));
     EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos) << instance.err();
     EXPECT_NE(instance.err().find("Status icon shown through StatusNotifierItem"), std::string::npos);
-    quit(session, instance);
+    EXPECT_EQ(session.quit(), 0);
     EXPECT_TRUE(watcher.waitForOut("unregistered ", 3000)) << watcher.out();
   }
   EXPECT_NE(image[true], image[false]);
@@ -172,7 +139,7 @@ TEST(Tray, ActivateOpensOneWindowAndRunsTheRenderingServerCheck) {
   Process &instance = session.startInstance();
   ASSERT_TRUE(session.sniWatcher()->waitForOut("registered ", 5000)) << session.sniWatcher()->out();
   std::this_thread::sleep_for(1500ms);  // the manager's dock timer sees the registration
-  EXPECT_EQ(windowCount(session, kStatusWindow), 0);
+  EXPECT_EQ(static_cast<int>(session.findWindows(kStatusWindowTitle).size()), 0);
   size_t before = instance.err().size();
 
   for (int i = 0; i < 2; ++i) {
@@ -180,13 +147,13 @@ TEST(Tray, ActivateOpensOneWindowAndRunsTheRenderingServerCheck) {
     EXPECT_EQ(activate.status, 0) << activate.out << activate.err;
     EXPECT_EQ(activate.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << activate.out;
   }
-  EXPECT_TRUE(waitForWindows(session, 1));
+  EXPECT_TRUE(session.waitForWindows(1));
   std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(windowCount(session, kStatusWindow), 1);
+  EXPECT_EQ(static_cast<int>(session.findWindows(kStatusWindowTitle).size()), 1);
   EXPECT_TRUE(instance.waitForErr("Error code: 100, error message: Cannot communicate with the Rendering Server", 6000,
                                   before))
       << instance.err().substr(before);
-  quit(session, instance);
+  EXPECT_EQ(session.quit(), 0);
 }
 
 // The watcher as a panel (as the demo runs it): a click on the drawn icon
@@ -209,8 +176,8 @@ TEST(Tray, AClickOnTheIconInTheWatchersPanelOpensTheWindow) {
                                session.env());
   EXPECT_EQ(click.status, 0) << click.err;
   EXPECT_TRUE(watcher.waitForOut("activated ", 3000)) << watcher.out();
-  EXPECT_TRUE(waitForWindows(session, 1));
-  quit(session, instance);
+  EXPECT_TRUE(session.waitForWindows(1));
+  EXPECT_EQ(session.quit(), 0);
 }
 
 TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
@@ -225,7 +192,7 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
   EXPECT_TRUE(instance.waitForErr("Status icon shown through StatusNotifierItem", 3000));
   std::this_thread::sleep_for(5000ms);  // past the dock time
   EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos);
-  EXPECT_EQ(windowCount(session, kStatusWindow), 0);
+  EXPECT_EQ(static_cast<int>(session.findWindows(kStatusWindowTitle).size()), 0);
 
   // The watcher goes: the icon goes back to the XEmbed tray, and a new
   // watcher gets it again.
@@ -234,7 +201,7 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
   EXPECT_TRUE(instance.waitForErr("Status icon shown through XEmbed", 3000, before));
   Process &again = session.startSniWatcher();
   EXPECT_TRUE(again.waitForOut("registered ", 5000)) << again.out();
-  quit(session, instance);
+  EXPECT_EQ(session.quit(), 0);
 }
 
 // Neither a watcher nor an XEmbed tray: the standalone window replaces the
@@ -258,8 +225,8 @@ TEST(Tray, WithoutANotificationAreaTheStandaloneWindowReplacesTheIcon) {
     if (c.tray != nullptr) session.setEnv("RYX_TRAY", c.tray);
     Process &instance = session.startInstance();
     EXPECT_TRUE(instance.waitForErr("Creating standalone dialog", 6000)) << instance.err();
-    EXPECT_TRUE(waitForWindows(session, 1));
-    quit(session, instance);
+    EXPECT_TRUE(session.waitForWindows(1));
+    EXPECT_EQ(session.quit(), 0);
   }
 }
 
@@ -274,7 +241,7 @@ TEST(Tray, RyxTrayXembedKeepsTheIconInTheTrayBesideAWatcher) {
   std::this_thread::sleep_for(4000ms);
   EXPECT_EQ(instance.err().find("Creating standalone dialog"), std::string::npos) << instance.err();
   EXPECT_TRUE(linesOf(*session.sniWatcher(), "registered ").empty()) << session.sniWatcher()->out();
-  quit(session, instance);
+  EXPECT_EQ(session.quit(), 0);
 }
 
 }  // namespace
