@@ -129,7 +129,10 @@ static void choose_tray (RyxCommandStatusIcon *self, const char *image_path) {
     // Hidden until the bus tells whether a watcher is there, so a desktop
     // with both kinds of tray does not see the icon jump.
     gtk_status_icon_set_visible (GTK_STATUS_ICON (self), FALSE);
-    self->choice_id = g_timeout_add_seconds (kChoiceDeadlineSeconds, on_choice_deadline, self);
+    // Below the default priority: when a busy main loop finds the bus's
+    // answer and the deadline due in one iteration, the answer goes first.
+    self->choice_id =
+        g_timeout_add_seconds_full (G_PRIORITY_LOW, kChoiceDeadlineSeconds, on_choice_deadline, self, nullptr);
   }
 }
 

@@ -164,7 +164,7 @@ TEST(Tray, AClickOnTheIconInTheWatchersPanelOpensTheWindow) {
   options.sniWatcherArgs = {"--show"};
   Session session(options);
   installImages(session);
-  Process &instance = session.startInstance();
+  session.startInstance();
   Process &watcher = *session.sniWatcher();
   ASSERT_TRUE(watcher.waitForOut("registered ", 5000)) << watcher.out();
   RunResult panel = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^StatusNotifier host$"},
