@@ -21,7 +21,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 extern char **environ;
@@ -164,10 +163,24 @@ std::vector<std::string> splitLines(const std::string &text) {
 }
 
 bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced) {
-  static const std::regex shape("([A-Z]) [0-9]{1,18}\\.[0-9]{3} ([0-9]{1,18}):([0-9]{1,18}) (.*)");
-  std::smatch parts;
-  if (!std::regex_match(line, parts, shape) || std::stol(parts[2]) != pid || std::stol(parts[3]) <= 0) return false;
-  *reduced = parts[1].str() + " " + parts[4].str();
+  // A run of 1 to 18 digits at *pos (its value in *value), then `after`.
+  auto number = [&line](size_t *pos, long *value, char after) {
+    size_t start = *pos;
+    while (*pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9') ++*pos;
+    if (*pos == start || *pos - start > 18 || *pos >= line.size() || line[*pos] != after) return false;
+    *value = std::stol(line.substr(start, *pos - start));
+    ++*pos;
+    return true;
+  };
+  if (line.size() < 2 || line[0] < 'A' || line[0] > 'Z' || line[1] != ' ') return false;
+  size_t pos = 2;
+  long seconds = 0, millis = 0, linePid = 0, tid = 0;
+  if (!number(&pos, &seconds, '.')) return false;
+  size_t millisStart = pos;
+  if (!number(&pos, &millis, ' ') || pos - millisStart != 4) return false;
+  if (!number(&pos, &linePid, ':') || !number(&pos, &tid, ' ')) return false;
+  if (linePid != pid || tid <= 0) return false;
+  *reduced = line.substr(0, 1) + " " + line.substr(pos);
   return true;
 }
 
