@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -54,8 +53,17 @@ TEST(Client, HostHeaderCarriesPortUnlessItIs80) {
 }
 
 TEST(Client, DefaultUserAgentNamesProductAndRevision) {
-  EXPECT_TRUE(std::regex_match(defaultUserAgent(), std::regex("RYX/[0-9.]+ \\(r[0-9]*\\) \\(WIN32, 64bit\\)")))
-      << defaultUserAgent();
+  // "RYX/" version " (r" revision ") (WIN32, 64bit)"
+  const std::string agent = defaultUserAgent();
+  const std::string tail = ") (WIN32, 64bit)";
+  const size_t revision = agent.find(" (r");
+  ASSERT_EQ(agent.rfind("RYX/", 0), 0u) << agent;
+  ASSERT_NE(revision, std::string::npos) << agent;
+  ASSERT_GE(agent.size(), revision + 3 + tail.size()) << agent;
+  EXPECT_EQ(agent.substr(agent.size() - tail.size()), tail);
+  EXPECT_GT(revision, 4u) << agent;
+  EXPECT_EQ(agent.find_first_not_of("0123456789.", 4), revision) << agent;
+  EXPECT_EQ(agent.find_first_not_of("0123456789", revision + 3), agent.size() - tail.size()) << agent;
 }
 
 // The request line, three headers (the caller's replace only those) and
@@ -206,12 +214,15 @@ TEST(Client, RequestDeadlineAlsoBoundsTheConnect) {
   const Lines lines = log.lines();
   ASSERT_EQ(lines.size(), 3u);
   // The attempt gets what the deadline leaves: 400 ms less the resolver's time.
-  std::smatch attempt;
-  ASSERT_TRUE(std::regex_match(lines[0], attempt, std::regex("W RYX \\(ryx::TCPSocket::getClientSocket\\): Timed out "
-                                                             "after ([0-9]+) ms connecting to addr: 127\\.0\\.0\\.1")))
-      << lines[0];
-  EXPECT_GE(std::stoi(attempt[1]), 300);
-  EXPECT_LE(std::stoi(attempt[1]), 400);
+  const std::string prefix = "W RYX (ryx::TCPSocket::getClientSocket): Timed out after ";
+  const std::string suffix = " ms connecting to addr: 127.0.0.1";
+  ASSERT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
+  ASSERT_GT(lines[0].size(), prefix.size() + suffix.size()) << lines[0];
+  EXPECT_EQ(lines[0].substr(lines[0].size() - suffix.size()), suffix);
+  EXPECT_EQ(lines[0].find_first_not_of("0123456789", prefix.size()), lines[0].size() - suffix.size()) << lines[0];
+  const int attempt = atoi(lines[0].c_str() + prefix.size());
+  EXPECT_GE(attempt, 300);
+  EXPECT_LE(attempt, 400);
   EXPECT_EQ(lines[1], "I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1");
   EXPECT_EQ(lines[2], executeLine("Cannot connect to server"));
 }
