@@ -82,20 +82,21 @@ static std::string read_update (GSocketConnection *connection) {
       continue;
     }
     if (count == 0) {
-      text += line.c_str ();
+      text.append (line.c_str (), strnlen (line.data (), line.size ()));
       return text;
     }
     received += (gsize)count;
-    for (gssize i = 0; i < count; i++) {
-      if (chunk[i] != '\n') {
-        line += chunk[i];
-        continue;
-      }
+    const char *rest = chunk;
+    const char *chunk_end = chunk + count;
+    while (const char *feed = static_cast<const char *> (memchr (rest, '\n', chunk_end - rest))) {
+      line.append (rest, feed - rest);
+      rest = feed + 1;
       // Lines are texts: like a C string, a line ends at a zero byte.
-      text += line.c_str ();
+      text.append (line.c_str (), strnlen (line.data (), line.size ()));
       if (line == kUpdateEnd) return text;
       line.clear ();
     }
+    line.append (rest, chunk_end - rest);
   }
 }
 
@@ -169,14 +170,16 @@ static gboolean end_watch (RyxConfigConnectedApp *app, gssize count) {
   return G_SOURCE_REMOVE;
 }
 
+// The watch reads the socket itself: the connection's input stream would
+// be one more object to make for every application.
 static gssize read_watch_byte (RyxConfigConnectedApp *app, GError **error) {
   RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
-  GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
   guint8 byte = 0;
-  return g_pollable_input_stream_read_nonblocking (G_POLLABLE_INPUT_STREAM (input), &byte, 1, nullptr, error);
+  return g_socket_receive_with_blocking (g_socket_connection_get_socket (priv->connection), (gchar *)&byte, 1, FALSE,
+                                         nullptr, error);
 }
 
-static gboolean on_connection_readable (GObject *, gpointer user_data) {
+static gboolean on_connection_readable (GSocket *, GIOCondition, gpointer user_data) {
   RyxConfigConnectedApp *app = RYX_CONFIG_CONNECTED_APP (user_data);
   g_autoptr (GError) error = nullptr;
   gssize count = read_watch_byte (app, &error);
@@ -199,8 +202,9 @@ static void start_watch (RyxConfigConnectedApp *self) {
   g_autoptr (GError) error = nullptr;
   gssize count = read_watch_byte (self, &error);
   if (count < 0 && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) {
-    GInputStream *input = g_io_stream_get_input_stream (G_IO_STREAM (priv->connection));
-    priv->watch = g_pollable_input_stream_create_source (G_POLLABLE_INPUT_STREAM (input), nullptr);
+    // G_IO_IN also reports the end of the stream and errors (as G_IO_HUP
+    // and G_IO_ERR, which a socket source always watches).
+    priv->watch = g_socket_create_source (g_socket_connection_get_socket (priv->connection), G_IO_IN, nullptr);
     g_source_set_callback (priv->watch, G_SOURCE_FUNC (on_connection_readable), self, nullptr);
   } else {
     // Reported from the main loop, as a later end would be: whoever made

@@ -8,7 +8,7 @@
 constexpr gsize kPeekSize = 64;
 
 struct _RyxDeadlineInputStream {
-  GFilterInputStream parent_instance;
+  GInputStream parent_instance;
   GSocket *socket;  // owned reference
   gint64 deadline;  // monotonic time in microseconds
   // Bytes looked at (still in the socket) or taken, and how many of them
@@ -22,7 +22,7 @@ struct _RyxDeadlineInputStream {
   gsize taken;
 };
 
-G_DEFINE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, G_TYPE_FILTER_INPUT_STREAM)
+G_DEFINE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, G_TYPE_INPUT_STREAM)
 
 void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit) {
   g_return_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self));
@@ -104,9 +104,8 @@ static void ryx_deadline_input_stream_init (RyxDeadlineInputStream *self) { (voi
 
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms) {
   g_return_val_if_fail (G_IS_SOCKET_CONNECTION (connection), nullptr);
-  GInputStream *base = g_io_stream_get_input_stream (G_IO_STREAM (connection));
-  RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (
-      RYX_TYPE_DEADLINE_INPUT_STREAM, "base-stream", base, "close-base-stream", FALSE, nullptr));
+  // No properties: one is made for every console-port connection.
+  RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (RYX_TYPE_DEADLINE_INPUT_STREAM, nullptr));
   self->socket = G_SOCKET (g_object_ref (g_socket_connection_get_socket (connection)));
   // The deadline above is the only wait: a receive that finds nothing
   // returns at once instead of waiting on its own.

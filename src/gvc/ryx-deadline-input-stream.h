@@ -1,5 +1,6 @@
 /* SPDX-License-Identifier: MIT */
-/* A socket connection's input stream with one deadline for all its reads:
+/* An input stream over a connection's socket with one deadline for all its
+ * reads:
  * each read waits for data at most until the deadline, then fails with
  * G_IO_ERROR_TIMED_OUT.  A peer that trickles bytes cannot stretch the wait,
  * as a per-read socket time-out would let it.
@@ -22,11 +23,12 @@
 G_BEGIN_DECLS
 
 #define RYX_TYPE_DEADLINE_INPUT_STREAM (ryx_deadline_input_stream_get_type ())
-G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DEADLINE_INPUT_STREAM,
-                      GFilterInputStream)
+G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DEADLINE_INPUT_STREAM, GInputStream)
 
-/* Reads from the connection's input stream until `timeout_ms` from now.
- * The connection's stream is not closed with this one. */
+/* Reads from the connection's socket until `timeout_ms` from now.  Closing
+ * or releasing this stream leaves the connection open.  (It reads the
+ * socket itself, not the connection's input stream: a connection served
+ * only through this stream and its socket never makes that stream.) */
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms);
 
 /* Takes bytes as they are read, at most `limit` (> 0) in all; set before
