@@ -32,6 +32,22 @@ guint16 console_port () { return (guint16) (ryx_conf_settings_get_console_port (
 gboolean listen_on_console_port (RyxConfigManager *self) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
+
+  // One reader for every handshake, aimed at each connection in turn:
+  // making and releasing two stream objects per connection cost as much as
+  // all the rest of reading a handshake.  It reads one byte at a time, so it
+  // holds nothing between connections.
+  if (self->console_input == nullptr) {
+    self->console_input = ryx_deadline_input_stream_new (nullptr, 0);
+    // Nothing that belongs to an application's update is taken with the
+    // handshake: at most the longest handshake and its zero byte.  (A
+    // command byte sent with its handshake comes in the same receive.)
+    ryx_deadline_input_stream_set_take_limit (RYX_DEADLINE_INPUT_STREAM (self->console_input), kLongestHandshake + 1);
+    self->console_reader = gvc_data_input_stream_new (self->console_input);
+    g_filter_input_stream_set_close_base_stream (G_FILTER_INPUT_STREAM (self->console_reader), FALSE);
+    gvc_data_input_stream_set_max_length (self->console_reader, kLongestHandshake);
+  }
+
   // Room for many applications starting at once: the default backlog of 10
   // makes the eleventh wait a second for the system to retry its connect.
   g_socket_listener_set_backlog (G_SOCKET_LISTENER (self->service), kListenBacklog);
@@ -42,22 +58,45 @@ gboolean listen_on_console_port (RyxConfigManager *self) {
   return added;
 }
 
-static void handle_command (RyxConfigManager *self, GInputStream *input) {
+namespace {
+
+// What a command connection asked for, read before anything is done.
+enum class CommandRead { kFailed, kEnded, kShowGui, kQuit, kUnknown };
+
+CommandRead read_command (GInputStream *input) {
   guint8 command = 0;
   gsize count = 0;
-  g_autoptr (GError) error = nullptr;
-  if (!g_input_stream_read_all (input, &command, 1, &count, nullptr, &error)) {
-    RYX_LOG (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
-  } else if (count == 0) {
-    RYX_LOG (G_LOG_LEVEL_DEBUG, "Failed to read config manager command");
-  } else if (command == kCommandShowGui) {
-    RYX_LOG (G_LOG_LEVEL_DEBUG, "Show GUI");
-    show_gui (self);
-  } else if (command == kCommandQuit) {
-    RYX_LOG (G_LOG_LEVEL_DEBUG, "Quit application");
-    if (gtk_main_level () > 0) gtk_main_quit ();
-  } else {
-    RYX_LOG (G_LOG_LEVEL_WARNING, "Command not supported");
+  if (!g_input_stream_read_all (input, &command, 1, &count, nullptr, nullptr)) return CommandRead::kFailed;
+  if (count == 0) return CommandRead::kEnded;
+  if (command == kCommandShowGui) return CommandRead::kShowGui;
+  if (command == kCommandQuit) return CommandRead::kQuit;
+  return CommandRead::kUnknown;
+}
+
+}  // namespace
+
+// Every line about a connection the console port served names "on_incoming".
+#define LOG_INCOMING(level, ...) ryx_log ("RYX", (level), "on_incoming", __LINE__, __VA_ARGS__)
+
+static void handle_command (RyxConfigManager *self, CommandRead command) {
+  switch (command) {
+    case CommandRead::kFailed:
+      LOG_INCOMING (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
+      break;
+    case CommandRead::kEnded:
+      LOG_INCOMING (G_LOG_LEVEL_DEBUG, "Failed to read config manager command");
+      break;
+    case CommandRead::kShowGui:
+      LOG_INCOMING (G_LOG_LEVEL_DEBUG, "Show GUI");
+      show_gui (self);
+      break;
+    case CommandRead::kQuit:
+      LOG_INCOMING (G_LOG_LEVEL_DEBUG, "Quit application");
+      if (gtk_main_level () > 0) gtk_main_quit ();
+      break;
+    case CommandRead::kUnknown:
+      LOG_INCOMING (G_LOG_LEVEL_WARNING, "Command not supported");
+      break;
   }
 }
 
@@ -65,35 +104,34 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
   (void) service;
   (void) source;
   RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  g_return_val_if_fail (self->console_reader != nullptr, TRUE);
 
-  g_autoptr (GInputStream) input = ryx_deadline_input_stream_new (connection, kHandshakeDeadlineMs);
-  // Nothing that belongs to an application's update is taken with the
-  // handshake: at most the longest handshake and its zero byte.  (A command
-  // byte sent with its handshake comes in the same receive.)
-  ryx_deadline_input_stream_set_take_limit (RYX_DEADLINE_INPUT_STREAM (input), kLongestHandshake + 1);
+  // The reader is let go of the connection before anything is done with
+  // what it read, so whatever runs then (even a nested main loop) finds it
+  // free for the next connection.
+  RyxDeadlineInputStream *input = RYX_DEADLINE_INPUT_STREAM (self->console_input);
+  ryx_deadline_input_stream_set_connection (input, connection, kHandshakeDeadlineMs);
   g_autoptr (GError) error = nullptr;
-  g_autofree char *handshake = nullptr;
-  {
-    g_autoptr (GvcDataInputStream) reader = gvc_data_input_stream_new (input);
-    g_filter_input_stream_set_close_base_stream (G_FILTER_INPUT_STREAM (reader), FALSE);
-    gvc_data_input_stream_set_max_length (reader, kLongestHandshake);
-    handshake = gvc_data_input_stream_read_string (reader, nullptr, nullptr, nullptr, &error);
-  }
+  g_autofree char *handshake = gvc_data_input_stream_read_string (self->console_reader, nullptr, nullptr, nullptr, &error);
+  const bool is_app = handshake != nullptr && strcmp (handshake, kAppHandshake) == 0;
+  const bool is_command = handshake != nullptr && strcmp (handshake, kCommandHandshake) == 0;
+  const CommandRead command = is_command ? read_command (self->console_input) : CommandRead::kFailed;
+  ryx_deadline_input_stream_set_connection (input, nullptr, 0);
 
   if (handshake == nullptr) {
     if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_MESSAGE_TOO_LARGE))
-      RYX_LOG (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
+      LOG_INCOMING (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
     else if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
-      RYX_LOG (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
+      LOG_INCOMING (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
     return TRUE;  // a peer that closed at once: nothing to say
   }
-  if (strcmp (handshake, kAppHandshake) == 0) {
+  if (is_app) {
     // The update is read from the connection itself, right after the handshake.
     accept_connected_app (self, connection);
-  } else if (strcmp (handshake, kCommandHandshake) == 0) {
-    handle_command (self, input);
+  } else if (is_command) {
+    handle_command (self, command);
   } else {
-    RYX_LOG (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
+    LOG_INCOMING (G_LOG_LEVEL_WARNING, "WRONG HANDSHAKE");
   }
   return TRUE;
 }
@@ -174,8 +212,7 @@ void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection
   }
   self->apps = g_list_prepend (self->apps, app);
   const char *name = ryx_config_connected_app_get_name (app);
-  ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "on_incoming", __LINE__, "A new connected application: %s",
-           name != nullptr ? name : "(no name)");
+  LOG_INCOMING (G_LOG_LEVEL_DEBUG, "A new connected application: %s", name != nullptr ? name : "(no name)");
   g_signal_connect (app, "disconnected", G_CALLBACK (on_app_disconnected), self);
   run_rendering_server_check (self);
   refresh_apps (self);

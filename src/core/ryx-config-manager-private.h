@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "core/ryx-config-manager.h"
+#include "gvc/gvc-data-input-stream.h"
 #include "integration/ryxd-query.h"
 #include "ui/ryx-command-status-dialog.h"
 #include "ui/ryx-command-status-icon.h"
@@ -16,6 +17,10 @@ struct _RyxConfigManager {
   GObject parent_instance;
 
   GSocketService *service;     /* the console port listener */
+  /* The console port's handshake reader over a deadline stream: made with
+   * the listener, aimed at each connection in turn. */
+  GInputStream *console_input;
+  GvcDataInputStream *console_reader;
   GList *apps;                 /* RyxConfigConnectedApp, one reference each, newest first */
   GList *viewers;              /* RyxConfigViewer, owned */
   guint check_source_id;       /* the 2-second periodic check */

@@ -88,6 +88,8 @@ static void ryx_config_manager_dispose (GObject *object) {
   if (self->service != nullptr) g_socket_service_stop (self->service);
   if (self->service != nullptr) g_socket_listener_close (G_SOCKET_LISTENER (self->service));
   g_clear_object (&self->service);
+  g_clear_object (&self->console_reader);
+  g_clear_object (&self->console_input);
   g_clear_pointer (&self->daemon.encryption_key, g_bytes_unref);
   g_clear_object (&self->trigger);
   ryx_config_daemon_data_release_objects (&self->daemon);

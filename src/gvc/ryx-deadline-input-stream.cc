@@ -50,6 +50,10 @@ gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError 
 static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer, gsize count,
                                               GCancellable *cancellable, GError **error) {
   RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (stream);
+  if (self->socket == nullptr) {
+    g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_NOT_CONNECTED, "No connection to read");
+    return -1;
+  }
   if (self->handed_out == self->peeked_length) {
     // Everything looked at was handed out: take it, then wait for more.
     if (!ryx_deadline_input_stream_commit (self, error)) return -1;
@@ -102,14 +106,25 @@ static void ryx_deadline_input_stream_class_init (RyxDeadlineInputStreamClass *k
 
 static void ryx_deadline_input_stream_init (RyxDeadlineInputStream *self) { (void) self; }
 
-GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms) {
-  g_return_val_if_fail (G_IS_SOCKET_CONNECTION (connection), nullptr);
-  // No properties: one is made for every console-port connection.
-  RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (RYX_TYPE_DEADLINE_INPUT_STREAM, nullptr));
+void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSocketConnection *connection,
+                                               guint timeout_ms) {
+  g_return_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self));
+  g_return_if_fail (connection == nullptr || G_IS_SOCKET_CONNECTION (connection));
+  if (self->socket != nullptr) ryx_deadline_input_stream_commit (self, nullptr);
+  g_clear_object (&self->socket);
+  self->peeked_length = self->handed_out = self->taken = 0;
+  if (connection == nullptr) return;
   self->socket = G_SOCKET (g_object_ref (g_socket_connection_get_socket (connection)));
-  // The deadline above is the only wait: a receive that finds nothing
-  // returns at once instead of waiting on its own.
+  // The deadline is the only wait: a receive that finds nothing returns at
+  // once instead of waiting on its own.
   g_socket_set_blocking (self->socket, FALSE);
   self->deadline = g_get_monotonic_time () + (gint64) timeout_ms * 1000;
+}
+
+GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms) {
+  g_return_val_if_fail (connection == nullptr || G_IS_SOCKET_CONNECTION (connection), nullptr);
+  // No properties: a console port makes one for each connection it reads.
+  RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (RYX_TYPE_DEADLINE_INPUT_STREAM, nullptr));
+  if (connection != nullptr) ryx_deadline_input_stream_set_connection (self, connection, timeout_ms);
   return G_INPUT_STREAM (self);
 }

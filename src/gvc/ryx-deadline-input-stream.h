@@ -28,11 +28,22 @@ G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DE
 /* Reads from the connection's socket until `timeout_ms` from now.  Closing
  * or releasing this stream leaves the connection open.  (It reads the
  * socket itself, not the connection's input stream: a connection served
- * only through this stream and its socket never makes that stream.) */
+ * only through this stream and its socket never makes that stream.)  With
+ * no connection: a stream to aim at one later. */
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms);
 
-/* Takes bytes as they are read, at most `limit` (> 0) in all; set before
- * the first read.  Bytes taken and not handed out go with the stream. */
+/* Aims the stream at another connection (NULL: none) with a deadline of
+ * `timeout_ms` from now.  What concerned the previous connection goes with
+ * it: without a take limit the bytes handed out are taken from its socket;
+ * bytes taken and not handed out are dropped; the count toward the take
+ * limit starts again (the limit itself stays).  So one stream can serve
+ * connection after connection.  Reads with no connection fail with
+ * G_IO_ERROR_NOT_CONNECTED. */
+void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSocketConnection *connection,
+                                               guint timeout_ms);
+
+/* Takes bytes as they are read, at most `limit` (> 0) in all per
+ * connection; set before the first read.  Bytes taken and not handed out go with the stream. */
 void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit);
 
 /* Takes the bytes handed out so far from the socket (nothing to do with a

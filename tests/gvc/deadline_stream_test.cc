@@ -98,4 +98,48 @@ TEST(DeadlineInputStream, OneDeadlineForAllReadsAndTheLimitEndsTheStream) {
   EXPECT_EQ("ef", leftInSocket(limited.server, 8));
 }
 
+// The console port reads every handshake through one stream and one reader,
+// aimed at each connection in turn: nothing of one connection may reach the
+// next, and the take limit counts anew for each.
+TEST(DeadlineInputStream, OneStreamServesConnectionAfterConnection) {
+  for (bool take : {true, false}) {
+    SCOPED_TRACE(take ? "take limit" : "peek");
+    g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(nullptr, 0);
+    if (take) ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
+    g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(input);
+    g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
+
+    g_autoptr(GError) error = nullptr;
+    g_autofree char *none = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, &error);
+    EXPECT_EQ(nullptr, none);
+    EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_CONNECTED)) << "a read before any connection";
+
+    // The first peer sends its handshake, its command byte and more than
+    // the limit allows; the second sends its handshake a little later.
+    LoopbackPair first, second;
+    ASSERT_TRUE(first.send(std::string("RYX Command UI\n\0\x02" "12345678", 25)));
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), first.server, 2000);
+    g_autofree char *one = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_STREQ("RYX Command UI\n", one);
+
+    std::thread late([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      second.send(std::string("RVN Dashboard Thread\n\0<Update>", 30));
+    });
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), second.server, 2000);
+    g_autofree char *two = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, nullptr);
+    late.join();
+    // The command byte left behind by the first peer is not the start of this one.
+    EXPECT_STREQ("RVN Dashboard Thread\n", two);
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), nullptr, 0);
+    if (take) {
+      EXPECT_EQ("678", leftInSocket(first.server, 16)) << "the first connection's limit of 22 bytes";
+      EXPECT_EQ("<Update>", leftInSocket(second.server, 16)) << "the second connection's own limit";
+    } else {
+      EXPECT_EQ("\x02" "12345678", leftInSocket(first.server, 16)) << "what the reader did not use stays";
+      EXPECT_EQ("<Update>", leftInSocket(second.server, 16));
+    }
+  }
+}
+
 }  // namespace
