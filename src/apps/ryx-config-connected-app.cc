@@ -208,8 +208,12 @@ static void start_watch (RyxConfigConnectedApp *self) {
     g_source_set_callback (priv->watch, G_SOURCE_FUNC (on_connection_readable), self, nullptr);
   } else {
     // Reported from the main loop, as a later end would be: whoever made
-    // the application connects its handlers first.
+    // the application connects its handlers first.  At the watch's own
+    // priority, the default: an idle source's lower one would wait behind
+    // every connection still to be accepted, so under a stream of them no
+    // application would leave until the stream ran dry.
     priv->watch = g_idle_source_new ();
+    g_source_set_priority (priv->watch, G_PRIORITY_DEFAULT);
     g_source_set_callback (priv->watch, on_watch_ended, new EndedWatch{self, count},
                            [] (gpointer ended) { delete static_cast<EndedWatch *> (ended); });
   }

@@ -134,6 +134,27 @@ TEST(ConnectedApp, ClosingTheConnectionEmitsDisconnectedOnceButLaterDataEndsTheW
   EXPECT_EQ(otherDisconnected, 0);
 }
 
+// Under a stream of arriving connections some default-priority source is
+// ready in every iteration; an application's end must not wait behind them.
+TEST(ConnectedApp, AnEndIsReportedWhileDefaultPriorityWorkKeepsComing) {
+  for (bool closedFirst : {true, false}) {
+    SCOPED_TRACE(closedFirst ? "closed before the application was made" : "closed later");
+    LoopbackPair pair;
+    pair.send("<AppName>a</AppName>\n</Update>\n");
+    if (closedFirst) pair.closeClient();
+    g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
+    int disconnected = 0;
+    g_signal_connect(app, "disconnected", G_CALLBACK(countSignal), &disconnected);
+    if (!closedFirst) pair.closeClient();
+    guint busy = g_idle_add_full(
+        G_PRIORITY_DEFAULT, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    const gint64 deadline = g_get_monotonic_time() + 2 * G_USEC_PER_SEC;
+    while (disconnected == 0 && g_get_monotonic_time() < deadline) g_main_context_iteration(nullptr, FALSE);
+    g_source_remove(busy);
+    EXPECT_EQ(disconnected, 1);
+  }
+}
+
 TEST(ConnectedApp, DisposeCancelsTheWatchWithoutSignal) {
   LoopbackPair pair;
   pair.send("<AppName>a</AppName>\n</Update>\n");
