@@ -29,6 +29,7 @@ constexpr const char *app_blacklist[] = {"ryxconfig", "Unknown"};
 
 typedef struct {
   GSocketConnection *connection;
+  GBytes *received;  // the start of the update, taken with the handshake; construction only
   GSource *watch;  // owned; NULL once the watch has ended
   char *name;
   char *rendering_server;
@@ -36,11 +37,29 @@ typedef struct {
 
 G_DEFINE_TYPE_WITH_PRIVATE (RyxConfigConnectedApp, ryx_config_connected_app, G_TYPE_OBJECT)
 
-enum { PROP_0, PROP_CONNECTION, N_PROPS };
+enum { PROP_0, PROP_CONNECTION, PROP_RECEIVED, N_PROPS };
 static GParamSpec *properties[N_PROPS];
 
 enum { DISCONNECTED, N_SIGNALS };
 static guint signals[N_SIGNALS];
+
+// Adds received bytes to the update: complete lines go to `text` (without
+// their line feeds), the last unfinished one stays in `line`.  True once the
+// line "</Update>" was added; what follows it in `data` is dropped.
+static bool add_update_bytes (std::string *text, std::string *line, const char *data, gsize size) {
+  const char *rest = data;
+  const char *end = data + size;
+  while (const char *feed = static_cast<const char *> (memchr (rest, '\n', end - rest))) {
+    line->append (rest, feed - rest);
+    rest = feed + 1;
+    // Lines are texts: like a C string, a line ends at a zero byte.
+    text->append (line->c_str (), strnlen (line->data (), line->size ()));
+    if (*line == kUpdateEnd) return true;
+    line->clear ();
+  }
+  line->append (rest, end - rest);
+  return false;
+}
 
 // Reads lines (each ended by a line feed alone; a carriage return stays in
 // the line) until one that is exactly "</Update>", the end of the stream, an
@@ -48,13 +67,20 @@ static guint signals[N_SIGNALS];
 // line feeds.  A last line cut off by the end of the stream still counts; one
 // cut off by an error or a bound does not.  Reads in chunks as a buffered
 // line reader would, so bytes sent in the same burst after "</Update>" are
-// dropped with it.
-static std::string read_update (GSocketConnection *connection) {
+// dropped with it.  `received` (may be NULL) is what the console port took
+// from the connection with the handshake: the start of the update.
+static std::string read_update (GSocketConnection *connection, GBytes *received) {
   GSocket *socket = g_socket_connection_get_socket (connection);
   const gint64 deadline = g_get_monotonic_time () + kUpdateDeadlineUs;
   std::string text;
   std::string line;
-  gsize received = 0;
+  gsize total = 0;
+  if (received != nullptr) {
+    gsize size = 0;
+    const char *data = static_cast<const char *> (g_bytes_get_data (received, &size));
+    total = MIN (size, kUpdateMaxBytes);
+    if (add_update_bytes (&text, &line, data, total)) return text;
+  }
   char chunk[4096];
 
   for (;;) {
@@ -64,7 +90,7 @@ static std::string read_update (GSocketConnection *connection) {
                (int)(kUpdateDeadlineUs / G_USEC_PER_SEC));
       return text;
     }
-    gsize room = kUpdateMaxBytes - received;
+    gsize room = kUpdateMaxBytes - total;
     if (room == 0) {
       RYX_LOG (G_LOG_LEVEL_WARNING, "Stopped reading the update at %u bytes", (unsigned)kUpdateMaxBytes);
       return text;
@@ -85,18 +111,8 @@ static std::string read_update (GSocketConnection *connection) {
       text.append (line.c_str (), strnlen (line.data (), line.size ()));
       return text;
     }
-    received += (gsize)count;
-    const char *rest = chunk;
-    const char *chunk_end = chunk + count;
-    while (const char *feed = static_cast<const char *> (memchr (rest, '\n', chunk_end - rest))) {
-      line.append (rest, feed - rest);
-      rest = feed + 1;
-      // Lines are texts: like a C string, a line ends at a zero byte.
-      text.append (line.c_str (), strnlen (line.data (), line.size ()));
-      if (line == kUpdateEnd) return text;
-      line.clear ();
-    }
-    line.append (rest, chunk_end - rest);
+    total += (gsize)count;
+    if (add_update_bytes (&text, &line, chunk, (gsize)count)) return text;
   }
 }
 
@@ -229,6 +245,10 @@ static void ryx_config_connected_app_set_property (GObject *object, guint prop_i
     case PROP_CONNECTION:
       g_set_object (&priv->connection, G_SOCKET_CONNECTION (g_value_get_object (value)));
       break;
+    case PROP_RECEIVED:
+      g_clear_pointer (&priv->received, g_bytes_unref);
+      priv->received = static_cast<GBytes *> (g_value_dup_boxed (value));
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
   }
@@ -242,6 +262,7 @@ static void ryx_config_connected_app_get_property (GObject *object, guint prop_i
     case PROP_CONNECTION:
       g_value_set_object (value, priv->connection);
       break;
+
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
   }
@@ -252,7 +273,8 @@ static void ryx_config_connected_app_constructed (GObject *object) {
   RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
 
   if (priv->connection != nullptr) {
-    std::string update = read_update (priv->connection);
+    std::string update = read_update (priv->connection, priv->received);
+    g_clear_pointer (&priv->received, g_bytes_unref);
     parse_data (self, update.c_str ());
     start_watch (self);
   } else {
@@ -270,6 +292,7 @@ static void ryx_config_connected_app_dispose (GObject *object) {
   if (priv->watch != nullptr) g_source_destroy (priv->watch);
   g_clear_pointer (&priv->watch, g_source_unref);
   g_clear_object (&priv->connection);
+  g_clear_pointer (&priv->received, g_bytes_unref);
 
   G_OBJECT_CLASS (ryx_config_connected_app_parent_class)->dispose (object);
 }
@@ -296,6 +319,10 @@ static void ryx_config_connected_app_class_init (RyxConfigConnectedAppClass *kla
   properties[PROP_CONNECTION] =
       g_param_spec_object ("connection", "Connection", "Connection", G_TYPE_SOCKET_CONNECTION,
                            (GParamFlags)(G_PARAM_READWRITE | G_PARAM_CONSTRUCT_ONLY | G_PARAM_STATIC_STRINGS));
+  properties[PROP_RECEIVED] =
+      g_param_spec_boxed ("received", "Received", "The start of the update, already received from the connection",
+                          G_TYPE_BYTES,
+                          (GParamFlags)(G_PARAM_WRITABLE | G_PARAM_CONSTRUCT_ONLY | G_PARAM_STATIC_STRINGS));
   g_object_class_install_properties (object_class, N_PROPS, properties);
 
   signals[DISCONNECTED] =
@@ -308,6 +335,13 @@ static void ryx_config_connected_app_init (RyxConfigConnectedApp *self) { (void)
 RyxConfigConnectedApp *ryx_config_connected_app_new (GSocketConnection *connection) {
   g_return_val_if_fail (G_IS_SOCKET_CONNECTION (connection), nullptr);
   return RYX_CONFIG_CONNECTED_APP (g_object_new (RYX_TYPE_CONFIG_CONNECTED_APP, "connection", connection, nullptr));
+}
+
+RyxConfigConnectedApp *ryx_config_connected_app_new_with_received (GSocketConnection *connection, GBytes *received) {
+  g_return_val_if_fail (G_IS_SOCKET_CONNECTION (connection), nullptr);
+  if (received == nullptr) return ryx_config_connected_app_new (connection);
+  return RYX_CONFIG_CONNECTED_APP (
+      g_object_new (RYX_TYPE_CONFIG_CONNECTED_APP, "connection", connection, "received", received, nullptr));
 }
 
 const char *ryx_config_connected_app_get_name (RyxConfigConnectedApp *app) {

@@ -24,6 +24,11 @@ struct _RyxConfigConnectedAppClass {
  * g_object_new with the "connection" property. */
 RyxConfigConnectedApp *ryx_config_connected_app_new (GSocketConnection *connection);
 
+/* The same, when the start of the update was already received from the
+ * connection (with the handshake): `received` (may be NULL) is read first,
+ * then the connection.  The "received" property. */
+RyxConfigConnectedApp *ryx_config_connected_app_new_with_received (GSocketConnection *connection, GBytes *received);
+
 /* The application's name, "Unknown application" after an empty update, or
  * NULL when the update held no usable name.  Not a copy. */
 const char *ryx_config_connected_app_get_name (RyxConfigConnectedApp *app);

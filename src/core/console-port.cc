@@ -21,6 +21,9 @@ constexpr guint kHandshakeDeadlineMs = 2000;
 // No handshake is longer than the application's; a longer text is wrong.
 constexpr gsize kLongestHandshake = sizeof kAppHandshake - 1;
 
+// The most taken from a connection while its handshake is read.
+constexpr gsize kTakenWithHandshake = 4096;
+
 constexpr int kListenBacklog = 256;
 
 enum : guint8 { kCommandShowGui = 1, kCommandQuit = 2 };
@@ -39,10 +42,10 @@ gboolean listen_on_console_port (RyxConfigManager *self) {
   // holds nothing between connections.
   if (self->console_input == nullptr) {
     self->console_input = ryx_deadline_input_stream_new (nullptr, 0);
-    // Nothing that belongs to an application's update is taken with the
-    // handshake: at most the longest handshake and its zero byte.  (A
-    // command byte sent with its handshake comes in the same receive.)
-    ryx_deadline_input_stream_set_take_limit (RYX_DEADLINE_INPUT_STREAM (self->console_input), kLongestHandshake + 1);
+    // A handshake usually comes in one burst with what follows it (the
+    // command byte, or the application's update): one receive takes it all,
+    // and what the handshake leaves goes to the application.
+    ryx_deadline_input_stream_set_take_limit (RYX_DEADLINE_INPUT_STREAM (self->console_input), kTakenWithHandshake);
     self->console_reader = gvc_data_input_stream_new (self->console_input);
     g_filter_input_stream_set_close_base_stream (G_FILTER_INPUT_STREAM (self->console_reader), FALSE);
     gvc_data_input_stream_set_max_length (self->console_reader, kLongestHandshake);
@@ -116,6 +119,7 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
   const bool is_app = handshake != nullptr && strcmp (handshake, kAppHandshake) == 0;
   const bool is_command = handshake != nullptr && strcmp (handshake, kCommandHandshake) == 0;
   const CommandRead command = is_command ? read_command (self->console_input) : CommandRead::kFailed;
+  g_autoptr (GBytes) rest = is_app ? ryx_deadline_input_stream_take_unread (input) : nullptr;
   ryx_deadline_input_stream_set_connection (input, nullptr, 0);
 
   if (handshake == nullptr) {
@@ -126,8 +130,8 @@ gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GO
     return TRUE;  // a peer that closed at once: nothing to say
   }
   if (is_app) {
-    // The update is read from the connection itself, right after the handshake.
-    accept_connected_app (self, connection);
+    // The update follows the handshake: what came with it, then the connection.
+    accept_connected_app (self, connection, rest);
   } else if (is_command) {
     handle_command (self, command);
   } else {
@@ -203,8 +207,8 @@ static void on_app_disconnected (RyxConfigConnectedApp *app, gpointer user_data)
   refresh_apps (self);
 }
 
-void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection) {
-  RyxConfigConnectedApp *app = ryx_config_connected_app_new (connection);
+void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection, GBytes *received) {
+  RyxConfigConnectedApp *app = ryx_config_connected_app_new_with_received (connection, received);
   if (app == nullptr) return;
   if (ryx_config_connected_app_is_blacklisted (app)) {
     g_object_unref (app);

@@ -44,7 +44,8 @@ gboolean listen_on_console_port (RyxConfigManager *self);
 gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GObject *source, gpointer user_data);
 
 /* Connected applications. */
-void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection);
+/* `received`: the start of the update, taken with the handshake (may be NULL). */
+void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection, GBytes *received);
 void refresh_apps (RyxConfigManager *self);
 
 /* The periodic check. */

@@ -6,6 +6,8 @@
 
 // How much is looked at in one go: a handshake and its command byte fit.
 constexpr gsize kPeekSize = 64;
+// How much is taken in one receive: a handshake with the update sent with it.
+constexpr gsize kTakeSize = 4096;
 
 struct _RyxDeadlineInputStream {
   GInputStream parent_instance;
@@ -13,7 +15,7 @@ struct _RyxDeadlineInputStream {
   gint64 deadline;  // monotonic time in microseconds
   // Bytes looked at (still in the socket) or taken, and how many of them
   // were handed out.
-  char peeked[kPeekSize];
+  char peeked[kTakeSize];
   gsize peeked_length;
   gsize handed_out;
   // With a take limit: bytes are taken at once, never more than this many
@@ -58,7 +60,7 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
     // Everything looked at was handed out: take it, then wait for more.
     if (!ryx_deadline_input_stream_commit (self, error)) return -1;
     const bool take = self->take_limit > 0;
-    const gsize room = take ? std::min (sizeof self->peeked, self->take_limit - self->taken) : sizeof self->peeked;
+    const gsize room = take ? std::min (kTakeSize, self->take_limit - self->taken) : kPeekSize;
     if (room == 0) return 0;  // the limit is the end of this stream
     self->peeked_length = self->handed_out = 0;
     GInputVector vector = {self->peeked, room};
@@ -90,6 +92,14 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
   memcpy (buffer, self->peeked + self->handed_out, n);
   self->handed_out += n;
   return (gssize) n;
+}
+
+GBytes *ryx_deadline_input_stream_take_unread (RyxDeadlineInputStream *self) {
+  g_return_val_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self), nullptr);
+  if (self->take_limit == 0 || self->handed_out == self->peeked_length) return nullptr;
+  GBytes *unread = g_bytes_new (self->peeked + self->handed_out, self->peeked_length - self->handed_out);
+  self->handed_out = self->peeked_length;
+  return unread;
 }
 
 static void ryx_deadline_input_stream_dispose (GObject *object) {

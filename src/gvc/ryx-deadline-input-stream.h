@@ -14,8 +14,10 @@
  *
  * A reader that knows the most it may read sets a take limit instead: then
  * bytes are taken from the socket as they are read (one system call instead
- * of a look and a take), never more than the limit in all, and the limit
- * reads as the end of the stream. */
+ * of a look and a take; up to 4 KiB at once), never more than the limit in
+ * all, and the limit reads as the end of the stream.  What was taken and
+ * not read goes to whoever reads the connection next, with
+ * ryx_deadline_input_stream_take_unread(). */
 #pragma once
 
 #include <gio/gio.h>
@@ -43,8 +45,15 @@ void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSo
                                                guint timeout_ms);
 
 /* Takes bytes as they are read, at most `limit` (> 0) in all per
- * connection; set before the first read.  Bytes taken and not handed out go with the stream. */
+ * connection; set before the first read.  Bytes taken and not read are
+ * dropped when the stream is aimed elsewhere or released, unless
+ * ryx_deadline_input_stream_take_unread() took them first. */
 void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit);
+
+/* With a take limit: the bytes taken from the socket and not read yet, which
+ * the stream then forgets; NULL when there are none (and always without a
+ * take limit, where they are still in the socket). */
+GBytes *ryx_deadline_input_stream_take_unread (RyxDeadlineInputStream *self);
 
 /* Takes the bytes handed out so far from the socket (nothing to do with a
  * take limit). */

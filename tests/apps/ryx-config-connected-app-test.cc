@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,6 +191,30 @@ TEST(ConnectedApp, WrongArgumentsGivePreconditionWarnings) {
                          G_LOG_LEVEL_CRITICAL),
               1)
         << function << logs.dump();
+  }
+}
+
+// The console port hands over what it took with the handshake: the update
+// is read from those bytes first, then from the connection.
+TEST(ConnectedApp, TheUpdateMayStartInBytesTakenWithTheHandshake) {
+  struct Row {
+    const char *received;
+    const char *sent;
+    const char *name;
+    const char *server;
+  } rows[] = {
+      {"<AppName>a</AppName>\n</Update>\n", "", "a", "(null)"},
+      {"<AppName>sp", "lit</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n", "split", "rs"},
+      {"<AppName>b</AppName>\n</Update>\n<AppName>late</AppName>\n", "", "b", "(null)"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.received);
+    LoopbackPair pair;
+    ASSERT_TRUE(*row.sent == '\0' || pair.send(row.sent));
+    g_autoptr(GBytes) received = g_bytes_new(row.received, strlen(row.received));
+    g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new_with_received(pair.server, received);
+    EXPECT_EQ(row.name, orNull(ryx_config_connected_app_get_name(app)));
+    EXPECT_EQ(row.server, orNull(ryx_config_connected_app_get_rendering_server(app)));
   }
 }
 

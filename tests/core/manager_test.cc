@@ -160,9 +160,9 @@ TEST_F(Manager, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_widget_destroyed), &manager->status_dialog);
   test::LoopbackPair first, second;
   ASSERT_TRUE(first.send("<AppName>first</AppName>\n</Update>\n"));
-  accept_connected_app(manager, first.server);
+  accept_connected_app(manager, first.server, nullptr);
   ASSERT_TRUE(second.send("<AppName>second</AppName>\n</Update>\n"));
-  accept_connected_app(manager, second.server);
+  accept_connected_app(manager, second.server, nullptr);
   EXPECT_EQ(listedNames(window), (std::vector<std::string>{"second", "first"}));
 
   first.closeClient();

@@ -142,4 +142,22 @@ TEST(DeadlineInputStream, OneStreamServesConnectionAfterConnection) {
   }
 }
 
+// The console port takes a handshake with what follows it in one receive and
+// hands the rest to the application: nothing may be lost or handed twice.
+TEST(DeadlineInputStream, WhatTheHandshakeLeavesIsHandedOverOnce) {
+  const std::string update = "<Update>\n</Update>\n";
+  LoopbackPair pair;
+  ASSERT_TRUE(pair.send(std::string("RVN Dashboard Thread\n\0", 22) + update));
+  g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
+  auto *stream = RYX_DEADLINE_INPUT_STREAM(input);
+  ryx_deadline_input_stream_set_take_limit(stream, 4096);
+  g_autofree char *text = readHandshake(input, nullptr);
+  EXPECT_STREQ("RVN Dashboard Thread\n", text);
+  g_autoptr(GBytes) rest = ryx_deadline_input_stream_take_unread(stream);
+  ASSERT_NE(nullptr, rest);
+  EXPECT_EQ(update, std::string(static_cast<const char *>(g_bytes_get_data(rest, nullptr)), g_bytes_get_size(rest)));
+  EXPECT_EQ(nullptr, ryx_deadline_input_stream_take_unread(stream));
+  EXPECT_EQ("", leftInSocket(pair.server, 64));
+}
+
 }  // namespace
