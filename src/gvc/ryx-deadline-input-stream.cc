@@ -15,8 +15,8 @@ struct _RyxDeadlineInputStream {
   gint64 deadline;  // monotonic time in microseconds
   // Bytes looked at (still in the socket) or taken, and how many of them
   // were handed out.
-  char peeked[kTakeSize];
-  gsize peeked_length;
+  char buffered[kTakeSize];
+  gsize buffered_length;
   gsize handed_out;
   // With a take limit: bytes are taken at once, never more than this many
   // in all (0: bytes are looked at).
@@ -28,7 +28,7 @@ G_DEFINE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, G_TYPE_I
 
 void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit) {
   g_return_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self));
-  g_return_if_fail (self->peeked_length == 0 && limit > 0);
+  g_return_if_fail (self->buffered_length == 0 && limit > 0);
   self->take_limit = limit;
 }
 
@@ -45,7 +45,7 @@ gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError 
     }
     self->handed_out -= (gsize) n;
   }
-  self->peeked_length = 0;
+  self->buffered_length = 0;
   return TRUE;
 }
 
@@ -56,14 +56,14 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
     g_set_error_literal (error, G_IO_ERROR, G_IO_ERROR_NOT_CONNECTED, "No connection to read");
     return -1;
   }
-  if (self->handed_out == self->peeked_length) {
+  if (self->handed_out == self->buffered_length) {
     // Everything looked at was handed out: take it, then wait for more.
     if (!ryx_deadline_input_stream_commit (self, error)) return -1;
     const bool take = self->take_limit > 0;
     const gsize room = take ? std::min (kTakeSize, self->take_limit - self->taken) : kPeekSize;
     if (room == 0) return 0;  // the limit is the end of this stream
-    self->peeked_length = self->handed_out = 0;
-    GInputVector vector = {self->peeked, room};
+    self->buffered_length = self->handed_out = 0;
+    GInputVector vector = {self->buffered, room};
     gssize n;
     for (;;) {
       // Try first, wait only when nothing is there: a peer sends its
@@ -85,20 +85,20 @@ static gssize ryx_deadline_input_stream_read (GInputStream *stream, void *buffer
       if (!g_socket_condition_timed_wait (self->socket, G_IO_IN, left, cancellable, error)) return -1;
     }
     if (n == 0) return 0;  // the peer closed
-    self->peeked_length = (gsize) n;
+    self->buffered_length = (gsize) n;
     if (take) self->taken += (gsize) n;
   }
-  gsize n = std::min (count, self->peeked_length - self->handed_out);
-  memcpy (buffer, self->peeked + self->handed_out, n);
+  gsize n = std::min (count, self->buffered_length - self->handed_out);
+  memcpy (buffer, self->buffered + self->handed_out, n);
   self->handed_out += n;
   return (gssize) n;
 }
 
 GBytes *ryx_deadline_input_stream_take_unread (RyxDeadlineInputStream *self) {
   g_return_val_if_fail (RYX_IS_DEADLINE_INPUT_STREAM (self), nullptr);
-  if (self->take_limit == 0 || self->handed_out == self->peeked_length) return nullptr;
-  GBytes *unread = g_bytes_new (self->peeked + self->handed_out, self->peeked_length - self->handed_out);
-  self->handed_out = self->peeked_length;
+  if (self->take_limit == 0 || self->handed_out == self->buffered_length) return nullptr;
+  GBytes *unread = g_bytes_new (self->buffered + self->handed_out, self->buffered_length - self->handed_out);
+  self->handed_out = self->buffered_length;
   return unread;
 }
 
@@ -122,7 +122,7 @@ void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSo
   g_return_if_fail (connection == nullptr || G_IS_SOCKET_CONNECTION (connection));
   if (self->socket != nullptr) ryx_deadline_input_stream_commit (self, nullptr);
   g_clear_object (&self->socket);
-  self->peeked_length = self->handed_out = self->taken = 0;
+  self->buffered_length = self->handed_out = self->taken = 0;
   if (connection == nullptr) return;
   self->socket = G_SOCKET (g_object_ref (g_socket_connection_get_socket (connection)));
   // The deadline is the only wait: a receive that finds nothing returns at
