@@ -23,11 +23,11 @@ using ryx::test::TempDir;
 
 std::string folderOf(const std::string &path) { return path.substr(0, path.rfind('/')); }
 
-// The three builds of the wrapper stand-in, and no wrapper at all (the
-// system's libGL, which has no entry point of its own either).
+// The wrapper stand-in with and without the entry point, and no wrapper at
+// all (the system's libGL, which has no entry point either; the plain
+// build takes the same path).
 const std::string kWrapper = folderOf(RYX_TEST_WRAPPER);
 const std::string kWrapperWithoutEntryPoint = folderOf(RYX_TEST_WRAPPER_NO_CONNECTION_INFO);
-const std::string kPlainWrapper = folderOf(RYX_TEST_WRAPPER_PLAIN);
 
 std::string hexOf(const std::string &bytes) {
   std::string hex;
@@ -142,7 +142,6 @@ TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointTheExtensionTracksTheWindow
   } cases[] = {
       {"driver without the entry point", kWrapperWithoutEntryPoint, {"--payload", "pay,load"},
        std::string("pay,load\0", 9)},
-      {"plain GL library", kPlainWrapper, {"--payload", "x"}, std::string("x\0", 2)},
       {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, std::string("system\0", 7)},
       {"no payload", kWrapperWithoutEntryPoint, {}, std::string("\0", 1)},
   };
