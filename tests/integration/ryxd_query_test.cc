@@ -169,7 +169,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
 // A misbehaving daemon ends the query as a failure of the step that was
 // waiting and releases the connection; what came before the failure stays.
 // (Every fault's message: e2e DaemonFaultsEndTheStartCleanly.)
-TEST_F(RyxdQueryTest, EveryFaultOfTheDaemonFailsItsStep) {
+TEST_F(RyxdQueryTest, AFaultOfTheDaemonFailsItsStepAndReleasesTheConnection) {
   const std::string ended = "The stream ended before a whole value was read\n";
   const struct {
     const char *fault;
