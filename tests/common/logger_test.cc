@@ -11,9 +11,7 @@
 namespace ryx {
 namespace {
 
-void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
-           const char *format, ...) __attribute__((format(printf, 6, 7)));
-void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
+__attribute__((format(printf, 6, 7))) void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
            const char *format, ...) {
   va_list args;
   va_start(args, format);

@@ -52,11 +52,11 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeFallThrough) {
     char type;
     std::string env, expected;
   } cases[] = {
-      {'i', " 2001 ", "2001"}, {'i', "\t-7\n", "-7"}, {'i', "2001x", "2004"}, {'i', "0x10", "2004"},
-      {'i', "", "2004"},       {'i', "99999999999", "2147483647"},           {'i', "-99999999999", "-2147483648"},
-      {'b', "TRUE", "1"},      {'b', "False", "0"}, {'b', "1", "1"},         {'b', " true ", "1"},
-      {'b', "yes", "0"},       {'b', "on", "0"},    {'b', "2", "0"},         {'b', "00000001", "0"},
-      {'b', "0000001", "1"},   {'s', fits, fits},   {'s', tooLong, "dflt"},
+      {'i', "\t-7\n", "-7"}, {'i', "2001x", "2004"}, {'i', "0x10", "2004"}, {'i', "", "2004"},
+      {'i', "99999999999", "2147483647"}, {'i', "-99999999999", "-2147483648"},
+      {'b', "TRUE", "1"},    {'b', " False ", "0"}, {'b', "yes", "0"}, {'b', "2", "0"},
+      {'b', "00000001", "0"}, {'b', "0000001", "1"},  // 8 bytes with the zero: too long
+      {'s', fits, fits},     {'s', tooLong, "dflt"},
   };
   for (const auto &c : cases) {
     set("RYX_TEST_VALUE", c.env.c_str());
@@ -73,8 +73,9 @@ TEST_F(SettingsTest, UserFileLocation) {
   writeUser("[A]\nt = home\n");
   EXPECT_STREQ(make()->getString(nullptr, "A", "t", nullptr).get(), "home");
 
-  // HOMEDRIVE and HOMEPATH together name the home folder.
+  // HOMEDRIVE and HOMEPATH together name the home folder; one alone does not.
   set("HOMEDRIVE", (dir.path() + "/drive").c_str());
+  EXPECT_STREQ(make()->getString(nullptr, "A", "t", nullptr).get(), "home");
   set("HOMEPATH", "/path");
   EXPECT_EQ(make()->getString(nullptr, "A", "t", nullptr), nullptr);
   EXPECT_EQ(make()->userPath(), dir.path() + "/drive/path/ryx/conf/ryx.conf");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The deadline stream over a real loopback connection: what it leaves in the
-// socket for the next reader, and the one deadline for all its reads.
+// socket for the next reader, and the one deadline for all its reads.  (A
+// handshake and command byte arriving a byte at a time: e2e
+// WrongHandshakesAreLoggedAndTheInstanceCarriesOn.)
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
@@ -29,46 +31,6 @@ char *readHandshake(GInputStream *input, GError **error) {
   g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(input);
   g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
   return gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, error);
-}
-
-TEST(DeadlineInputStream, TakesNothingBeyondItsLimitOrWhatWasHandedOut) {
-  const std::string update = "<Update>\n</Update>\n";
-  for (bool take : {true, false}) {
-    SCOPED_TRACE(take ? "take limit" : "peek");
-    LoopbackPair pair;
-    ASSERT_TRUE(pair.send(std::string("RVN Dashboard Thread\n\0", 22) + update));
-    {
-      g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
-      if (take) ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
-      g_autofree char *text = readHandshake(input, nullptr);
-      EXPECT_STREQ("RVN Dashboard Thread\n", text);
-    }
-    // The update is for the connection's next reader, whole.
-    EXPECT_EQ(update, leftInSocket(pair.server, 256));
-  }
-}
-
-TEST(DeadlineInputStream, ACommandByteComesWithItsHandshakeOrLater) {
-  for (bool separately : {false, true}) {
-    SCOPED_TRACE(separately ? "command byte sent later" : "sent together");
-    LoopbackPair pair;
-    std::thread sender([&] {
-      pair.send(std::string("RYX Command UI\n\0", 16) + (separately ? "" : "\x02"));
-      if (!separately) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      pair.send("\x02");
-    });
-    g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
-    ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
-    g_autofree char *text = readHandshake(input, nullptr);
-    EXPECT_STREQ("RYX Command UI\n", text);
-    guint8 command = 0;
-    gsize count = 0;
-    EXPECT_TRUE(g_input_stream_read_all(input, &command, 1, &count, nullptr, nullptr));
-    EXPECT_EQ(1u, count);
-    EXPECT_EQ(2, command);
-    sender.join();
-  }
 }
 
 TEST(DeadlineInputStream, OneDeadlineForAllReadsAndTheLimitEndsTheStream) {

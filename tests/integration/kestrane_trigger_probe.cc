@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "integration/ryx-config-kestrane-trigger-private.h"
 #include "integration/ryx-config-kestrane-trigger.h"
@@ -17,8 +16,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: kestrane_trigger_probe [--payload TEXT] [--port N] [--conference-id TEXT]\n"
-    "         [--conference-key TEXT] [--key-hex HEX] [--backend-id ID]...\n"
+    "Usage: kestrane_trigger_probe [--payload TEXT] [--port N] [--conference-key TEXT]\n"
     "Makes one Kestrane trigger on GDK's default display and prints \"window 0xID\"\n"
     "(or \"window none\"), and \"log LEVEL FUNCTION: MESSAGE\" for every record of\n"
     "the log domain RYX.  Exits 0, or 2 when no display opens.\n";
@@ -50,10 +48,8 @@ int usage(const char *problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *payload = nullptr, *conferenceId = nullptr, *conferenceKey = nullptr;
+  const char *payload = nullptr, *conferenceKey = nullptr;
   unsigned long port = 0;
-  GBytes *key = nullptr;
-  std::vector<const char *> backendIds;
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--help") return fputs(kUsage, stdout) < 0;
@@ -65,24 +61,8 @@ int main(int argc, char **argv) {
     } else if (option == "--port") {
       port = strtoul(value, &end, 10);
       if (*value == '\0' || *end != '\0' || port > 65535) return usage("bad port");
-    } else if (option == "--conference-id") {
-      conferenceId = value;
     } else if (option == "--conference-key") {
       conferenceKey = value;
-    } else if (option == "--key-hex") {
-      gsize length = 0;
-      g_autofree guint8 *bytes =
-          strlen(value) % 2 == 0 ? static_cast<guint8 *>(g_malloc(strlen(value) / 2 + 1)) : nullptr;
-      for (size_t at = 0; bytes != nullptr && value[at] != '\0'; at += 2, ++length) {
-        char pair[3] = {value[at], value[at + 1], '\0'};
-        bytes[length] = static_cast<guint8>(strtoul(pair, &end, 16));
-        if (end != pair + 2) return usage("bad key");
-      }
-      if (bytes == nullptr) return usage("bad key");
-      g_clear_pointer(&key, g_bytes_unref);
-      key = g_bytes_new(bytes, length);
-    } else if (option == "--backend-id") {
-      backendIds.push_back(value);
     } else {
       return usage("unknown option");
     }
@@ -101,15 +81,11 @@ int main(int argc, char **argv) {
     fprintf(stderr, "kestrane_trigger_probe: cannot open a display (GDK_BACKEND %s, DISPLAY %s)\n",
             g_getenv("GDK_BACKEND") ? g_getenv("GDK_BACKEND") : "unset",
             g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
-    if (key != nullptr) g_bytes_unref(key);
     return 2;
   }
 
-  if (!backendIds.empty()) backendIds.push_back(nullptr);
-  RyxConfigKestraneTrigger *trigger =
-      ryx_config_kestrane_trigger_new(payload, static_cast<guint16>(port), conferenceId, conferenceKey, key,
-                                      backendIds.empty() ? nullptr : backendIds.data());
-  if (key != nullptr) g_bytes_unref(key);
+  RyxConfigKestraneTrigger *trigger = ryx_config_kestrane_trigger_new(payload, static_cast<guint16>(port),
+                                                                      nullptr, conferenceKey, nullptr, nullptr);
   GdkWindow *window = ryx_config_kestrane_trigger_get_window(trigger);
   if (window != nullptr && GDK_IS_X11_WINDOW(window))
     printf("window 0x%lx\n", static_cast<unsigned long>(gdk_x11_window_get_xid(window)));

@@ -82,8 +82,7 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
     std::string after;  // what follows the host in the setting
     bool reached;       // a server listens at the port the rule gives
   } cases[] = {
-      {"", true},       {":0", true},    {":70000", true}, {":abc", true},  {":", true},
-      {":-1", true},    {":65536", true}, {":99999999999999999999", true},   {":2007", true},
+      {"", true}, {":0", true}, {":65536", true}, {":abc", true}, {":-1", true}, {":99999999999999999999", true},
       {":" + std::to_string(elsewhere.port()), true},
       {":" + std::to_string(ryx::test::unusedPort()), false},
   };
@@ -94,17 +93,18 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
 }
 
 // No setting clears the status; so does any answer that parses, whatever
-// its code; no answer that parses, no server and no such host are the error.
+// its code; an answer that does not parse or no such host is the error.
+// (No server, a close and garbage: e2e faults RenderingServer*.)
 TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
   for (const char *setting : {static_cast<const char *>(nullptr), ""}) EXPECT_TRUE(cleared(setting));
   const struct {
     std::vector<std::string> args;
     bool cleared;
   } cases[] = {
-      {{"--status", "HTTP/1.0 200 OK"}, true},   {{"--status", "HTTP/1.1 404 Not Found"}, true},
+      {{"--status", "HTTP/1.1 404 Not Found"}, true},
       {{"--status", "HTTP/1.0 500 Internal Server Error"}, true},
-      {{"--mode", "close"}, false},   {{"--mode", "reset"}, false},      {{"--mode", "no-empty-line"}, false},
-      {{"--mode", "bad-header"}, false}, {{"--mode", "raw"}, false},
+      {{"--mode", "no-empty-line"}, false},
+      {{"--mode", "bad-header"}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -112,10 +112,7 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
     ASSERT_NE(server.port(), 0);
     EXPECT_EQ(cleared(("127.0.0.1:" + std::to_string(server.port())).c_str()), c.cleared);
   }
-  for (const std::string &setting :
-       {"127.0.0.1:" + std::to_string(ryx::test::unusedPort()), std::string("no-such-host.invalid")}) {
-    EXPECT_FALSE(cleared(setting.c_str())) << setting;
-  }
+  EXPECT_FALSE(cleared("no-such-host.invalid"));
 }
 
 }  // namespace

@@ -32,38 +32,21 @@ std::string hostHeader(uint16_t port) {
   return text;
 }
 
-TEST(Client, HostHeaderCarriesPortUnlessItIs80) {
+TEST(Client, HostHeaderCarriesPortUnlessItIs80AndTheAgentNamesTheProduct) {
   const struct {
     uint16_t port;
     const char *expected;
-  } cases[] = {
-      {80, "render.example"},
-      {8080, "render.example: 8080"},  // "%5u": one padding blank
-      {2007, "render.example: 2007"},
-      {65535, "render.example:65535"},
-      {1, "render.example:    1"},
-      {0, "render.example:    0"},
-  };
-  for (const auto &c : cases) {
-    EXPECT_STREQ(Client("render.example", c.port).hostHeader(), c.expected) << c.port;
-  }
-  Client none(nullptr, 2007);
-  EXPECT_EQ(none.host(), nullptr);
-  EXPECT_EQ(none.hostHeader(), nullptr);
-}
-
-TEST(Client, DefaultUserAgentNamesProductAndRevision) {
+  } cases[] = {{80, "render.example"}, {8080, "render.example: 8080"}, {65535, "render.example:65535"}};
+  for (const auto &c : cases) EXPECT_STREQ(Client("render.example", c.port).hostHeader(), c.expected) << c.port;
+  EXPECT_EQ(Client(nullptr, 2007).hostHeader(), nullptr);
   // "RYX/" version " (r" revision ") (WIN32, 64bit)"
-  const std::string agent = defaultUserAgent();
-  const std::string tail = ") (WIN32, 64bit)";
+  const std::string agent = defaultUserAgent(), tail = ") (WIN32, 64bit)";
   const size_t revision = agent.find(" (r");
   ASSERT_EQ(agent.rfind("RYX/", 0), 0u) << agent;
   ASSERT_NE(revision, std::string::npos) << agent;
-  ASSERT_GE(agent.size(), revision + 3 + tail.size()) << agent;
-  EXPECT_EQ(agent.substr(agent.size() - tail.size()), tail);
-  EXPECT_GT(revision, 4u) << agent;
   EXPECT_EQ(agent.find_first_not_of("0123456789.", 4), revision) << agent;
   EXPECT_EQ(agent.find_first_not_of("0123456789", revision + 3), agent.size() - tail.size()) << agent;
+  EXPECT_EQ(agent.substr(agent.size() - tail.size()), tail);
 }
 
 // The request line, three headers (the caller's replace only those) and
@@ -102,10 +85,8 @@ TEST(Client, RequestLineMustFitIn127Characters) {
   } cases[] = {
       {"/" + std::string(111, 'a'), true},   // 127 characters
       {"/" + std::string(112, 'a'), false},  // 128
-      {"/" + std::string(500, 'a'), false},
-      {"/a", true},  // 17, the shortest line taken
-      {"/", false},  // 16
-      {"", false},
+      {"/a", true},                          // 17, the shortest line taken
+      {"/", false},                          // 16
   };
   for (const auto &c : cases) {
     LogCapture log;
@@ -127,14 +108,8 @@ TEST(Client, RequestLineMustFitIn127Characters) {
 // Error statuses are valid answers; bodies of any size are read whole;
 // each answer of a reused client stands alone.
 TEST(Client, AnswersOfEveryStatusAndSize) {
-  RenderServer notFound({"--status", "HTTP/1.1 404 Not Found", "--body", ""});
-  Response response = Client("127.0.0.1", notFound.port()).doGet(kPath, NameValueCollection(), NameValueCollection());
-  ASSERT_TRUE(response.valid());
-  EXPECT_EQ(response.statusCode(), 404);
-  EXPECT_STREQ(response.statusText(), "Not Found");
-  EXPECT_STREQ(response.body(), "");
-
-  for (size_t size : {size_t{0}, size_t{511}, size_t{512}, size_t{64 * 1024}, size_t{1024 * 1024}}) {
+  Response response;
+  for (size_t size : {size_t{0}, size_t{512}, size_t{1024 * 1024}}) {
     RenderServer server({"--body-size", std::to_string(size)});
     response = Client("localhost", server.port()).doGet(kPath, NameValueCollection(), NameValueCollection());
     ASSERT_TRUE(response.valid()) << size;
@@ -147,16 +122,18 @@ TEST(Client, AnswersOfEveryStatusAndSize) {
   for (const char *path : {kPath, "/other.html", kPath, "/other.html"}) {
     response = client.doGet(path, NameValueCollection(), NameValueCollection());
     ASSERT_TRUE(response.valid()) << path;
-    EXPECT_EQ(response.statusCode(), path == kPath ? 200 : 404);
+    EXPECT_STREQ(response.statusText(), path == kPath ? "OK" : "Not Found");
     EXPECT_EQ(response.body(), path == kPath ? test::bodyPattern(100000) : "<html><body>Not Found</body></html>\n");
   }
 }
 
 // Every way the server can fail the client ends in an invalid response,
-// within the deadline, with its cause in the log.
+// within the deadline, with its cause in the log.  (A close and garbage
+// without a header end: e2e faults RenderingServerClosesAtOnce, ...SendsGarbage;
+// the parse failures themselves: http_response_test.cc; a listener that
+// never accepts: socket_test.cc and the deadline test below.)
 TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
   Client::Limits limits;
-  limits.connectTimeoutMs = 300;
   limits.requestTimeoutMs = 800;
   const Lines timedOut = {executeLine("Request timed out after 800 ms"), executeLine("Error reading response")};
   const Lines tooLarge = {executeLine("Response larger than 2097152 bytes"), executeLine("Error reading response")};
@@ -167,19 +144,12 @@ TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
       {{"--mode", "silent"}, timedOut},
       {{"--mode", "no-close"}, timedOut},
       {{"--mode", "trickle"}, timedOut},
-      {{"--mode", "no-empty-line"}, {kParseHeader, kParseResponse}},
       {{"--mode", "bad-header"}, {kParseResponse}},
       {{"--mode", "nul"},
        {executeLine("Bytes read are different from string length"), kParseHeader, kParseResponse}},
-      {{"--mode", "close"}, {"W RYX (ryx::http::Response::Response): Invalid HTTP response"}},
       {{"--mode", "reset"}, {executeLine("Error reading response")}},
       {{"--mode", "endless"}, tooLarge},
       {{"--body-size", std::to_string(3 * 1024 * 1024)}, tooLarge},
-      {{"--mode", "raw"}, {kParseHeader, kParseResponse}},
-      {{"--mode", "never-accept"},
-       {"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to addr: 127.0.0.1",
-        "I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1",
-        executeLine("Cannot connect to server")}},
   };
   for (const auto &c : cases) {
     RenderServer server(c.serverArgs);
@@ -211,20 +181,18 @@ TEST(Client, RequestDeadlineAlsoBoundsTheConnect) {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(elapsed, 350);
   EXPECT_LT(elapsed, 2500);
-  const Lines lines = log.lines();
-  ASSERT_EQ(lines.size(), 3u);
   // The attempt gets what the deadline leaves: 400 ms less the resolver's time.
+  Lines lines = log.lines();
+  ASSERT_EQ(lines.size(), 3u);
   const std::string prefix = "W RYX (ryx::TCPSocket::getClientSocket): Timed out after ";
-  const std::string suffix = " ms connecting to addr: 127.0.0.1";
   ASSERT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
-  ASSERT_GT(lines[0].size(), prefix.size() + suffix.size()) << lines[0];
-  EXPECT_EQ(lines[0].substr(lines[0].size() - suffix.size()), suffix);
-  EXPECT_EQ(lines[0].find_first_not_of("0123456789", prefix.size()), lines[0].size() - suffix.size()) << lines[0];
   const int attempt = atoi(lines[0].c_str() + prefix.size());
   EXPECT_GE(attempt, 300);
   EXPECT_LE(attempt, 400);
-  EXPECT_EQ(lines[1], "I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1");
-  EXPECT_EQ(lines[2], executeLine("Cannot connect to server"));
+  lines[0] = prefix + "N" + lines[0].substr(lines[0].find(" ms connecting"));
+  EXPECT_EQ(lines, (Lines{prefix + "N ms connecting to addr: 127.0.0.1",
+                          "I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: 127.0.0.1",
+                          executeLine("Cannot connect to server")}));
 }
 
 }  // namespace

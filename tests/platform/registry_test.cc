@@ -116,45 +116,27 @@ TEST_F(Registry, WritesKeepWhatAPersonAddedByHand) {
   EXPECT_NE(text.find("\"v\"=dword:00000001"), std::string::npos) << text;
 }
 
-// Reads keep a parsed hive while its file stays the same; a file changed
-// by another program, in place or replaced, or broken, is read again.
-TEST_F(Registry, ReadsSeeEveryChangeMadeBehindTheProgramsBack) {
-  auto read = [](uint32_t *value) {
+// Reads keep a parsed hive while its file stays the same; a file edited in
+// place by another program, same length and inode, is read again.  (A
+// broken file set aside: e2e faults UserHiveCorrupted.)
+TEST_F(Registry, ReadsSeeAnEditInPlace) {
+  auto read = [] {
     RegKeyPtr key;
-    long rc = regOpenKey(Hive::CurrentUser, "Software\\A", kKeyRead, &key);
-    uint32_t size = sizeof *value;
-    return rc != kRegOk ? rc : regQueryValue(key.get(), "v", nullptr, value, &size);
+    uint32_t value = 0, size = sizeof value;
+    EXPECT_EQ(regOpenKey(Hive::CurrentUser, "Software\\A", kKeyRead, &key), kRegOk);
+    EXPECT_EQ(regQueryValue(key.get(), "v", nullptr, &value, &size), kRegOk);
+    return value;
   };
   setDword(Hive::CurrentUser, "Software\\A", "v", 1);
   // Files changed in the last second are not kept: let this one age.
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  uint32_t value = 0;
-  ASSERT_EQ(read(&value), kRegOk);
-  EXPECT_EQ(value, 1u);
-
-  // Edited in place, same length, same inode.
+  EXPECT_EQ(read(), 1u);
   std::string text = test::readFile(userHive());
   size_t at = text.find("dword:00000001");
   ASSERT_NE(at, std::string::npos) << text;
   text[at + 13] = '2';
   test::writeFile(userHive(), text);
-  ASSERT_EQ(read(&value), kRegOk);
-  EXPECT_EQ(value, 2u);
-
-  // Replaced by a broken file: set aside whole with one line, and the value is gone.
-  test::CaptureFd err(2);
-  const std::string garbage = "this is not a hive\n\x01\x02";
-  test::writeFile(userHive() + ".new", garbage);
-  ASSERT_EQ(rename((userHive() + ".new").c_str(), userHive().c_str()), 0);
-  EXPECT_EQ(read(&value), kRegFileNotFound);
-  std::string message = err.finish(), aside;
-  for (const std::string &name : test::listFolder(dir.path()))
-    if (name.rfind("user.reg.corrupt-", 0) == 0) aside = dir / name;
-  EXPECT_EQ(test::readFile(aside), garbage);
-  EXPECT_NE(message.find("moved aside to " + aside), std::string::npos) << message;
-  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1);
-  setDword(Hive::CurrentUser, "Software\\A", "v", 2);  // the hive starts empty and works again
-  EXPECT_EQ(test::readFile(aside), garbage);
+  EXPECT_EQ(read(), 2u);
 }
 
 }  // namespace

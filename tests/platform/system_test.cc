@@ -35,8 +35,6 @@ TEST(System, CounterAdvancesAtItsFrequency) {
   sleepMilliseconds(20);
   uint64_t elapsedMs = (performanceCounter() - before) * 1000 / frequency;
   EXPECT_GE(elapsedMs, 20u);
-  EXPECT_NE(processId(), 0u);
-  EXPECT_NE(threadId(), 0u);
 }
 
 }  // namespace

@@ -49,19 +49,22 @@ void Installation::installWrapper(Wrapper wrapper) {
 
 void Installation::installGrid() { writeFile(gridPath(), readFile(builtLibrary("RYX_TEST_GRID"))); }
 
-StoredValue Installation::read(const char *name) const {
+std::string Installation::read(const char *name) const {
   ScopedEnv registry("RYX_REGISTRY_DIR", registryDir().c_str());
-  StoredValue value;
   platform::RegKeyPtr key;
-  if (platform::regOpenKey(platform::Hive::CurrentUser, kProductKey, platform::kKeyRead, &key) != platform::kRegOk)
-    return value;
-  uint32_t size = 0;
-  if (platform::regQueryValue(key.get(), name, &value.type, nullptr, &size) != platform::kRegOk) return value;
-  value.data.resize(size);
-  if (platform::regQueryValue(key.get(), name, &value.type, value.data.data(), &size) != platform::kRegOk)
-    return value;
-  value.present = true;
-  return value;
+  uint32_t type = 0, size = 0;
+  if (platform::regOpenKey(platform::Hive::CurrentUser, kProductKey, platform::kKeyRead, &key) != platform::kRegOk ||
+      platform::regQueryValue(key.get(), name, &type, nullptr, &size) != platform::kRegOk)
+    return "missing";
+  std::vector<uint8_t> data(size);
+  if (platform::regQueryValue(key.get(), name, &type, data.data(), &size) != platform::kRegOk) return "missing";
+  std::string text = std::to_string(type) + ":";
+  char hex[3];
+  for (uint8_t byte : data) {
+    snprintf(hex, sizeof hex, "%02x", byte);
+    text += hex;
+  }
+  return text;
 }
 
 std::vector<std::string> Installation::environment() const {
@@ -79,30 +82,10 @@ std::vector<std::string> Installation::environment() const {
   };
 }
 
-StoredValue dword(uint32_t value) {
-  StoredValue stored;
-  stored.present = true;
-  stored.type = platform::kRegDword;
-  stored.data = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                 static_cast<uint8_t>(value >> 24)};
-  return stored;
-}
-
-bool operator==(const StoredValue &a, const StoredValue &b) {
-  return a.present == b.present && (!a.present || (a.type == b.type && a.data == b.data));
-}
-
-void PrintTo(const StoredValue &value, std::ostream *out) {
-  if (!value.present) {
-    *out << "(missing)";
-    return;
-  }
-  *out << "type " << value.type << " bytes";
-  for (uint8_t byte : value.data) {
-    char hex[4];
-    snprintf(hex, sizeof hex, " %02x", byte);
-    *out << hex;
-  }
+std::string dword(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "4:%02x%02x%02x%02x", value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff, value >> 24);
+  return text;
 }
 
 ScopedEnvironment::ScopedEnvironment(const std::vector<std::string> &entries) {

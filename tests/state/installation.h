@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,13 +19,6 @@ enum class Wrapper { None, Full, NoConnectionInfo, Plain };
 // The path of a stand-in library built by the project (from the test's
 // environment); fails the calling test when the variable is missing.
 std::string builtLibrary(const char *envName);
-
-// A value read back from the user's hive.
-struct StoredValue {
-  bool present = false;
-  uint32_t type = 0;
-  std::vector<uint8_t> data;
-};
 
 class Installation {
  public:
@@ -46,8 +38,9 @@ class Installation {
   void installWrapper(Wrapper wrapper);
   void installGrid();
 
-  // The value as stored now, read through the registry layer.
-  StoredValue read(const char *name) const;
+  // The value as stored now, read through the registry layer: "TYPE:HEX"
+  // ("4:01000000" for dword 1), or "missing".
+  std::string read(const char *name) const;
 
   // The variables that point a process at this installation.
   std::vector<std::string> environment() const;
@@ -65,9 +58,7 @@ class ScopedEnvironment {
   std::vector<std::unique_ptr<ScopedEnv>> entries_;
 };
 
-// "dword:N" as stored, for comparisons.
-StoredValue dword(uint32_t value);
-bool operator==(const StoredValue &a, const StoredValue &b);
-void PrintTo(const StoredValue &value, std::ostream *out);
+// A dword as read() gives it.
+std::string dword(uint32_t value);
 
 }  // namespace ryx::test

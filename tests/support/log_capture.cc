@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "test_support.h"
@@ -15,15 +14,6 @@ namespace {
 std::string &logPath() {
   static std::string path;
   return path;
-}
-
-long fileSize(const std::string &path) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return 0;
-  fseek(f, 0, SEEK_END);
-  long size = ftell(f);
-  fclose(f);
-  return size;
 }
 
 }  // namespace
@@ -38,7 +28,7 @@ void routeLogger(const char *level) {
   logPath() = folder / ("log." + std::to_string(getpid()) + ".txt");
 }
 
-LogCapture::LogCapture() : start_(fileSize(logPath())) {}
+LogCapture::LogCapture() : start_(static_cast<long>(readFile(logPath()).size())) {}
 
 std::vector<std::string> LogCapture::lines() const {
   std::vector<std::string> result;

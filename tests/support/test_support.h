@@ -59,8 +59,7 @@ std::string readFile(const std::string &path);
 bool fileExists(const std::string &path);
 std::vector<std::string> listFolder(const std::string &path);
 
-// The lines of `text` without their line feeds (a last unterminated line
-// counts too).
+// The lines of `text` without their line feeds (a last unterminated one too).
 std::vector<std::string> splitLines(const std::string &text);
 
 // Reduces one line of the in-program logger ("L SECONDS.MMM PID:TID rest",
@@ -72,7 +71,8 @@ bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced);
 uint16_t unusedPort();
 
 // Runs a program, waits for it; returns its exit status (or 128+signal)
-// with standard output and error captured.
+// with standard output and error captured.  extraEnv entries are
+// "NAME=VALUE" (or "NAME" to unset), a later one replacing an earlier.
 struct RunResult {
   int status = -1;
   std::string out;
@@ -82,9 +82,8 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
 
 // A program running in the background, such as a stand-in peer, with its
 // standard output on a pipe the test reads (standard error stays the
-// test's), killed by the system if the test process dies first.  extraEnv
-// entries are "NAME=VALUE" (or "NAME" to unset), a later entry replacing an
-// earlier one of the same name.  The destructor stops it like stop().
+// test's), killed by the system if the test process dies first, stopped
+// by the destructor.  extraEnv as for runProgram.
 class Child {
  public:
   Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
@@ -106,9 +105,8 @@ class Child {
   std::string buffered_;
 };
 
-// A D-Bus session bus of the test's own (a dbus-daemon for the scope), so
-// tests that own names on the bus run in parallel.  address() is empty when
-// the daemon did not start.
+// A D-Bus session bus of the test's own, so tests that own names on it run
+// in parallel; address() is empty when the daemon did not start.
 class PrivateBus {
  public:
   PrivateBus();
