@@ -33,12 +33,6 @@ const char kHive[] =
 
 const char kRenderingError[] = "Error code: 100, error message: Cannot communicate with the Rendering Server";
 
-// Replaces a file in one step, as an editor would.
-void replaceFile(const std::string &path, const std::string &content) {
-  writeFile(path + ".new", content);
-  ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
-}
-
 // A stand-in extension of the session, recording its requests in a file.
 Process &startExtension(Session &session, std::vector<std::string> args, const std::string &record) {
   args.insert(args.begin(), {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta",
@@ -79,18 +73,8 @@ auto renderingServer(std::vector<std::string> mode) {
 
 // No rendering server: the configured port has no listener.
 void noRenderingServer(Session &session, std::vector<std::unique_ptr<PeerProcess>> &) {
-  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(freePort()) +
+  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(unusedPort()) +
                             "\n");
-}
-
-// An application that uses the rendering server: its arrival runs the
-// check, which shows the error within timeoutMs.
-auto appOnTheRenderingServer(int timeoutMs) {
-  return [timeoutMs](Session &session, Process &instance, Process &) {
-    size_t before = instance.err().size();
-    session.startApp({"--name", "viewer", "--rendering-server", "127.0.0.1"});
-    EXPECT_TRUE(instance.waitForErr(kRenderingError, timeoutMs, before)) << instance.err().substr(before);
-  };
 }
 
 // The extension was asked for the viewer list while it misbehaved, and the
@@ -101,12 +85,19 @@ void extensionAsked(Session &session, Process &instance, Process &) {
   EXPECT_TRUE(instance.running());
 }
 
-auto application(std::vector<std::string> args, const char *log) {
-  return [args, log](Session &session, Process &instance, Process &) {
+// An application that sends what args say; the instance logs `log` within timeoutMs.
+auto application(std::vector<std::string> args, const char *log, int timeoutMs = 8000) {
+  return [args, log, timeoutMs](Session &session, Process &instance, Process &) {
     size_t before = instance.err().size();
     session.startApp(args);
-    EXPECT_TRUE(instance.waitForErr(log, 8000, before)) << instance.err().substr(before);
+    EXPECT_TRUE(instance.waitForErr(log, timeoutMs, before)) << instance.err().substr(before);
   };
+}
+
+// An application that uses the rendering server: its arrival runs the
+// check, which shows the error within timeoutMs.
+auto appOnTheRenderingServer(int timeoutMs) {
+  return application({"--name", "viewer", "--rendering-server", "127.0.0.1"}, kRenderingError, timeoutMs);
 }
 
 const Fault kFaults[] = {
@@ -159,7 +150,8 @@ const Fault kFaults[] = {
      [](Session &session, Process &instance, Process &) {
        const std::string garbage = "REGEDIT9\n[HKEY_CURRENT_USER\\unterminated\n\"status\"=dword:zz\n";
        size_t before = instance.err().size();
-       replaceFile(session.userHive(), garbage);
+       writeFile(session.userHive() + ".new", garbage);  // replaced in one step, as an editor would
+       ASSERT_EQ(rename((session.userHive() + ".new").c_str(), session.userHive().c_str()), 0);
        ASSERT_TRUE(instance.waitForErr("cannot be read", 5000, before)) << instance.err().substr(before);
        // Moved aside whole, never overwritten.
        std::string aside;

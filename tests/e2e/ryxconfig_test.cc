@@ -163,9 +163,9 @@ TEST(Ryxconfig, ApplicationsAreNamedFilteredAndDropped) {
   EXPECT_EQ(session.quit(), 0);
 }
 
-// Start-ups that meet a missing, odd or present peer: whether the process
-// becomes the instance, what it logs, and whether the icon docked (no
-// window) or the standalone window replaced it.
+// Start-ups that meet a missing, odd or present peer or notification area:
+// whether the process becomes the instance, what it logs, and whether the
+// icon docked (no window) or the standalone window replaced it.
 TEST(Ryxconfig, StartUpFollowsThePeersItMeets) {
   const struct {
     const char *name;
@@ -186,6 +186,18 @@ TEST(Ryxconfig, StartUpFollowsThePeersItMeets) {
       {"old extension forced", nullptr, {{"RVN_VNC_EXT_VERSION", "1"}}, 1,
        {"Force use of VNC RVN extension 1", "RVN extension is old, disabling viewers list"}, {}, 0, 0},
       {"tray", [](SessionOptions &o) { o.trayHost = true; }, {}, 0, {}, {"Creating standalone dialog"}, 4000, 0},
+      // Without a notification area the standalone window replaces the icon
+      // after the dock time, whatever RYX_TRAY says.
+      {"bus without watcher", [](SessionOptions &o) { o.sessionBus = true, o.dockTime = 1; }, {}, 1,
+       {"Creating standalone dialog"}, {}, 0, 0},
+      {"watcher forced, none there", [](SessionOptions &o) { o.sessionBus = true, o.dockTime = 1; },
+       {{"RYX_TRAY", "sni"}}, 1, {"Creating standalone dialog"}, {}, 0, 0},
+      {"watcher forced, no bus", [](SessionOptions &o) { o.dockTime = 1; }, {{"RYX_TRAY", "sni"}}, 1,
+       {"Creating standalone dialog"}, {}, 0, 0},
+      // The icon stays in the tray beside a watcher, which never sees it.
+      {"xembed forced beside a watcher", [](SessionOptions &o) { o.trayHost = true, o.sniWatcher = true; },
+       {{"RYX_TRAY", "xembed"}}, 0, {"Status icon shown through XEmbed"},
+       {"Creating standalone dialog", "Status icon shown through StatusNotifierItem"}, 4000, 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -207,6 +219,9 @@ TEST(Ryxconfig, StartUpFollowsThePeersItMeets) {
     for (const char *line : c.notLogged) EXPECT_EQ(instance.err().find(line), std::string::npos) << line;
     if (c.windows >= 0) {
       EXPECT_EQ(session.quit(), 0);
+    }
+    if (session.sniWatcher() != nullptr) {
+      EXPECT_EQ(session.sniWatcher()->out().find("registered "), std::string::npos) << session.sniWatcher()->out();
     }
   }
 }

@@ -22,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 extern char **environ;
@@ -142,18 +141,6 @@ bool Process::waitForOut(const std::string &text, int timeoutMs) {
   return waitUntil([&] { return out().find(text) != std::string::npos; }, timeoutMs);
 }
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 int connectLoopback(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in address = {};
@@ -191,7 +178,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
                           "system", "logs"})
     mkdir((dir_ / sub).c_str(), 0700);
-  consolePort_ = freePort();
+  consolePort_ = unusedPort();
   if (options_.wrapper) {
     symlink(RYX_WRAPPER_LIBRARY, (dir_ / "lib/opengl32.so").c_str());
     setEnv("RYX_WRAPPER_RECORD", dir_ / "wrapper-record.txt");
@@ -272,15 +259,14 @@ std::string Session::sanitizerFindings() const {
     }
     // A LeakSanitizer report: blocks "Direct leak of ..." / "Indirect leak of
     // ..." each followed by its stack and an empty line.
-    std::istringstream in(text);
-    std::string line, block;
+    std::string block;
     bool ours = false;
     auto flush = [&] {
       if (ours) findings += "== " + name + "\n" + block + "\n";
       block.clear();
       ours = false;
     };
-    while (std::getline(in, line)) {
+    for (const std::string &line : splitLines(text)) {
       if (line.find("leak of ") != std::string::npos) flush();
       block += line + "\n";
       ours = ours || ownFrame(line);
@@ -397,11 +383,8 @@ Process &Session::startPeer(const std::vector<std::string> &argv, const std::str
 }
 
 std::vector<std::string> Session::topLevelWindows() const {
-  RunResult r = runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env());
   std::vector<std::string> ids;
-  std::istringstream in(r.out);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
     size_t at = line.find_first_not_of(' ');  // child lines: indented, the id first
     if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
   }
@@ -410,11 +393,9 @@ std::vector<std::string> Session::topLevelWindows() const {
 }
 
 std::vector<std::string> Session::findWindows(const std::string &name) const {
-  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, env());
   std::vector<std::string> ids;
-  std::istringstream in(r.out);
-  std::string line;
-  while (std::getline(in, line))
+  RunResult r = runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", name}, env());
+  for (const std::string &line : splitLines(r.out))
     if (!line.empty()) ids.push_back(line);
   return ids;
 }

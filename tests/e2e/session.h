@@ -17,15 +17,13 @@
 namespace ryx::test {
 
 // Every wait of the harness is this many times longer under a sanitizer
-// build, where the programs run several times slower (the meson.build
-// sets it); the deadlines the tests claim hold in the normal build.
+// build (the meson.build sets it), where the programs run slower.
 #ifndef RYX_E2E_TIME_SCALE
 #define RYX_E2E_TIME_SCALE 1
 #endif
 int scaledMs(int ms);
 
-// Polls the condition every 50 ms until it holds; false when timeoutMs
-// (scaled) passes first.
+// Polls every 50 ms until the condition holds; false after timeoutMs (scaled).
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 
 // How many times `what` occurs in `text`.
@@ -65,18 +63,15 @@ class Process {
 };
 
 struct SessionOptions {
-  bool trayHost = false;      // run a notification area (trayer)
-  bool ryxd = true;           // run the stand-in daemon
-  std::vector<std::string> ryxdArgs;
-  bool vncExt = true;         // run the stand-in VNC extension
-  std::vector<std::string> vncExtArgs;
-  bool wrapper = true;        // the OpenGL wrapper stand-in on the library path
-  int dockTime = 2;           // ryx_config_dock_time
-  bool sessionBus = false;    // a D-Bus session bus of the session's own (otherwise none)
-  bool sniWatcher = false;    // run the stand-in StatusNotifierWatcher (implies sessionBus)
+  bool trayHost = false;  // run an XEmbed notification area (trayer)
+  bool ryxd = true, vncExt = true;  // run the stand-in daemon and VNC extension
+  std::vector<std::string> ryxdArgs, vncExtArgs;
+  bool wrapper = true;      // the OpenGL wrapper stand-in on the library path
+  int dockTime = 2;         // ryx_config_dock_time
+  bool sessionBus = false;  // a D-Bus session bus of the session's own (otherwise none)
+  bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> sniWatcherArgs;
-  // Put before ryxconfig's own argv when the instance starts (setpriv, for one).
-  std::vector<std::string> instancePrefix;
+  std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
 };
 
 class Session {
@@ -106,9 +101,7 @@ class Session {
 
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
-  const std::string &display() const { return display_; }
   Process &instance() { return *instance_; }
-  Process *vncExt() { return vncExt_.get(); }
   Process *ryxd() { return ryxd_.get(); }
   // The stand-in StatusNotifierWatcher, started (waiting until it owns its
   // name) or stopped while the session runs; needs sessionBus.
@@ -154,9 +147,6 @@ class Session {
   std::vector<std::unique_ptr<Process>> apps_, peers_;
   int runs_ = 0;
 };
-
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-int freePort();
 
 // A connected socket to 127.0.0.1:port, or -1.
 int connectLoopback(int port);

@@ -215,60 +215,51 @@ INSTANTIATE_TEST_SUITE_P(Codes, CodeTest,
                                   (std::get<2>(info.param) ? "_ByRefresh" : "_AtCreation");
                          });
 
-// The message of a code: one that is no valid markup is shown as text,
-// without a warning; the first one stays while the code does; a code
-// without one shows its heading alone.
-TEST_F(StatusDialogTest, MessageFollowsTheCode) {
+// Refreshes follow the published state: the combo the on/off state every
+// time, the panel a change of code only; a code that stays keeps its first
+// message; a message that is no valid markup is shown as text, without a
+// warning; the "Disabled" word comes back with a later code 3 only.  Every
+// refresh logs the code and message.
+TEST_F(StatusDialogTest, RefreshesFollowThePublishedState) {
   const struct {
+    bool on;
     int code;
-    const char *message, *shown;
+    const char *message, *text;
+    const char *word;  // the state word; null: hidden
   } steps[] = {
-      {STATUS_RENDERING_SERVER_ERROR, "Cannot reach a&b <port", "Cannot reach a&b <port"},  // at creation
-      {STATUS_NOT_ENABLED, "first message", "first message"},
-      {STATUS_NOT_ENABLED, "second message", "first message"},
-      {STATUS_RENDERING_SERVER_ERROR, "third message", "third message"},
-      {STATUS_NOT_FUNCTIONING, nullptr, ""},
+      {true, STATUS_RENDERING_SERVER_ERROR, "Cannot reach a&b <port", "Cannot reach a&b <port", nullptr},
+      {true, STATUS_NOT_ENABLED, "first message", "first message", "Disabled"},
+      {true, STATUS_NOT_ENABLED, "second message", "first message", "Disabled"},
+      {false, STATUS_NOT_ENABLED, "second message", "first message", "Disabled"},
+      {true, STATUS_RENDERING_SERVER_ERROR, "third message", "third message", nullptr},
+      {true, STATUS_SWITCH_ON_FAILED, "m", "m", nullptr},
+      {true, STATUS_NOT_ENABLED, "m", "m", "Disabled"},
+      {true, STATUS_NOT_FUNCTIONING, nullptr, "", nullptr},
   };
   GLogCapture logs;
   for (const auto &step : steps) {
-    SCOPED_TRACE(step.shown);
-    publish(true, step.code, step.message);
-    if (dialog_ == nullptr) open();
+    SCOPED_TRACE(std::to_string(step.code) + " " + (step.message ? step.message : "(null)"));
+    publish(step.on, step.code, step.message);
+    if (dialog_ == nullptr) open();  // the first step at creation
     refresh();
-    EXPECT_EQ(labelText(w("error_text_label")), step.shown);
+    EXPECT_EQ(labelText(w("error_text_label")), step.text);
+    EXPECT_EQ(comboChoice(), step.on ? 0 : 1);
+    if (step.code != STATUS_NOT_FUNCTIONING) {
+      EXPECT_TRUE(shown("warning_box"));
+      EXPECT_EQ(shown("state_label"), step.word != nullptr);
+    }
+    if (step.word != nullptr) {
+      EXPECT_EQ(labelText(w("state_label")), step.word);
+    }
   }
   EXPECT_EQ(labelText(w("error_title_label")), "RYX is not functioning correctly:");
-  for (const LogRecord &record : logs.records()) EXPECT_NE(record.level, G_LOG_LEVEL_WARNING) << record.message;
-}
-
-TEST_F(StatusDialogTest, LogsTheCodeAndMessageOnEveryRefresh) {
-  open();
-  publish(true, STATUS_NOT_ENABLED, "the message");
-  GLogCapture logs;
-  refresh();
-  refresh();
-  EXPECT_EQ(logs.count("Error code: 3, error message: the message", G_LOG_LEVEL_DEBUG), 2) << logs.dump();
-  EXPECT_EQ(logs.records().front().function, "change_status");
-}
-
-TEST_F(StatusDialogTest, StateWordAndComboFollowTheirOwnRules) {
-  publish(true, STATUS_NOT_ENABLED, "m");
-  open();
-  EXPECT_TRUE(shown("state_label"));
-  EXPECT_EQ(labelText(w("state_label")), "Disabled");
-  show(STATUS_RENDERING_SERVER_ERROR);
-  EXPECT_TRUE(shown("warning_box"));
-  EXPECT_FALSE(shown("state_label"));
-  show(STATUS_SWITCH_ON_FAILED);  // another code leaves the hidden word alone...
-  EXPECT_FALSE(shown("state_label"));
-  show(STATUS_NOT_ENABLED);  // ...but a new "Disabled" state shows it again
-  EXPECT_TRUE(shown("state_label"));
-  EXPECT_EQ(labelText(w("state_label")), "Disabled");
-  // The combo follows the on/off state on every refresh, the code unchanged.
-  EXPECT_EQ(comboChoice(), 0);
-  publish(false, STATUS_NOT_ENABLED, "m");
-  refresh();
-  EXPECT_EQ(comboChoice(), 1);
+  EXPECT_EQ(logs.count("Error code: 3, error message: second message", G_LOG_LEVEL_DEBUG), 2) << logs.dump();
+  for (const LogRecord &record : logs.records()) {
+    EXPECT_NE(record.level, G_LOG_LEVEL_WARNING) << record.message;
+    if (record.message.rfind("Error code: ", 0) == 0) {
+      EXPECT_EQ(record.function, "change_status");
+    }
+  }
 }
 
 TEST_F(StatusDialogTest, RenderingServerRowAndGridNote) {
@@ -302,7 +293,9 @@ TEST_F(StatusDialogTest, RenderingServerRowAndGridNote) {
   EXPECT_FALSE(shown("grid_note_label"));
 }
 
-TEST_F(StatusDialogTest, SaysWhereEachApplicationRenders) {
+// Each application's row says where it renders, in the list's order; a
+// refresh replaces the list.
+TEST_F(StatusDialogTest, ListsApplicationsAndWhereEachRenders) {
   const struct {
     const char *configured;  // the rendering_server setting
     const char *server;      // the application's, null for none
@@ -322,19 +315,17 @@ TEST_F(StatusDialogTest, SaysWhereEachApplicationRenders) {
     ryx_command_status_dialog_refresh_apps(dlg(), &one);
     EXPECT_EQ(rows(), std::vector<std::string>{c.row}) << (c.configured ? c.configured : "(none)");
   }
-}
-
-TEST_F(StatusDialogTest, ListsApplicationsInListOrderAndReplacesTheList) {
+  setEnv("RYX_RENDERING_SERVER", nullptr);
+  g_list_free_full(apps_, g_object_unref);
+  apps_ = nullptr;
   connectApp("first", nullptr);
   connectApp("second", "elsewhere");
   connectApp(nullptr, nullptr);  // an update without a name
-  open();
   GLogCapture logs;
   ryx_command_status_dialog_refresh_apps(dlg(), apps_);
   EXPECT_EQ(rows(), (std::vector<std::string>{"Unnamed application|", "second|(Rendering on <i>elsewhere</i>)",
                                               "first|"}));
   EXPECT_EQ(logs.count("app name: second", G_LOG_LEVEL_DEBUG), 1) << logs.dump();
-  EXPECT_EQ(logs.count("app name: first", G_LOG_LEVEL_DEBUG), 1);
   ryx_command_status_dialog_refresh_apps(dlg(), g_list_last(apps_));
   EXPECT_EQ(rows(), std::vector<std::string>{"first|"});
   ryx_command_status_dialog_refresh_apps(dlg(), nullptr);
@@ -423,35 +414,35 @@ TEST_F(StatusDialogTest, SwitchWritesTheRegistryOnlyForTheUsersChoice) {
   EXPECT_EQ(values(), std::make_pair(1u, 0u));
 }
 
-TEST_F(StatusDialogTest, CloseAndWindowCloseDestroyTheWindow) {
-  for (int response : {GTK_RESPONSE_CLOSE, GTK_RESPONSE_DELETE_EVENT, GTK_RESPONSE_OK}) {
+// Any response but Legal Notices closes a window.  Legal Notices opens one
+// notices window, transient for its parent and closed with it; its
+// process-wide reference is cleared when it goes, so it opens again.  This
+// installation has no notices: one warning per notices window built.
+TEST_F(StatusDialogTest, ResponsesCloseTheWindowsAndOpenOneNoticesWindow) {
+  GLogCapture logs;
+  const int responses[][2] = {{GTK_RESPONSE_CLOSE, GTK_RESPONSE_CANCEL},
+                              {GTK_RESPONSE_DELETE_EVENT, GTK_RESPONSE_DELETE_EVENT},
+                              {GTK_RESPONSE_OK, GTK_RESPONSE_HELP}};
+  for (const auto &[toStatus, toNotices] : responses) {
+    SCOPED_TRACE(toStatus);
     open();
-    gtk_dialog_response(GTK_DIALOG(dialog_), response);
-    EXPECT_EQ(dialog_, nullptr) << response;
+    for (bool closeNotices : {true, false}) {
+      gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
+      gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
+      ASSERT_NE(dialog_, nullptr) << "the status window stays open";
+      std::vector<GtkWidget *> notices = toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG);
+      ASSERT_EQ(notices.size(), 1u);
+      EXPECT_TRUE(gtk_widget_get_visible(notices[0]));
+      EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(notices[0])), GTK_WINDOW(dialog_));
+      gtk_dialog_response(GTK_DIALOG(closeNotices ? notices[0] : dialog_), closeNotices ? toNotices : toStatus);
+      EXPECT_TRUE(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).empty());
+    }
+    EXPECT_EQ(dialog_, nullptr);
   }
-}
-
-TEST_F(StatusDialogTest, OneLegalNoticesWindowClosedWithItsParent) {
-  GLogCapture logs;  // this installation has no legal notices
-  open();
-  gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
-  gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
-  ASSERT_NE(dialog_, nullptr) << "the status window stays open";
-  std::vector<GtkWidget *> notices = toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG);
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_TRUE(gtk_widget_get_visible(notices[0]));
-  EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(notices[0])), GTK_WINDOW(dialog_));
-  gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_CLOSE);
-  EXPECT_TRUE(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).empty());
-
-  // The process-wide reference was cleared: a new window opens one again.
-  open();
-  gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
-  EXPECT_EQ(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).size(), 1u);
   EXPECT_EQ(std::count_if(logs.records().begin(), logs.records().end(),
                           [](const LogRecord &r) { return r.level == G_LOG_LEVEL_WARNING; }),
-            2)
-      << "one per window built:\n" << logs.dump();
+            6)
+      << logs.dump();
 }
 
 // The public functions of the status window and the status icon refuse an

@@ -40,48 +40,6 @@ class BusEnvironment : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment *const busEnvironment =
     ::testing::AddGlobalTestEnvironment(new BusEnvironment);
 
-// The stand-in watcher, its output lines read while the main loop runs (the
-// watcher asks our item for its properties, and we answer from that loop).
-class Watcher {
- public:
-  explicit Watcher(std::vector<std::string> args = {}) {
-    std::vector<std::string> argv = {getenv("RYX_TEST_SNI_WATCHER")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    child_ = std::make_unique<Child>(argv);
-    ready_ = waitFor("watcher ready");
-  }
-  bool ready() const { return ready_; }
-
-  // The next line from the last match on that starts with prefix.
-  bool waitFor(const std::string &prefix, std::string *found = nullptr, int timeoutMs = 5000) {
-    bool matched = false;
-    spinUntil(
-        [&] {
-          std::string line;
-          while (!matched && child_->readLine(&line, 0)) lines_.push_back(line);
-          for (; !matched && next_ < lines_.size(); ++next_) {
-            if (lines_[next_].rfind(prefix, 0) != 0) continue;
-            if (found != nullptr) *found = lines_[next_];
-            matched = true;
-          }
-          return matched;
-        },
-        timeoutMs);
-    return matched;
-  }
-  std::string output() const {
-    std::string all;
-    for (const std::string &line : lines_) all += line + "\n";
-    return all;
-  }
-
- private:
-  std::unique_ptr<Child> child_;
-  std::vector<std::string> lines_;
-  size_t next_ = 0;
-  bool ready_ = false;
-};
-
 class StatusNotifierTest : public UiFixture {
  protected:
   StatusNotifierTest() {
@@ -100,8 +58,33 @@ class StatusNotifierTest : public UiFixture {
   }
 
   void startWatcher(std::vector<std::string> args = {}) {
-    watcher_ = std::make_unique<Watcher>(std::move(args));
-    ASSERT_TRUE(watcher_->ready());
+    args.insert(args.begin(), getenv("RYX_TEST_SNI_WATCHER"));
+    watcher_ = std::make_unique<Child>(args);
+    lines_.clear();
+    next_ = 0;
+    ASSERT_TRUE(waitFor("watcher ready"));
+  }
+  // The watcher's next line, from the last match on, that starts with
+  // prefix; read while the main loop runs (the watcher asks our item for
+  // its properties, and we answer from that loop).
+  bool waitFor(const std::string &prefix, std::string *found = nullptr, int timeoutMs = 5000) {
+    bool matched = false;
+    spinUntil(
+        [&] {
+          for (std::string line; !matched && watcher_->readLine(&line, 0);) lines_.push_back(line);
+          for (; !matched && next_ < lines_.size(); ++next_) {
+            matched = lines_[next_].rfind(prefix, 0) == 0;
+            if (matched && found != nullptr) *found = lines_[next_];
+          }
+          return matched;
+        },
+        timeoutMs);
+    return matched;
+  }
+  std::string output() const {
+    std::string all;
+    for (const std::string &line : lines_) all += line + "\n";
+    return all;
   }
   void newIcon() {
     icon_ = RYX_COMMAND_STATUS_ICON(ryx_command_status_icon_new(&commands_, FALSE));
@@ -114,7 +97,7 @@ class StatusNotifierTest : public UiFixture {
   // Waits for the watcher to take the item; its BUSNAME/PATH goes to item_.
   bool registered() {
     std::string line;
-    if (!watcher_->waitFor("registered ", &line)) return false;
+    if (!waitFor("registered ", &line)) return false;
     item_ = line.substr(strlen("registered "));
     busName_ = item_.substr(0, item_.find('/'));
     return spinUntil([&] { return embedded(); });
@@ -184,31 +167,57 @@ class StatusNotifierTest : public UiFixture {
   Commands commands_;
   RyxCommandStatusIcon *icon_ = nullptr;
   int activations_ = 0;
-  std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<Child> watcher_;
+  std::vector<std::string> lines_;
+  size_t next_ = 0;
   GDBusConnection *host_ = nullptr;
   std::string item_, busName_;
   std::vector<std::string> signals_;
 };
 
 // The item registers instead of the tray icon, tells the watcher what it
-// is, answers the host's calls (Activate alone activates), and leaves the
-// watcher when it is released.
-TEST_F(StatusNotifierTest, RegistersAnswersTheHostAndLeaves) {
+// is, answers the host's calls (Activate alone activates), sends its image
+// and tooltip as the status changes, one signal per change, and leaves the
+// watcher when it is released.  An unknown RYX_TRAY value is reported and
+// the session decides.
+TEST_F(StatusNotifierTest, RegistersFollowsTheStatusAndLeaves) {
   startWatcher();
-  newIcon();
+  setEnv("RYX_TRAY", "systray");
+  {
+    GLogCapture logs;
+    newIcon();
+    EXPECT_EQ(logs.count("RYX_TRAY=systray is neither sni nor xembed; the session decides", G_LOG_LEVEL_WARNING), 1)
+        << logs.dump();
+  }
   EXPECT_FALSE(trayIconVisible()) << "hidden while the bus is asked";
-  ASSERT_TRUE(registered()) << watcher_->output();
+  ASSERT_TRUE(registered()) << output();
   EXPECT_EQ(item_.rfind("org.kde.StatusNotifierItem-", 0), 0u) << item_;
   EXPECT_FALSE(trayIconVisible());
-
   std::string line;
-  ASSERT_TRUE(watcher_->waitFor("item ", &line)) << watcher_->output();
+  ASSERT_TRUE(waitFor("item ", &line)) << output();
   for (const char *expected :
        {"Category=\"ApplicationStatus\"", "Id=\"ryxconfig\"", "Title=\"Vezo RYX Server\"", "Status=\"Active\"",
         "ItemIsMenu=false", "ToolTip=\"Vezo RYX Server Switched OFF\"", "IconPixmap=16x16,22x22,24x24,32x32,48x48:"})
     EXPECT_NE(line.find(expected), std::string::npos) << expected << " in " << line;
   EXPECT_TRUE(iconIs("ryx_status_icon.png"));
 
+  countSignals();
+  refresh(true, STATUS_NOT_FUNCTIONING);
+  EXPECT_TRUE(iconIs("ryx_status_icon_error.png"));
+  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched ON");
+  EXPECT_EQ(shownStatusWindows().size(), 1u) << "a new error opens the window, as in the tray";
+  refresh(true, STATUS_NOT_FUNCTIONING);  // nothing changed: hosts are not bothered
+  refresh(false, 0);
+  EXPECT_TRUE(iconIs("ryx_status_icon.png"));
+  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched OFF");
+  spinUntil([&] { return seen("NewToolTip") >= 2 && seen("NewIcon") >= 2; }, 2000);
+  spinFor(100);
+  EXPECT_EQ(seen("NewToolTip"), 2);
+  EXPECT_EQ(seen("NewIcon"), 2);
+  ASSERT_TRUE(waitFor("signal " + item_ + " NewIcon")) << output();
+
+  gtk_dialog_response(GTK_DIALOG(shownStatusWindows().at(0)), GTK_RESPONSE_CLOSE);
+  ASSERT_TRUE(shownStatusWindows().empty());
   activate();
   activate();
   EXPECT_EQ(activations_, 2) << "every \"activate\" handler of the icon ran";
@@ -223,32 +232,7 @@ TEST_F(StatusNotifierTest, RegistersAnswersTheHostAndLeaves) {
   EXPECT_EQ(activations_, 2) << "only Activate activates";
 
   g_clear_object(&icon_);
-  EXPECT_TRUE(watcher_->waitFor("unregistered " + item_)) << watcher_->output();
-}
-
-// The image and tooltip go to the host as the status changes, with one
-// signal per change.
-TEST_F(StatusNotifierTest, ImageAndTooltipFollowTheStatus) {
-  startWatcher();
-  newIcon();
-  ASSERT_TRUE(registered()) << watcher_->output();
-  countSignals();
-
-  refresh(true, STATUS_NOT_FUNCTIONING);
-  EXPECT_TRUE(iconIs("ryx_status_icon_error.png"));
-  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched ON");
-  EXPECT_EQ(shownStatusWindows().size(), 1u) << "a new error opens the window, as in the tray";
-
-  refresh(true, STATUS_NOT_FUNCTIONING);  // nothing changed: hosts are not bothered
-  refresh(false, 0);
-  EXPECT_TRUE(iconIs("ryx_status_icon.png"));
-  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched OFF");
-
-  spinUntil([&] { return seen("NewToolTip") >= 2 && seen("NewIcon") >= 2; }, 2000);
-  spinFor(100);
-  EXPECT_EQ(seen("NewToolTip"), 2);
-  EXPECT_EQ(seen("NewIcon"), 2);
-  ASSERT_TRUE(watcher_->waitFor("signal " + item_ + " NewIcon")) << watcher_->output();
+  EXPECT_TRUE(waitFor("unregistered " + item_)) << output();
 }
 
 // RYX_TRAY=sni: the item is made before there is a watcher, with what the
@@ -263,7 +247,7 @@ TEST_F(StatusNotifierTest, RyxTraySniWaitsForAWatcherAndNeverUsesTheTray) {
   EXPECT_FALSE(trayIconVisible());
   EXPECT_FALSE(embedded());
   startWatcher();
-  ASSERT_TRUE(registered()) << watcher_->output();
+  ASSERT_TRUE(registered()) << output();
   EXPECT_TRUE(iconIs("ryx_status_icon_error.png")) << "the image went along";
   watcher_.reset();
   spinUntil([&] { return !embedded(); });
@@ -272,21 +256,11 @@ TEST_F(StatusNotifierTest, RyxTraySniWaitsForAWatcherAndNeverUsesTheTray) {
   EXPECT_FALSE(embedded());
 }
 
-TEST_F(StatusNotifierTest, AnUnknownRyxTrayValueIsReportedAndTheSessionDecides) {
-  startWatcher();
-  GLogCapture logs;
-  setEnv("RYX_TRAY", "systray");
-  newIcon();
-  EXPECT_TRUE(logs.contains("RYX_TRAY=systray is neither sni nor xembed; the session decides", G_LOG_LEVEL_WARNING))
-      << logs.dump();
-  EXPECT_TRUE(registered()) << watcher_->output();
-}
-
 TEST_F(StatusNotifierTest, ARefusedRegistrationIsNotEmbedded) {
   startWatcher({"--refuse"});
   GLogCapture logs;
   newIcon();
-  ASSERT_TRUE(watcher_->waitFor("refused ")) << watcher_->output();
+  ASSERT_TRUE(waitFor("refused ")) << output();
   const char *warning =
       "The StatusNotifierWatcher did not take the status icon: GDBus.Error:"
       "org.kde.StatusNotifierWatcher.Error.Refused: this watcher takes no items";
