@@ -38,8 +38,10 @@ gboolean listen_on_console_port (RyxConfigManager *self) {
 
   // One reader for every handshake, aimed at each connection in turn:
   // making and releasing two stream objects per connection cost as much as
-  // all the rest of reading a handshake.  It reads one byte at a time, so it
-  // holds nothing between connections.
+  // all the rest of reading a handshake.  Nothing passes from one
+  // connection to the next: the string reader reads one byte at a time,
+  // and the deadline stream drops what concerned a connection when it is
+  // aimed at the next.
   if (self->console_input == nullptr) {
     self->console_input = ryx_deadline_input_stream_new (nullptr, 0);
     // A handshake usually comes in one burst with what follows it (the
