@@ -67,26 +67,9 @@ std::string message() {
 constexpr int kSourceAddresses = 64;
 
 int connectFromNextSource(int port) {
-  static int next = 0;
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  // The port is then chosen at connect(), for the whole address pair.
-  setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
-  sockaddr_in source = {};
-  source.sin_family = AF_INET;
-  source.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + static_cast<uint32_t>(next));
+  static uint32_t next = 0;
   next = (next + 1) % kSourceAddresses;
-  sockaddr_in server = {};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(static_cast<uint16_t>(port));
-  server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr *>(&server), sizeof server) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return connectLoopback(port, INADDR_LOOPBACK + 1 + next);
 }
 
 // Runs `count` connections with at most `window` in flight; false (with
@@ -128,13 +111,17 @@ bool churn(int port, int count, int window, std::string *why) {
   return true;
 }
 
+int64_t sent(const std::string &server, bool add = false, int64_t count = 0) {
+  static std::map<std::string, int64_t> totals;
+  if (add) totals[server] += count;
+  return totals[server];
+}
+
 // A server's first connections are slower than the rest (its heap and
 // caches are cold; a fresh instance is still settling after docking), and
 // the first run against each server would carry that alone.  So each gets
 // this many connections before its first run, outside every measure.
 constexpr int kWarmUpConnections = 5000;
-
-int64_t sent(const std::string &server, bool add = false, int64_t count = 0);
 
 // (They count among what the server is checked against at the end.)
 void warmUp(const std::string &server, int port) {
@@ -144,12 +131,6 @@ void warmUp(const std::string &server, int port) {
     sent(server, true, kWarmUpConnections);
   else
     fprintf(stderr, "%s warm-up: %s\n", server.c_str(), why.c_str());
-}
-
-int64_t sent(const std::string &server, bool add, int64_t count) {
-  static std::map<std::string, int64_t> totals;
-  if (add) totals[server] += count;
-  return totals[server];
 }
 
 // ryxconfig as the session's instance, with the stand-in daemon and

@@ -262,7 +262,6 @@ static void ryx_config_connected_app_get_property (GObject *object, guint prop_i
     case PROP_CONNECTION:
       g_value_set_object (value, priv->connection);
       break;
-
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
   }

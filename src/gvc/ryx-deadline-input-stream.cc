@@ -133,7 +133,7 @@ void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSo
 
 GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms) {
   g_return_val_if_fail (connection == nullptr || G_IS_SOCKET_CONNECTION (connection), nullptr);
-  // No properties: a console port makes one for each connection it reads.
+  // No properties: the daemon query makes one per query.
   RyxDeadlineInputStream *self = RYX_DEADLINE_INPUT_STREAM (g_object_new (RYX_TYPE_DEADLINE_INPUT_STREAM, nullptr));
   if (connection != nullptr) ryx_deadline_input_stream_set_connection (self, connection, timeout_ms);
   return G_INPUT_STREAM (self);

@@ -141,13 +141,26 @@ bool Process::waitForOut(const std::string &text, int timeoutMs) {
   return waitUntil([&] { return out().find(text) != std::string::npos; }, timeoutMs);
 }
 
-int connectLoopback(int port) {
+int connectLoopback(int port, uint32_t source) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (source != 0) {
+    int one = 1;
+    // The local port is then chosen at connect(), for the whole address pair.
+    setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    struct sockaddr_in from = {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+      close(fd);
+      return -1;
+    }
+  }
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
     close(fd);
     return -1;
   }

@@ -4,6 +4,8 @@
 // real ryxconfig, each a real process.
 #pragma once
 
+#include <cstdint>
+
 #include <sys/types.h>
 
 #include <functional>
@@ -148,8 +150,9 @@ class Session {
   int runs_ = 0;
 };
 
-// A connected socket to 127.0.0.1:port, or -1.
-int connectLoopback(int port);
+// A connected socket to 127.0.0.1:port, or -1; from `source` (a 127/8
+// address in host byte order) when it is not 0.
+int connectLoopback(int port, uint32_t source = 0);
 
 // Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
