@@ -125,9 +125,11 @@ static void handle_method_call (GDBusConnection *, const char *, const char *, c
                                 GVariant *, GDBusMethodInvocation *invocation, gpointer user_data) {
   RyxStatusNotifierItem *self = RYX_STATUS_NOTIFIER_ITEM (user_data);
   g_dbus_method_invocation_return_value (invocation, nullptr);
-  // Only a primary activation does something, as a click on the tray icon
-  // does; there is no menu and nothing to scroll.
-  if (g_strcmp0 (method, "Activate") == 0) g_signal_emit (self, signals[ACTIVATE], 0);
+  // The item has no menu, so every kind of click activates it, as a click on
+  // the tray icon does: hosts differ in what they send (some send
+  // ContextMenu for a left click, SecondaryActivate for a middle one).
+  // There is nothing to scroll.
+  if (g_strcmp0 (method, "Scroll") != 0) g_signal_emit (self, signals[ACTIVATE], 0);
 }
 
 static GVariant *handle_get_property (GDBusConnection *, const char *, const char *, const char *,
