@@ -58,6 +58,17 @@ LoggerState makeLoggerState(bool verbose, const char *logLevel, const char *logF
   return state;
 }
 
+void formatLogTimestamp(uint64_t counter, uint64_t frequency, char *buffer, size_t size) {
+  unsigned long long seconds = 0, milliseconds = 0;
+  if (frequency != 0) {
+    seconds = counter / frequency;
+    // The remainder is below the frequency, so this product cannot overflow
+    // for any frequency a counter has (below 2^64 / 1000 counts a second).
+    milliseconds = (counter % frequency) * 1000 / frequency;
+  }
+  snprintf(buffer, size, "%llu.%03llu", seconds, milliseconds);
+}
+
 void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName,
                   const char *function, bool echo, const char *format, va_list args) {
   if (echo) {
@@ -70,12 +81,10 @@ void writeLogLine(const LoggerState &state, const char *domain, int level, const
   }
   if (level > state.threshold || state.output == nullptr) return;
 
-  unsigned long long milliseconds = 0;
   uint64_t frequency = 0;
-  if (platform::performanceFrequency(&frequency) && frequency != 0)
-    milliseconds = platform::performanceCounter() * 1000ull / frequency;
+  if (!platform::performanceFrequency(&frequency)) frequency = 0;
   char stamp[48];
-  snprintf(stamp, sizeof stamp, "%llu.%03llu", milliseconds / 1000, milliseconds % 1000);
+  formatLogTimestamp(frequency != 0 ? platform::performanceCounter() : 0, frequency, stamp, sizeof stamp);
 
   fprintf(state.output, "%c %s %d:%d %s (%s): ", levelName != nullptr ? levelName[0] : '?', stamp,
           static_cast<int>(platform::processId()), static_cast<int>(platform::threadId()), domain, function);

@@ -19,6 +19,26 @@ __attribute__((format(printf, 6, 7))) void write(const LoggerState &state, int l
   va_end(args);
 }
 
+// The stamp is exact far beyond the 213 days after which counter x 1000
+// passes 2^64 at 1 GHz.
+TEST(Logger, TimestampHoldsForAnyUptime) {
+  const struct {
+    uint64_t counter, frequency;
+    const char *expected;
+  } cases[] = {
+      {1999999999ull, 1000000000ull, "1.999"},
+      {(1ull << 63) + 999999999ull, 1000000000ull, "9223372037.854"},
+      {UINT64_MAX, 1000000000ull, "18446744073.709"},
+      {UINT64_MAX, 10000000ull, "1844674407370.955"},
+      {12345, 0, "0.000"},
+  };
+  for (const auto &c : cases) {
+    char stamp[48];
+    formatLogTimestamp(c.counter, c.frequency, stamp, sizeof stamp);
+    EXPECT_STREQ(stamp, c.expected) << c.counter << " / " << c.frequency;
+  }
+}
+
 TEST(Logger, LevelFromSettings) {
   const struct {
     bool verbose;
