@@ -83,6 +83,12 @@ static void ryx_config_manager_dispose (GObject *object) {
   g_clear_handle_id (&self->check_source_id, g_source_remove);
   g_clear_handle_id (&self->dock_source_id, g_source_remove);
   g_clear_object (&self->status_icon);
+  // The standalone window outlives the manager (the user closes it); only
+  // the handler that clears the field on its "destroy" goes.
+  if (self->status_dialog != nullptr) {
+    g_signal_handlers_disconnect_by_data (self->status_dialog, &self->status_dialog);
+    self->status_dialog = nullptr;
+  }
   g_list_free_full (g_steal_pointer (&self->apps), g_object_unref);
   g_list_free_full (g_steal_pointer (&self->viewers), (GDestroyNotify) ryx_config_viewer_free);
   if (self->service != nullptr) g_socket_service_stop (self->service);
@@ -90,9 +96,8 @@ static void ryx_config_manager_dispose (GObject *object) {
   g_clear_object (&self->service);
   g_clear_object (&self->console_reader);
   g_clear_object (&self->console_input);
-  g_clear_pointer (&self->daemon.encryption_key, g_bytes_unref);
-  g_clear_object (&self->trigger);
-  ryx_config_daemon_data_release_objects (&self->daemon);
+  g_clear_object (&self->trigger);  // holds its own reference to the encryption key
+  ryx_config_daemon_data_release_objects (&self->daemon);  // the key, the cancellable, the connection
 
   G_OBJECT_CLASS (ryx_config_manager_parent_class)->dispose (object);
 }

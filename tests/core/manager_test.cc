@@ -161,6 +161,11 @@ TEST_F(Manager, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {
   ASSERT_EQ(g_list_length(manager->apps), 1u);
   EXPECT_STREQ(ryx_config_connected_app_get_name(RYX_CONFIG_CONNECTED_APP(manager->apps->data)), "second");
   EXPECT_EQ(listedNames(window), std::vector<std::string>{"second"});
+  // The window outlives the manager: nothing of it is left aimed at the
+  // manager's field when the manager goes.
+  g_object_run_dispose(G_OBJECT(manager));
+  EXPECT_EQ(g_signal_handler_find(window, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, &manager->status_dialog), 0u);
+  EXPECT_EQ(manager->status_dialog, nullptr);
   gtk_widget_destroy(window);
 }
 
