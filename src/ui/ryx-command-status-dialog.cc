@@ -256,7 +256,7 @@ static void change_status (RyxCommandStatusDialog *self) {
   g_signal_handler_unblock (self->status_combo, self->changed_handler_id);
 
   RYX_LOG (G_LOG_LEVEL_DEBUG, "Error code: %d, error message: %s", reporter.code,
-           reporter.message != nullptr ? reporter.message : "(null)");
+           reporter.message != nullptr ? reporter.message : "");
 
   guint32 code = (guint32)reporter.code;
   if (code == 0) {

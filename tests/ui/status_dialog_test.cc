@@ -254,6 +254,8 @@ TEST_F(StatusDialogTest, RefreshesFollowThePublishedState) {
   }
   EXPECT_EQ(labelText(w("error_title_label")), "RYX is not functioning correctly:");
   EXPECT_EQ(logs.count("Error code: 3, error message: second message", G_LOG_LEVEL_DEBUG), 2) << logs.dump();
+  // No message is logged as an empty text.
+  EXPECT_EQ(logs.count("Error code: 4, error message: ", G_LOG_LEVEL_DEBUG), 1) << logs.dump();
   for (const LogRecord &record : logs.records()) {
     EXPECT_NE(record.level, G_LOG_LEVEL_WARNING) << record.message;
     if (record.message.rfind("Error code: ", 0) == 0) {
