@@ -69,7 +69,7 @@ track_window (RyxConfigKestraneTrigger *self, GdkWindow *window)
   const guint64 handle = ryx::platform::nativeWindowHandle (window);
 
   if (!OpenExtPipe (RYX_EXT_PIPE_SESSION)) {
-    RYX_LOG (G_LOG_LEVEL_ERROR, "You should install RealVNC VE to use RYX.");
+    RYX_LOG (G_LOG_LEVEL_ERROR, "You should install the VNC server's visualization extension to use RYX.");
     return FALSE;
   }
   // Only the newer extension has the notification pipe; either will do.

@@ -178,7 +178,7 @@ TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointFailuresAreLoggedAndTheWind
     const char *log;  // %lx: the window id; "": no line
   } cases[] = {
       {"tracking refused", true, "track-refuse", "false", "warning track_window: Request to track window %lx failed"},
-      {"no extension", false, nullptr, "false", "error track_window: You should install RealVNC VE to use RYX."},
+      {"no extension", false, nullptr, "false", "error track_window: You should install the VNC server's visualization extension to use RYX."},
       {"VVN on", true, nullptr, "true", ""},
   };
   for (const auto &c : cases) {
