@@ -126,9 +126,8 @@ static void choose_tray (RyxCommandStatusIcon *self, const char *image_path) {
   } else if (self->item == nullptr) {
     show_in (self, Tray::XEmbed);
   } else {
-    // Hidden until the bus tells whether a watcher is there, so a desktop
-    // with both kinds of tray does not see the icon jump.
-    gtk_status_icon_set_visible (GTK_STATUS_ICON (self), FALSE);
+    // Hidden (as made) until the bus tells whether a watcher is there, so a
+    // desktop with both kinds of tray does not see the icon jump.
     // Below the default priority: when a busy main loop finds the bus's
     // answer and the deadline due in one iteration, the answer goes first.
     self->choice_id =
@@ -164,7 +163,10 @@ static void ryx_command_status_icon_init (RyxCommandStatusIcon *self) {
 GtkStatusIcon *ryx_command_status_icon_new (ryx::Commands *commands, gboolean desktop_capture) {
   g_autofree char *path = ryx_ui_image_path ("ryx_status_icon.png");
   RyxCommandStatusIcon *self =
-      RYX_COMMAND_STATUS_ICON (g_object_new (RYX_TYPE_COMMAND_STATUS_ICON, "file", path, "has-tooltip", TRUE, nullptr));
+      // Made hidden: the tray is chosen next, and hiding a tray icon that
+      // is being mapped upsets GDK's update freeze count.
+      RYX_COMMAND_STATUS_ICON (g_object_new (RYX_TYPE_COMMAND_STATUS_ICON, "file", path, "has-tooltip", TRUE,
+                                             "visible", FALSE, nullptr));
   self->commands = commands;
   self->desktop_capture = desktop_capture;
   choose_tray (self, path);
