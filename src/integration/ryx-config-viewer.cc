@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "integration/ryx-config-viewer.h"
 
+#include "common/ryx_strfunc.h"
+
 RyxConfigViewer *ryx_config_viewer_new(guint64 id, gboolean supports_rvn, gboolean second_flag, const char *name) {
   RyxConfigViewer *viewer = g_slice_new0(RyxConfigViewer);
   viewer->id = id;

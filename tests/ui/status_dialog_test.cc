@@ -357,13 +357,10 @@ TEST_F(StatusDialogTest, CountsViewersAndThoseWithoutKestrane) {
     g_autofree char *plain = nullptr;
     pango_parse_markup(c.markup, -1, 0, nullptr, &plain, nullptr, nullptr);
     EXPECT_EQ(labelText(w("users_label")), plain);
-    // The getter's own precondition warning (its name as the compiler
-    // spells it), once per null entry.
-    auto warning = [](const LogRecord &r) {
-      return r.level == G_LOG_LEVEL_CRITICAL && r.message.find("ryx_config_viewer_get_supports_rvn") != std::string::npos &&
-             r.message.find("assertion 'viewer != NULL' failed") != std::string::npos;
-    };
-    EXPECT_EQ(std::count_if(logs.records().begin(), logs.records().end(), warning),
+    // The getter's own precondition warning, naming the bare function, once
+    // per null entry.
+    EXPECT_EQ(logs.count(preconditionMessage("ryx_config_viewer_get_supports_rvn", "viewer != NULL"),
+                         G_LOG_LEVEL_CRITICAL),
               std::count(c.viewers.begin(), c.viewers.end(), -1))
         << logs.dump();
     g_list_free_full(viewers, [](gpointer v) { if (v != nullptr) ryx_config_viewer_free((RyxConfigViewer *)v); });
