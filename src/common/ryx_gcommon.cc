@@ -12,8 +12,9 @@ char *logName = nullptr;
 bool defaultWriter = false;
 
 // The table behind the getters.  Unlike the process-wide table, which is
-// filled once, this one is built anew at every reload, so a file created,
-// fixed or broken while the program runs is seen at the next reload.
+// filled once, this one is read again at every reload, so an edit or a file
+// created while the program runs is seen at the next reload; a file found
+// broken is reported once and left out from then on.
 std::unique_ptr<ryx::conf::Settings> &table() {
   static std::unique_ptr<ryx::conf::Settings> settings;
   if (!settings) settings = std::make_unique<ryx::conf::Settings>();
@@ -89,7 +90,18 @@ int ryx_is_vvn_enabled(void) {
   return ryx::Settings::parseBool(trimmed, &enabled) && enabled ? 1 : 0;
 }
 
-void ryx_conf_settings_reload(void) { table() = std::make_unique<ryx::conf::Settings>(); }
+void ryx_conf_settings_reload(void) {
+  // Where the files are looked for follows the install root and the user's
+  // folder; when those moved (a test's sandbox), the old table has nothing to
+  // keep and a new one starts.
+  const ryx::Settings where;
+  std::unique_ptr<ryx::conf::Settings> &current = table();
+  if (where.userPath() != current->userPath() || where.systemPath() != current->systemPath() ||
+      where.adminPath() != current->adminPath())
+    current = std::make_unique<ryx::conf::Settings>();
+  else
+    current->reload();
+}
 
 int ryx_conf_settings_get_console_port(void) { return table()->console_port; }
 int ryx_conf_settings_get_ryx_config_check_enabled(void) { return table()->ryx_config_check_enabled; }

@@ -48,13 +48,18 @@ std::string pathOf(std::initializer_list<const char *> parts) {
   return joined ? std::string(joined.get()) : std::string();
 }
 
-void reloadFile(std::unique_ptr<IniFile> &file) {
+// A file missing at construction is taken in once it exists; a file that
+// fails to parse is reported once and stays out for the rest of the object's
+// life, so a broken file costs one message, not one per reload.
+void reloadFile(std::unique_ptr<IniFile> &file, const std::string &path, bool &dropped) {
+  if (!file && !dropped && exists(path)) file = std::make_unique<IniFile>(path.c_str());
   if (!file) return;
   file->load();
   if (const IniFile::Error *error = file->getError()) {
     fprintf(stderr, "Cannot parse .ini file \"%s\":<errnum %d> <linenum %d> <errstr %s>\n", file->getFilename(),
             error->code, error->line, error->text);
     file.reset();
+    dropped = true;
   }
 }
 
@@ -80,9 +85,9 @@ Settings::Settings() {
 Settings::~Settings() = default;
 
 void Settings::reload() {
-  reloadFile(adminFile_);
-  reloadFile(userFile_);
-  reloadFile(systemFile_);
+  reloadFile(adminFile_, adminPath_, adminDropped_);
+  reloadFile(userFile_, userPath_, userDropped_);
+  reloadFile(systemFile_, systemPath_, systemDropped_);
 }
 
 bool Settings::parseInt(const char *text, int32_t *value) {

@@ -30,7 +30,8 @@ class Settings {
   Settings(const Settings &) = delete;
   Settings &operator=(const Settings &) = delete;
 
-  // Re-reads the three files; a file that fails to parse is dropped for good.
+  // Re-reads the three files, taking in those created since; a file that
+  // fails to parse is dropped for good.
   virtual void reload();
 
   CString getString(const char *envName, const char *section, const char *key, const char *defaultValue) const;
@@ -60,6 +61,9 @@ class Settings {
   std::string userPath_;
   std::string systemPath_;
   std::string adminPath_;
+  bool userDropped_ = false;
+  bool systemDropped_ = false;
+  bool adminDropped_ = false;
 };
 
 // The origin as a person reads it: "admin file PATH", "environment NAME"...
