@@ -4,7 +4,8 @@
 // Compiled as C++, GLib makes that the whole signature ("void
 // ryx_command_status_icon_refresh_apps(RyxCommandStatusIcon*, GList*)");
 // the GObject code's warnings name the bare function, as a C compiler
-// would.  Include this after the GLib headers, in .cc files only.
+// would.  Include this after the GLib headers, in .cc files only; it needs
+// GLib alone, so every layer on GLib (gvc included) may use it.
 #pragma once
 
 #include <glib.h>

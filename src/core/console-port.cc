@@ -5,6 +5,7 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "core/ryx-config-manager-private.h"
 #include "gvc/ryx-deadline-input-stream.h"
 #include "gvc/gvc-data-input-stream.h"

@@ -5,6 +5,7 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "integration/rendering-server-check.h"
 #include "integration/ryx-config-kestrane-trigger.h"
 #include "integration/ryx-config-viewer.h"

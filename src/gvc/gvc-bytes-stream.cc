@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/ryx_strfunc.h"
+
 struct _GvcBytesInputStream {
   GFilterInputStream parent_instance;
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/ryx_strfunc.h"
+
 struct _GvcDataInputStream {
   GFilterInputStream parent_instance;
   gsize max_length;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ryx_strfunc.h"
+
 // How much is looked at in one go: a handshake and its command byte fit.
 constexpr gsize kPeekSize = 64;
 // How much is taken in one receive: a handshake with the update sent with it.

@@ -6,15 +6,11 @@
 #include <cstring>
 
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "net/http_client.h"
 #include "net/name_value.h"
 #include "state/error_reporter.h"
 #include "state/status.h"
-
-// GLib's precondition warnings name the function with G_STRFUNC, which C++
-// makes the whole signature; they name the bare function, as RYX_LOG does.
-#undef G_STRFUNC
-#define G_STRFUNC (static_cast<const char *>(__func__))
 
 namespace {
 

@@ -7,14 +7,10 @@
 #include <cstring>
 
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "integration/ryx-config-kestrane-trigger-private.h"
 #include "integration/vnc-ext-pipe.h"
 #include "platform/gl_window.h"
-
-// GLib's precondition warnings name the function with G_STRFUNC, which C++
-// makes the whole signature; they name the bare function, as RYX_LOG does.
-#undef G_STRFUNC
-#define G_STRFUNC (static_cast<const char *>(__func__))
 
 struct _RyxConfigKestraneTrigger {
   GObject parent_instance;

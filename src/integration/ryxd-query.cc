@@ -4,6 +4,7 @@
 #include <glib/gstdio.h>
 
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "gvc/gvc-bytes-stream.h"
 #include "gvc/ryx-deadline-input-stream.h"
 

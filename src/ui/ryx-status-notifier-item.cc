@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "common/ryx_gcommon.h"
+#include "common/ryx_strfunc.h"
 #include "platform/system.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "gvc/gvc-bytes-stream.h"
 #include "gvc/gvc-data-input-stream.h"
+#include "glib_support.h"
 
 namespace {
 
@@ -160,3 +161,14 @@ TEST(GvcBytesStream, TheSizeLimitHoldsBothWays) {
 }
 
 }  // namespace
+
+TEST(GvcStreams, PreconditionWarningsNameTheBareFunction) {
+  ryx::test::GLogCapture logs;
+  EXPECT_EQ(nullptr, gvc_bytes_input_stream_new(nullptr));
+  EXPECT_EQ(nullptr, gvc_data_input_stream_new(nullptr));
+  for (const char *function : {"gvc_bytes_input_stream_new", "gvc_data_input_stream_new"})
+    EXPECT_EQ(logs.count(ryx::test::preconditionMessage(function, "G_IS_INPUT_STREAM (base_stream)"),
+                         G_LOG_LEVEL_CRITICAL),
+              1)
+        << logs.dump();
+}
