@@ -359,7 +359,10 @@ static void ryx_command_status_dialog_init (RyxCommandStatusDialog *self) {
 
   gtk_window_set_title (GTK_WINDOW (self), "Vezo RYX Server Status");
   g_autofree char *icon_path = ryx_ui_image_path ("icon.png");
-  gtk_window_set_icon_from_file (GTK_WINDOW (self), icon_path, nullptr);
+  // A missing or broken icon file is ignored: the window keeps the default
+  // icon, and the error taken here keeps GTK from warning about it.
+  g_autoptr (GError) icon_error = nullptr;
+  gtk_window_set_icon_from_file (GTK_WINDOW (self), icon_path, &icon_error);
 
   // The action area is reached through its buttons (its accessor is
   // deprecated).

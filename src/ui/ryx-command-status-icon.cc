@@ -113,7 +113,6 @@ static void on_item_activate (RyxStatusNotifierItem *, gpointer user_data) {
 }
 
 static void choose_tray (RyxCommandStatusIcon *self, const char *image_path) {
-  self->forced = forced_tray ();
   if (self->forced != Tray::XEmbed) self->item = ryx_status_notifier_item_new ("ryxconfig", "Vezo RYX Server");
   if (self->item != nullptr) {
     ryx_status_notifier_item_set_icon_from_file (self->item, image_path);
@@ -126,9 +125,8 @@ static void choose_tray (RyxCommandStatusIcon *self, const char *image_path) {
   } else if (self->item == nullptr) {
     show_in (self, Tray::XEmbed);
   } else {
-    // Hidden (as made) until the bus tells whether a watcher is there, so a
-    // desktop with both kinds of tray does not see the icon jump.
-    // Below the default priority: when a busy main loop finds the bus's
+    // Left in the XEmbed tray (as made) until the bus tells whether a
+    // watcher is there.  Below the default priority: when a busy main loop finds the bus's
     // answer and the deadline due in one iteration, the answer goes first.
     self->choice_id =
         g_timeout_add_seconds_full (G_PRIORITY_LOW, kChoiceDeadlineSeconds, on_choice_deadline, self, nullptr);
@@ -162,11 +160,15 @@ static void ryx_command_status_icon_init (RyxCommandStatusIcon *self) {
 
 GtkStatusIcon *ryx_command_status_icon_new (ryx::Commands *commands, gboolean desktop_capture) {
   g_autofree char *path = ryx_ui_image_path ("ryx_status_icon.png");
+  // Made visible unless only the item may show it: GTK 3's tray icon that
+  // starts hidden and is shown later, once the main loop runs, upsets GDK's
+  // update freeze count as it docks (a Gdk-CRITICAL); one that docks at
+  // once may be hidden and shown freely afterwards.
+  Tray forced = forced_tray ();
   RyxCommandStatusIcon *self =
-      // Made hidden: the tray is chosen next, and hiding a tray icon that
-      // is being mapped upsets GDK's update freeze count.
       RYX_COMMAND_STATUS_ICON (g_object_new (RYX_TYPE_COMMAND_STATUS_ICON, "file", path, "has-tooltip", TRUE,
-                                             "visible", FALSE, nullptr));
+                                             "visible", forced != Tray::Sni, nullptr));
+  self->forced = forced;
   self->commands = commands;
   self->desktop_capture = desktop_capture;
   choose_tray (self, path);

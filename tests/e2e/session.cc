@@ -234,12 +234,26 @@ Session::~Session() {
     for (const std::string &name : listFolder(dir_ / "logs"))
       if (name.rfind("asan.", 0) == 0 || name.rfind("ubsan.", 0) == 0)
         fprintf(stderr, "== %s\n%s\n", name.c_str(), readFile(dir_ / ("logs/" + name)).c_str());
-  std::string findings = sanitizerFindings();
+  std::string findings = sanitizerFindings() + toolkitWarnings();
 #ifdef RYX_SESSION_GTEST
-  if (!findings.empty()) ADD_FAILURE() << "sanitizer reports on our own code:\n" << findings;
+  if (!findings.empty()) ADD_FAILURE() << "reports on our own code:\n" << findings;
 #else
-  if (!findings.empty()) fprintf(stderr, "sanitizer reports on our own code:\n%s", findings.c_str());
+  if (!findings.empty()) fprintf(stderr, "reports on our own code:\n%s", findings.c_str());
 #endif
+}
+
+std::string Session::toolkitWarnings() const {
+  // GLib's default handler writes "(PROGRAM:PID): DOMAIN-LEVEL **: ...".
+  static const char *const kDomains[] = {"Gtk", "Gdk", "GdkPixbuf", "GLib", "GLib-GObject", "GLib-GIO"};
+  std::string found;
+  for (const std::string &name : listFolder(dir_ / "logs")) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
+    for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
+      for (const char *domain : kDomains)
+        for (const char *level : {"-CRITICAL **", "-WARNING **"})
+          if (line.find(std::string("): ") + domain + level) != std::string::npos) found += name + ": " + line + "\n";
+  }
+  return found;
 }
 
 namespace {

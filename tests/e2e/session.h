@@ -80,7 +80,8 @@ class Session {
  public:
   explicit Session(SessionOptions options = {});
   // Stops everything, then fails the running test when a sanitizer wrote a
-  // report that names the program's own code (see sanitizerFindings).
+  // report that names the program's own code (see sanitizerFindings) or a
+  // program wrote a toolkit warning (toolkitWarnings).
   ~Session();
 
   // The environment every program of the session gets.
@@ -133,6 +134,9 @@ class Session {
   // did not take.  Empty when there is nothing to blame on us, and always
   // empty for a build without sanitizers.
   std::string sanitizerFindings() const;
+  // Every GTK, GDK or GLib critical or warning line any program of the
+  // session wrote: none is expected of a start, a run or an end.
+  std::string toolkitWarnings() const;
 
  private:
   bool startXServer();
