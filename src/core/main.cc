@@ -25,6 +25,17 @@ guint32 client_command_from (int argc, char **argv) {
   return RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI;
 }
 
+void print_no_display () {
+  const char *display = g_getenv ("DISPLAY");
+  if (display != nullptr && *display != '\0')
+    g_printerr ("ryxconfig: cannot open the X11 display \"%s\"; the utility needs an X11 display\n", display);
+  else if (g_getenv ("WAYLAND_DISPLAY") != nullptr)
+    g_printerr ("ryxconfig: the utility needs an X11 display and DISPLAY is not set; on a Wayland desktop, "
+                "Xwayland gives one through DISPLAY\n");
+  else
+    g_printerr ("ryxconfig: the utility needs an X11 display and DISPLAY is not set\n");
+}
+
 }  // namespace
 
 int main (int argc, char **argv) {
@@ -42,15 +53,19 @@ int main (int argc, char **argv) {
   // GTK takes its own options out of these copies.
   int gtk_argc = argc;
   char **gtk_argv = argv;
-  if (!gtk_init_check (&gtk_argc, &gtk_argv)) {
-    g_printerr ("ryxconfig: cannot open the display\n");
-    return 1;
-  }
+  gboolean have_display = gtk_init_check (&gtk_argc, &gtk_argv);
   guint32 client_command = client_command_from (gtk_argc, gtk_argv);
 
   // One commands object for the whole run; it lives until the process ends.
   static ryx::Commands commands;
   RyxConfigManager *manager = ryx_config_manager_new (&commands, client_command);
+  if (!have_display) {
+    // Handing a command to the running instance needs no display (ssh, a
+    // Wayland-only shell); only becoming the instance does.
+    if (!ryx_config_manager_hand_over (manager)) print_no_display ();
+    g_object_unref (manager);
+    return 0;
+  }
   ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Starting config manager");
   ryx_config_manager_run (manager);
   ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Closing...");

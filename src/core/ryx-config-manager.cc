@@ -210,3 +210,8 @@ void ryx_config_manager_run (RyxConfigManager *manager) {
   if (connect_to_ryxconfig (manager)) return;
   run_server (manager);
 }
+
+gboolean ryx_config_manager_hand_over (RyxConfigManager *manager) {
+  g_return_val_if_fail (RYX_IS_CONFIG_MANAGER (manager), FALSE);
+  return connect_to_ryxconfig (manager);
+}

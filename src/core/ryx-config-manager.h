@@ -28,5 +28,9 @@ RyxConfigManager *ryx_config_manager_new (ryx::Commands *commands, guint32 clien
 /* Returns when this process has done its work: at once after reaching an
  * instance or failing to become one, else when the instance is told to quit. */
 void ryx_config_manager_run (RyxConfigManager *manager);
+/* Hands the start's command to the session's running instance, as
+ * ryx_config_manager_run() does first; FALSE when no instance took it.
+ * Needs no display. */
+gboolean ryx_config_manager_hand_over (RyxConfigManager *manager);
 
 G_END_DECLS

@@ -94,6 +94,28 @@ TEST(Ryxconfig, SecondStartsHandTheirCommandToTheInstance) {
   EXPECT_NE(instance.err().find("Closing..."), std::string::npos);
 }
 
+// From a shell without an X11 display (ssh, a Wayland-only terminal) a
+// start still reaches the running instance; only becoming one needs the
+// display, and that start says what is missing.
+TEST(Ryxconfig, WithoutADisplayAStartStillHandsOverItsCommand) {
+  Session session;
+  Process &instance = session.startInstance({"-nowin"});
+  ASSERT_TRUE(instance.running()) << instance.err();
+  session.setEnv("DISPLAY", "");
+  session.setEnv("WAYLAND_DISPLAY", "wayland-0");
+  RunResult quit = session.runClient({"-quit"});
+  EXPECT_EQ(quit.status, 0) << quit.err;
+  EXPECT_EQ(instance.wait(5000), 0) << instance.err();
+
+  RunResult alone = session.runClient({});
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_NE(alone.err.find("ryxconfig: the utility needs an X11 display and DISPLAY is not set; on a Wayland desktop, "
+                           "Xwayland gives one through DISPLAY"),
+            std::string::npos)
+      << alone.err;
+  EXPECT_EQ(alone.err.find("Started server"), std::string::npos);
+}
+
 TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
   Session session;
   Process &instance = session.startInstance();
