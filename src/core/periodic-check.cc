@@ -55,21 +55,19 @@ gboolean periodic_check (gpointer user_data) {
 
 void refresh_all (RyxConfigManager *self) {
   self->refresh_count++;
+  // One viewer exchange per refresh, even while the standalone window and
+  // an icon waiting for a notification area are both refreshed.
+  gboolean viewers = self->viewers_enabled && (self->status_dialog != nullptr || self->status_icon != nullptr);
+  if (viewers) update_viewer_list (self);
   if (self->status_dialog != nullptr) {
     RyxCommandStatusDialog *dialog = RYX_COMMAND_STATUS_DIALOG (self->status_dialog);
     ryx_command_status_dialog_refresh_status (dialog);
-    if (self->viewers_enabled) {
-      update_viewer_list (self);
-      ryx_command_status_dialog_refresh_viewers (dialog, self->viewers);
-    }
+    if (viewers) ryx_command_status_dialog_refresh_viewers (dialog, self->viewers);
   }
   if (self->status_icon != nullptr) {
     RyxCommandStatusIcon *icon = RYX_COMMAND_STATUS_ICON (self->status_icon);
     ryx_command_status_icon_refresh_status (icon);
-    if (self->viewers_enabled) {
-      update_viewer_list (self);
-      ryx_command_status_icon_refresh_viewers (icon, self->viewers);
-    }
+    if (viewers) ryx_command_status_icon_refresh_viewers (icon, self->viewers);
   }
   if (self->refresh_count == kRefreshesPerServerCheck) run_rendering_server_check (self);
 }

@@ -29,6 +29,9 @@ struct _RyxConfigManager {
   GtkWidget *status_dialog;    /* the standalone dialog, not owned; cleared when destroyed */
   guint dock_source_id;        /* the 1-second dock timer */
   guint32 dock_ticks;          /* never reset */
+  /* No notification area took the icon by the dock time: the standalone
+   * window stands in for it until one does. */
+  gboolean icon_released;
   guint32 refresh_count;       /* refreshes since the last rendering server check */
   guint32 client_commands;
   gboolean viewers_enabled;

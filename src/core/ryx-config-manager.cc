@@ -135,9 +135,12 @@ RyxConfigManager *ryx_config_manager_new (ryx::Commands *commands, guint32 clien
       g_object_new (RYX_TYPE_CONFIG_MANAGER, "commands", commands, "client-commands", client_commands, nullptr));
 }
 
-static void create_status_dialog (RyxConfigManager *self) {
+// `window`: the window the released icon had opened, which becomes the
+// standalone one, so that the session never has two; NULL makes a new one.
+static void create_status_dialog (RyxConfigManager *self, GtkWidget *window) {
   RYX_LOG (G_LOG_LEVEL_DEBUG, "Creating standalone dialog");
-  self->status_dialog = ryx_command_status_dialog_new (self->commands, self->daemon.using_desktop_capture);
+  self->status_dialog =
+      window != nullptr ? window : ryx_command_status_dialog_new (self->commands, self->daemon.using_desktop_capture);
   ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), self->apps);
   g_signal_connect (self->status_dialog, "destroy", G_CALLBACK (gtk_widget_destroyed), &self->status_dialog);
 }
@@ -147,35 +150,48 @@ static void on_status_icon_activate (GtkStatusIcon *icon, gpointer user_data) {
   run_rendering_server_check (RYX_CONFIG_MANAGER (user_data));
 }
 
-G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+static void present_status_dialog (RyxConfigManager *self) {
+  gtk_widget_show (self->status_dialog);
+  gtk_window_present (GTK_WINDOW (self->status_dialog));
+}
+
+// Runs each second from the icon's creation until a notification area
+// holds it.  At the dock time the standalone window takes over, but the
+// icon stays, waiting: a panel that starts late (as desktops often do at
+// login) still gets it, and the standalone window then becomes the icon's.
 static gboolean check_status_icon_docked (gpointer user_data) {
   RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  RyxCommandStatusIcon *icon = RYX_COMMAND_STATUS_ICON (self->status_icon);
 
   // Embedded in whichever notification area the icon uses (XEmbed tray or
   // StatusNotifierWatcher).
-  if (self->status_icon != nullptr &&
-      ryx_command_status_icon_is_embedded (RYX_COMMAND_STATUS_ICON (self->status_icon))) {
+  if (ryx_command_status_icon_is_embedded (icon)) {
     g_signal_connect (self->status_icon, "activate", G_CALLBACK (on_status_icon_activate), self);
-  } else if (self->dock_ticks != (guint32) ryx_conf_settings_get_ryx_config_dock_timeout ()) {
-    self->dock_ticks++;
-    return G_SOURCE_CONTINUE;
-  } else {
-    g_clear_object (&self->status_icon);
-    create_status_dialog (self);
-    if (self->client_commands != RYX_CONFIG_CLIENT_COMMAND_NO_WINDOW && self->status_dialog != nullptr) {
-      gtk_widget_show (self->status_dialog);
-      gtk_window_present (GTK_WINDOW (self->status_dialog));
+    if (self->icon_released) {
+      RYX_LOG (G_LOG_LEVEL_INFO, "A notification area came after the dock time and took the icon");
+      GtkWidget *window = self->status_dialog;
+      if (window != nullptr) g_signal_handlers_disconnect_by_data (window, &self->status_dialog);
+      self->status_dialog = nullptr;
+      ryx_command_status_icon_adopt_dialog (icon, window);
+      self->icon_released = FALSE;
     }
+    self->dock_source_id = 0;
+    return G_SOURCE_REMOVE;
   }
-  self->dock_source_id = 0;
-  return G_SOURCE_REMOVE;
+  if (self->dock_ticks != (guint32) ryx_conf_settings_get_ryx_config_dock_timeout ()) {
+    self->dock_ticks++;
+  } else if (!self->icon_released) {
+    self->icon_released = TRUE;
+    create_status_dialog (self, ryx_command_status_icon_release_dialog (icon));
+    if (self->client_commands != RYX_CONFIG_CLIENT_COMMAND_NO_WINDOW) present_status_dialog (self);
+  }
+  return G_SOURCE_CONTINUE;
 }
-G_GNUC_END_IGNORE_DEPRECATIONS
 
 void show_gui (RyxConfigManager *self) {
+  if (self->status_dialog == nullptr && self->icon_released) create_status_dialog (self, nullptr);
   if (self->status_dialog != nullptr) {
-    gtk_widget_show (self->status_dialog);
-    gtk_window_present (GTK_WINDOW (self->status_dialog));
+    present_status_dialog (self);
     return;
   }
   if (self->status_icon == nullptr) {

@@ -42,6 +42,7 @@ struct _RyxCommandStatusIcon {
   gboolean desktop_capture;
   GList *apps;        // borrowed from the config manager
   GtkWidget *dialog;  // the open status window, cleared on its "destroy"
+  gboolean dialog_elsewhere;  // the window is shown by the manager: open none
   guint32 last_code;  // the code last applied to the image
 
   RyxStatusNotifierItem *item;  // owned; null when XEmbed is forced or there is no session bus
@@ -53,6 +54,7 @@ struct _RyxCommandStatusIcon {
 G_DEFINE_FINAL_TYPE (RyxCommandStatusIcon, ryx_command_status_icon, GTK_TYPE_STATUS_ICON)
 
 static void show_dialog (RyxCommandStatusIcon *self) {
+  if (self->dialog_elsewhere) return;
   if (self->dialog == nullptr) {
     self->dialog = ryx_command_status_dialog_new (self->commands, self->desktop_capture);
     ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->dialog), self->apps);
@@ -217,6 +219,25 @@ void ryx_command_status_icon_refresh_status (RyxCommandStatusIcon *status) {
   }
   set_image (status, "ryx_status_icon_error.png");
   show_dialog (status);
+}
+
+GtkWidget *ryx_command_status_icon_release_dialog (RyxCommandStatusIcon *status) {
+  g_return_val_if_fail (RYX_IS_COMMAND_STATUS_ICON (status), nullptr);
+  status->dialog_elsewhere = TRUE;
+  if (status->dialog == nullptr) return nullptr;
+  g_signal_handlers_disconnect_by_data (status->dialog, &status->dialog);
+  return static_cast<GtkWidget *> (g_steal_pointer (&status->dialog));
+}
+
+void ryx_command_status_icon_adopt_dialog (RyxCommandStatusIcon *status, GtkWidget *dialog) {
+  g_return_if_fail (RYX_IS_COMMAND_STATUS_ICON (status));
+  g_return_if_fail (dialog == nullptr || RYX_IS_COMMAND_STATUS_DIALOG (dialog));
+  g_return_if_fail (status->dialog == nullptr);
+  status->dialog_elsewhere = FALSE;
+  if (dialog == nullptr) return;
+  status->dialog = dialog;
+  ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (dialog), status->apps);
+  g_signal_connect (dialog, "destroy", G_CALLBACK (gtk_widget_destroyed), &status->dialog);
 }
 
 void ryx_command_status_icon_refresh_viewers (RyxCommandStatusIcon *status, GList *viewers) {

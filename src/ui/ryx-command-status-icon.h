@@ -41,4 +41,14 @@ void ryx_command_status_icon_refresh_status (RyxCommandStatusIcon *status);
 /* Hands the viewers (RyxConfigViewer) to the open window, if any. */
 void ryx_command_status_icon_refresh_viewers (RyxCommandStatusIcon *status, GList *viewers);
 
+/* For an icon no notification area took: gives up the window the icon
+ * opened (NULL if none; the caller tracks it from now on), and from then on
+ * the icon opens no window of its own, since the caller shows one.
+ * ryx_command_status_icon_adopt_dialog() gives the icon a window back. */
+GtkWidget *ryx_command_status_icon_release_dialog (RyxCommandStatusIcon *status);
+
+/* The icon takes dialog (a RyxCommandStatusDialog, or NULL) as the window
+ * it opens and refreshes, and opens windows of its own again. */
+void ryx_command_status_icon_adopt_dialog (RyxCommandStatusIcon *status, GtkWidget *dialog);
+
 G_END_DECLS

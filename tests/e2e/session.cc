@@ -198,12 +198,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   }
   symlink(RYX_GRID_LIBRARY, (dir_ / "system/NvIFR64.dll").c_str());
   if (!startXServer()) return;
-  if (options_.trayHost) {
-    tray_ = std::make_unique<Process>();
-    tray_->start({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, env(),
-                 dir_ / "logs/trayer");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
-  }
+  if (options_.trayHost) startTray();
   if (options_.sessionBus || options_.sniWatcher) bus_ = std::make_unique<PrivateBus>();
   if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
@@ -362,6 +357,13 @@ std::vector<std::string> Session::env() const {
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
   for (const auto &[name, value] : vars) result.push_back(name + "=" + value);
   return result;
+}
+
+void Session::startTray() {
+  tray_ = std::make_unique<Process>();
+  tray_->start({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, env(),
+               dir_ / "logs/trayer");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
 }
 
 std::string Session::writeSystemConfig(const std::string &content) {

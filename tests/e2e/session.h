@@ -111,6 +111,8 @@ class Session {
   Process &startSniWatcher(const std::vector<std::string> &args = {});
   void stopSniWatcher() { sniWatcher_.reset(); }
   Process *sniWatcher() { return sniWatcher_.get(); }
+  // The XEmbed notification area (trayer), started while the session runs.
+  void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
   // The ids of the X server's top-level windows, mapped or not, sorted.
   std::vector<std::string> topLevelWindows() const;

@@ -126,4 +126,39 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
 }
 
 }  // namespace
+// A panel that starts after the dock time (desktops often start theirs
+// late) still gets the icon, and the standalone window becomes the icon's:
+// one status window throughout.  Without the wrapper the first check
+// publishes an error, which opens the icon's window before the dock time;
+// at the dock time that window is the standalone one.
+TEST(Tray, APanelAfterTheDockTimeTakesTheIconAndItsWindow) {
+  for (bool sni : {true, false}) {
+    SCOPED_TRACE(sni ? "StatusNotifierWatcher" : "XEmbed tray");
+    SessionOptions options;
+    options.sessionBus = sni;
+    options.wrapper = false;
+    options.dockTime = 1;
+    Session session(options);
+    installImages(session);
+    Process &instance = session.startInstance();
+    ASSERT_TRUE(instance.waitForErr("Creating standalone dialog", 6000)) << instance.err();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
+
+    if (sni)
+      session.startSniWatcher();
+    else
+      session.startTray();
+    EXPECT_TRUE(instance.waitForErr("A notification area came after the dock time and took the icon", 5000))
+        << instance.err();
+    if (sni) {
+      RunResult activate = runProgram({RYX_SNI_WATCHER_EXE, "--activate"}, session.env());
+      EXPECT_EQ(activate.status, 0) << activate.out << activate.err;
+    }
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
+    EXPECT_EQ(session.quit(), 0);
+  }
+}
+
 }  // namespace ryx::test
