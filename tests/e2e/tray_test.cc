@@ -64,10 +64,11 @@ TEST(Tray, WithAWatcherTheIconFollowsThePeriodicCheck) {
   EXPECT_TRUE(watcher.waitForOut("unregistered ", 3000)) << watcher.out();
 }
 
-// Activations of the docked icon, a click on it in the watcher's panel (as
-// the demo runs it) and the watcher's command line, open one window and run
-// the rendering server check, which this early only an activation does:
-// against a port where nothing listens it publishes code 100.
+// A host that sends ContextMenu for a click (the watcher's command line)
+// opens the window and runs the rendering server check, which this early
+// only an activation does: against a port where nothing listens it
+// publishes code 100.  A click in the watcher's panel (Activate, as the demo
+// runs it) then presents the same window.
 TEST(Tray, ActivationsOpenOneWindowAndRunTheRenderingServerCheck) {
   SessionOptions options;
   options.sniWatcher = true;
@@ -85,16 +86,16 @@ TEST(Tray, ActivationsOpenOneWindowAndRunTheRenderingServerCheck) {
   EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
   size_t before = instance.err().size();
 
-  RunResult click =
-      runProgram({"/usr/bin/xdotool", "mousemove", "--window", panel[0], "20", "20", "click", "1"}, session.env());
-  EXPECT_EQ(click.status, 0) << click.err;
-  EXPECT_TRUE(watcher.waitForOut("activated ", 3000)) << watcher.out();
-  RunResult activate = runProgram({RYX_SNI_WATCHER_EXE, "--activate"}, session.env());
-  EXPECT_EQ(activate.status, 0) << activate.out << activate.err;
-  EXPECT_EQ(activate.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << activate.out;
+  RunResult contextMenu = runProgram({RYX_SNI_WATCHER_EXE, "--activate", "--call", "ContextMenu"}, session.env());
+  EXPECT_EQ(contextMenu.status, 0) << contextMenu.out << contextMenu.err;
+  EXPECT_EQ(contextMenu.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << contextMenu.out;
   EXPECT_TRUE(session.waitForLinesAndWindows(
       {"Error code: 100, error message: Cannot communicate with the Rendering Server"}, 1, before))
       << instance.err().substr(before);
+  RunResult click =
+      runProgram({"/usr/bin/xdotool", "mousemove", "--window", panel[0], "20", "20", "click", "1"}, session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(watcher.waitForOut(" with Activate", 3000)) << watcher.out();
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
   EXPECT_EQ(session.quit(), 0);
