@@ -433,7 +433,8 @@ std::string Session::startPanel() {
   panelSettings_ = std::make_unique<Process>();
   panelSettings_->start({kPanelSettingsExe}, env(), dir_ / "logs/panel-settings");
   panel_ = std::make_unique<Process>();
-  panel_->start({kPanelExe}, env(), dir_ / "logs/panel");
+  // Without the flag the panel waits 5 s for a window manager there is not.
+  panel_->start({kPanelExe, "--disable-wm-check"}, env(), dir_ / "logs/panel");
   std::string window;
   waitUntil(
       [&] {
