@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The real ryxconfig and the stand-in StatusNotifierWatcher on a session
-// bus of the test's own.  The exact images, tooltips and signals of the
+// bus of the test's own, and on a real desktop panel's notification area
+// with each back-end.  The exact images, tooltips and signals of the
 // item are the in-process item's tests; start-ups without a notification
 // area, or with RYX_TRAY forcing one, are rows of the start-up table.
 #include <gtest/gtest.h>
@@ -230,7 +231,8 @@ TEST_P(TrayOnAPanel, ShowsTheIconWithItsTooltipAndAClickOpensTheWindow) {
   EXPECT_EQ(session.quit(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, TrayOnAPanel, ::testing::Values("sni", "xembed"));
+INSTANTIATE_TEST_SUITE_P(Backends, TrayOnAPanel, ::testing::Values("sni", "xembed"),
+                         [](const ::testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace ryx::test
