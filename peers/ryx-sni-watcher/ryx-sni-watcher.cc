@@ -48,6 +48,9 @@ struct Options {
   gboolean activate = FALSE;  // client mode: activate the items of the running watcher
   gboolean dump = FALSE;      // client mode: print their properties
   gboolean show = FALSE;      // draw the items in a window of ours
+  // What an activation calls: hosts differ (some send ContextMenu or
+  // SecondaryActivate for a click).
+  char *method = nullptr;
 };
 
 struct Item {
@@ -199,12 +202,14 @@ void printItem(const std::string &key) {
 
 bool activate(const std::string &busName, const std::string &path) {
   g_autoptr(GError) error = nullptr;
+  const char *method = options.method != nullptr ? options.method : "Activate";
+  // Activate, SecondaryActivate and ContextMenu all take the pointer's (x, y).
   g_autoptr(GVariant) reply =
-      g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, "Activate",
+      g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, method,
                                   g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
                                   nullptr, &error);
   if (reply != nullptr)
-    say("activated " + busName + path);
+    say("activated " + busName + path + " with " + method);
   else
     say("error " + busName + path + " " + error->message);
   return reply != nullptr;
@@ -384,6 +389,8 @@ int main(int argc, char **argv) {
        "Call Activate on each item MS milliseconds after it registered", "MS"},
       {"activate", 0, 0, G_OPTION_ARG_NONE, &options.activate,
        "Do not serve: call Activate on the running watcher's items (or the ITEM given) and exit", nullptr},
+      {"call", 0, 0, G_OPTION_ARG_STRING, &options.method,
+       "Activate an item with METHOD: Activate (the default), SecondaryActivate or ContextMenu", "METHOD"},
       {"dump", 0, 0, G_OPTION_ARG_NONE, &options.dump,
        "Do not serve: print the properties of the running watcher's items (or the ITEM given) and exit", nullptr},
       {"show", 0, 0, G_OPTION_ARG_NONE, &options.show,
@@ -397,7 +404,7 @@ int main(int argc, char **argv) {
       "A StatusNotifierWatcher and host on the session bus, for tests and the demo.\n"
       "Serving, it writes one line per event to standard output:\n"
       "  watcher ready | registered ITEM | item ITEM NAME=VALUE... | signal ITEM SIGNAL from SENDER\n"
-      "  | activated ITEM | unregistered ITEM | refused SERVICE | error ITEM MESSAGE\n"
+      "  | activated ITEM with METHOD | unregistered ITEM | refused SERVICE | error ITEM MESSAGE\n"
       "ITEM is BUSNAME/PATH as the watcher lists it.");
   g_option_context_add_main_entries(context, entries, nullptr);
   g_autoptr(GError) error = nullptr;

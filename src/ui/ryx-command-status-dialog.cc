@@ -199,17 +199,24 @@ static GtkWidget *build_apps_box (RyxCommandStatusDialog *self) {
   GtkWidget *scrolled = shown (gtk_scrolled_window_new (nullptr, nullptr));
   gtk_scrolled_window_set_shadow_type (GTK_SCROLLED_WINDOW (scrolled), GTK_SHADOW_IN);
   gtk_scrolled_window_set_policy (GTK_SCROLLED_WINDOW (scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  // GTK 3's scrolled window ignores its child's height request; without a
+  // minimum of its own the list shows about three rows.
+  gtk_scrolled_window_set_min_content_height (GTK_SCROLLED_WINDOW (scrolled), 150);
   pack (self->apps_box, scrolled, TRUE, TRUE);
 
   self->apps_store = gtk_list_store_new (2, G_TYPE_STRING, G_TYPE_STRING);
   self->apps_view = shown (gtk_tree_view_new_with_model (GTK_TREE_MODEL (self->apps_store)));
   gtk_tree_view_set_headers_visible (GTK_TREE_VIEW (self->apps_view), FALSE);
   gtk_widget_set_size_request (self->apps_view, -1, 150);
-  // One column: the name at the left, where it renders at the right.
+  // One column as wide as the list: the name at the left, where it renders
+  // at the right edge.  The name takes the room left over and is cut short
+  // at its end, so a long one pushes no location out of view.
   GtkTreeViewColumn *column = gtk_tree_view_column_new ();
   gtk_tree_view_column_set_title (column, "Name");
+  gtk_tree_view_column_set_expand (column, TRUE);
   GtkCellRenderer *name_renderer = gtk_cell_renderer_text_new ();
-  gtk_tree_view_column_pack_start (column, name_renderer, FALSE);
+  g_object_set (name_renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+  gtk_tree_view_column_pack_start (column, name_renderer, TRUE);
   gtk_tree_view_column_add_attribute (column, name_renderer, "text", 0);
   GtkCellRenderer *location_renderer = gtk_cell_renderer_text_new ();
   gtk_tree_view_column_pack_end (column, location_renderer, FALSE);

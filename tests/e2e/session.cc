@@ -218,6 +218,7 @@ Session::~Session() {
   instance_.reset();
   peers_.clear();
   sniWatcher_.reset();
+  stopPanel();
   bus_.reset();
   vncExt_.reset();
   ryxd_.reset();
@@ -243,6 +244,8 @@ std::string Session::toolkitWarnings() const {
   std::string found;
   for (const std::string &name : listFolder(dir_ / "logs")) {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
+    // Only our own programs: the real panel and the tray are not ours to judge.
+    if (name.rfind("panel", 0) == 0 || name.rfind("trayer", 0) == 0) continue;
     for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
       for (const char *domain : kDomains)
         for (const char *level : {"-CRITICAL **", "-WARNING **"})
@@ -397,6 +400,85 @@ Process &Session::startSniWatcher(const std::vector<std::string> &args) {
   return *sniWatcher_;
 }
 
+namespace {
+
+// The window ids xwininfo lists as children: indented lines, the id first.
+std::vector<std::string> childWindowIds(const std::string &listing) {
+  std::vector<std::string> ids;
+  for (const std::string &line : splitLines(listing)) {
+    size_t at = line.find_first_not_of(' ');
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+  }
+  return ids;
+}
+
+constexpr const char kPanelExe[] = "/usr/bin/xfce4-panel";
+constexpr const char kPanelSettingsExe[] = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd";
+
+// One panel along the top edge holding one plugin, the notification area.
+// The panel reads it through its settings daemon, which reads it here.
+constexpr const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+)";
+
+}  // namespace
+
+bool panelInstalled() { return access(kPanelExe, X_OK) == 0 && access(kPanelSettingsExe, X_OK) == 0; }
+
+std::string Session::startPanel() {
+  std::string folder = dir_ / "config/xfce4/xfconf/xfce-perchannel-xml";
+  if (system(("mkdir -p '" + folder + "'").c_str()) != 0) return "";
+  writeFile(folder + "/xfce4-panel.xml", kPanelConfig);
+  // Started here, with the session's configuration folder, rather than by
+  // the bus, which would start it with the test's own environment.
+  panelSettings_ = std::make_unique<Process>();
+  panelSettings_->start({kPanelSettingsExe}, env(), dir_ / "logs/panel-settings");
+  panel_ = std::make_unique<Process>();
+  // Without the flag the panel waits 5 s for a window manager there is not.
+  panel_->start({kPanelExe, "--disable-wm-check"}, env(), dir_ / "logs/panel");
+  std::string window;
+  waitUntil(
+      [&] {
+        RunResult owner = runProgram({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                      "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                      "string:org.kde.StatusNotifierWatcher"},
+                                     env());
+        if (owner.out.find("boolean true") == std::string::npos) return false;
+        RunResult found =
+            runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "^xfce4-panel$"}, env());
+        window = found.out.substr(0, found.out.find('\n'));
+        return !window.empty();
+      },
+      10000);
+  return window;
+}
+
+void Session::stopPanel() {
+  panel_.reset();
+  panelSettings_.reset();
+}
+
+std::vector<std::string> Session::windowsBelow(const std::string &window) const {
+  return childWindowIds(runProgram({"/usr/bin/xwininfo", "-id", window, "-tree"}, env()).out);
+}
+
 Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(std::make_unique<Process>());
   apps_.back()->start(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args), env(),
@@ -412,11 +494,7 @@ Process &Session::startPeer(const std::vector<std::string> &argv, const std::str
 }
 
 std::vector<std::string> Session::topLevelWindows() const {
-  std::vector<std::string> ids;
-  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
-    size_t at = line.find_first_not_of(' ');  // child lines: indented, the id first
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
-  }
+  std::vector<std::string> ids = childWindowIds(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out);
   std::sort(ids.begin(), ids.end());
   return ids;
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The real ryxconfig and the stand-in StatusNotifierWatcher on a session
-// bus of the test's own.  The exact images, tooltips and signals of the
+// bus of the test's own, and on a real desktop panel's notification area
+// with each back-end.  The exact images, tooltips and signals of the
 // item are the in-process item's tests; start-ups without a notification
 // area, or with RYX_TRAY forcing one, are rows of the start-up table.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -64,10 +67,11 @@ TEST(Tray, WithAWatcherTheIconFollowsThePeriodicCheck) {
   EXPECT_TRUE(watcher.waitForOut("unregistered ", 3000)) << watcher.out();
 }
 
-// Activations of the docked icon, a click on it in the watcher's panel (as
-// the demo runs it) and the watcher's command line, open one window and run
-// the rendering server check, which this early only an activation does:
-// against a port where nothing listens it publishes code 100.
+// A host that sends ContextMenu for a click (the watcher's command line)
+// opens the window and runs the rendering server check, which this early
+// only an activation does: against a port where nothing listens it
+// publishes code 100.  A click in the watcher's panel (Activate, as the demo
+// runs it) then presents the same window.
 TEST(Tray, ActivationsOpenOneWindowAndRunTheRenderingServerCheck) {
   SessionOptions options;
   options.sniWatcher = true;
@@ -85,16 +89,16 @@ TEST(Tray, ActivationsOpenOneWindowAndRunTheRenderingServerCheck) {
   EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
   size_t before = instance.err().size();
 
-  RunResult click =
-      runProgram({"/usr/bin/xdotool", "mousemove", "--window", panel[0], "20", "20", "click", "1"}, session.env());
-  EXPECT_EQ(click.status, 0) << click.err;
-  EXPECT_TRUE(watcher.waitForOut("activated ", 3000)) << watcher.out();
-  RunResult activate = runProgram({RYX_SNI_WATCHER_EXE, "--activate"}, session.env());
-  EXPECT_EQ(activate.status, 0) << activate.out << activate.err;
-  EXPECT_EQ(activate.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << activate.out;
+  RunResult contextMenu = runProgram({RYX_SNI_WATCHER_EXE, "--activate", "--call", "ContextMenu"}, session.env());
+  EXPECT_EQ(contextMenu.status, 0) << contextMenu.out << contextMenu.err;
+  EXPECT_EQ(contextMenu.out.rfind("activated org.kde.StatusNotifierItem-", 0), 0u) << contextMenu.out;
   EXPECT_TRUE(session.waitForLinesAndWindows(
       {"Error code: 100, error message: Cannot communicate with the Rendering Server"}, 1, before))
       << instance.err().substr(before);
+  RunResult click =
+      runProgram({"/usr/bin/xdotool", "mousemove", "--window", panel[0], "20", "20", "click", "1"}, session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(watcher.waitForOut(" with Activate", 3000)) << watcher.out();
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
   EXPECT_EQ(session.quit(), 0);
@@ -124,6 +128,111 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIcon) {
   EXPECT_TRUE(again.waitForOut("registered ", 5000)) << again.out();
   EXPECT_EQ(session.quit(), 0);
 }
+
+// Where an X window lies on the screen.
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+Geometry geometryOf(const Session &session, const std::string &window) {
+  Geometry g;
+  RunResult r = runProgram({"/usr/bin/xdotool", "getwindowgeometry", "--shell", window}, session.env());
+  for (const std::string &line : splitLines(r.out)) {
+    int value = atoi(line.c_str() + line.find('=') + 1);
+    if (line.rfind("X=", 0) == 0) g.x = value;
+    if (line.rfind("Y=", 0) == 0) g.y = value;
+    if (line.rfind("WIDTH=", 0) == 0) g.width = value;
+    if (line.rfind("HEIGHT=", 0) == 0) g.height = value;
+  }
+  return g;
+}
+
+// The windows of a process, as xwininfo names them (0x...).
+std::vector<std::string> windowsOf(const Session &session, pid_t pid) {
+  std::vector<std::string> ids;
+  for (const std::string &line :
+       splitLines(runProgram({"/usr/bin/xdotool", "search", "--pid", std::to_string(pid)}, session.env()).out))
+    if (!line.empty()) {
+      char id[32];
+      snprintf(id, sizeof id, "0x%lx", std::stoul(line));
+      ids.push_back(id);
+    }
+  return ids;
+}
+
+// On a real desktop panel, once with each back-end: the icon is shown in the
+// panel's notification area (its window embedded there, or the item held by
+// the panel's watcher), its tooltip reads as the state says where the host
+// takes it from (the XEmbed icon shows its own on hover; the panel reads the
+// item's property), and a click on it in the panel opens the status window.
+class TrayOnAPanel : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(TrayOnAPanel, ShowsTheIconWithItsTooltipAndAClickOpensTheWindow) {
+  if (!panelInstalled()) GTEST_SKIP() << "xfce4-panel is not installed (scripts/setup installs it)";
+  const bool sni = std::string(GetParam()) == "sni";
+  SessionOptions options;
+  options.sessionBus = true;
+  Session session(options);
+  installImages(session);
+  std::string panel = session.startPanel();
+  ASSERT_FALSE(panel.empty()) << readFile(session.folder() + "/logs/panel.err");
+  session.setEnv("RYX_TRAY", GetParam());
+  Process &instance = session.startInstance();
+  EXPECT_TRUE(instance.waitForErr(sni ? "shown through StatusNotifierItem" : "shown through XEmbed", 5000));
+
+  if (sni) {
+    // What the panel's watcher holds, read as a host reads it.
+    std::string items;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          items = runProgram({RYX_SNI_WATCHER_EXE, "--dump"}, session.env()).out;
+          return items.find(" ToolTip=\"Vezo RYX Server Switched ON\"") != std::string::npos;
+        },
+        5000))
+        << items;
+  } else {
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          std::vector<std::string> ours = windowsOf(session, instance.pid()), inPanel = session.windowsBelow(panel);
+          return std::find_first_of(ours.begin(), ours.end(), inPanel.begin(), inPanel.end()) != ours.end();
+        },
+        5000))
+        << "no window of ryxconfig in the panel";
+  }
+  // The notification area is the panel's first child and holds only our
+  // icon: its middle is the icon.
+  Geometry area;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        area = geometryOf(session, session.windowsBelow(panel).at(0));
+        return area.width >= 16;
+      },
+      3000))
+      << "the notification area stays empty";
+  std::string x = std::to_string(area.x + area.width / 2), y = std::to_string(area.y + area.height / 2);
+  if (!sni) {
+    std::vector<std::string> before = windowsOf(session, instance.pid());
+    runProgram({"/usr/bin/xdotool", "mousemove", x, y}, session.env());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          for (const std::string &w : windowsOf(session, instance.pid()))
+            if (std::find(before.begin(), before.end(), w) == before.end() &&
+                runProgram({"/usr/bin/xprop", "-id", w, "_NET_WM_WINDOW_TYPE"}, session.env())
+                        .out.find("_NET_WM_WINDOW_TYPE_TOOLTIP") != std::string::npos)
+              return true;
+          return false;
+        },
+        3000))
+        << "no tooltip over the icon";
+  }
+  EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
+  RunResult click = runProgram({"/usr/bin/xdotool", "mousemove", x, y, "click", "1"}, session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(session.waitForWindows(1)) << instance.err();
+  EXPECT_EQ(session.quit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, TrayOnAPanel, ::testing::Values("sni", "xembed"),
+                         [](const ::testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
 }  // namespace
 // A panel that starts after the dock time (desktops often start theirs
@@ -162,3 +271,4 @@ TEST(Tray, APanelAfterTheDockTimeTakesTheIconAndItsWindow) {
 }
 
 }  // namespace ryx::test
+

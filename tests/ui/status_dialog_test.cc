@@ -334,6 +334,49 @@ TEST_F(StatusDialogTest, ListsApplicationsAndWhereEachRenders) {
   EXPECT_TRUE(rows().empty());
 }
 
+// At the window's own size the list shows several rows, and each row has
+// its name at the left and its whole location at the right edge of the
+// list, however long one name is.
+TEST_F(StatusDialogTest, ListShowsRowsWithEveryLocationAtTheRightEdge) {
+  const std::string longName(200, 'n');
+  for (const char *name : {"one.exe", "two.exe", longName.c_str(), "four.exe", "five.exe"})
+    connectApp(name, "far.example");
+  open();
+  ryx_command_status_dialog_refresh_apps(dlg(), apps_);
+  ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(w("apps_view")); }));
+  spinFor(100);
+
+  GtkTreeView *view = GTK_TREE_VIEW(w("apps_view"));
+  GtkWidget *scrolled = gtk_widget_get_parent(GTK_WIDGET(view));
+  EXPECT_GE(gtk_widget_get_allocated_height(scrolled), 150);
+  GtkAdjustment *horizontal = gtk_scrollable_get_hadjustment(GTK_SCROLLABLE(view));
+  EXPECT_LE(gtk_adjustment_get_upper(horizontal), gtk_adjustment_get_page_size(horizontal)) << "scrolls sideways";
+
+  GtkTreeViewColumn *column = gtk_tree_view_get_column(view, 0);
+  g_autoptr(GList) cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+  ASSERT_EQ(g_list_length(cells), 2u);
+  auto *name = GTK_CELL_RENDERER(cells->data), *location = GTK_CELL_RENDERER(cells->next->data);
+  const int listWidth = gtk_widget_get_allocated_width(GTK_WIDGET(view));
+  GtkTreeModel *model = gtk_tree_view_get_model(view);
+  GtkTreeIter iter;
+  for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok; ok = gtk_tree_model_iter_next(model, &iter)) {
+    g_autoptr(GtkTreePath) path = gtk_tree_model_get_path(model, &iter);
+    GdkRectangle area;
+    gtk_tree_view_get_background_area(view, path, column, &area);  // where the column starts
+    gtk_tree_view_column_cell_set_cell_data(column, model, &iter, FALSE, FALSE);
+    int nameX = 0, nameWidth = 0, offset = 0, width = 0, natural = 0, x = 0, y = 0;
+    gtk_tree_view_column_cell_get_position(column, name, &nameX, &nameWidth);
+    gtk_tree_view_column_cell_get_position(column, location, &offset, &width);
+    gtk_cell_renderer_get_preferred_width(location, GTK_WIDGET(view), nullptr, &natural);
+    gtk_tree_view_convert_bin_window_to_widget_coords(view, area.x + offset, area.y, &x, &y);
+    SCOPED_TRACE(gtk_tree_path_get_indices(path)[0]);
+    EXPECT_GE(width, natural) << "the location is cut";
+    EXPECT_GE(offset, nameX + nameWidth) << "the location overlaps the name";
+    EXPECT_LE(x + width, listWidth);
+    EXPECT_GE(x + width, listWidth - 12) << "the location is not at the right edge";
+  }
+}
+
 TEST_F(StatusDialogTest, CountsViewersAndThoseWithoutKestrane) {
   const struct {
     std::vector<int> viewers;  // 1 with Kestrane support, 0 without, -1 a null entry
