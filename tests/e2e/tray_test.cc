@@ -240,11 +240,15 @@ INSTANTIATE_TEST_SUITE_P(Backends, TrayOnAPanel, ::testing::Values("sni", "xembe
 // one status window throughout.  Without the wrapper the first check
 // publishes an error, which opens the icon's window before the dock time;
 // at the dock time that window is the standalone one.
+// The real panel comes last, where it is installed.
 TEST(Tray, APanelAfterTheDockTimeTakesTheIconAndItsWindow) {
-  for (bool sni : {true, false}) {
-    SCOPED_TRACE(sni ? "StatusNotifierWatcher" : "XEmbed tray");
+  for (const char *host : {"watcher", "tray", "panel"}) {
+    SCOPED_TRACE(host);
+    const std::string which = host;
+    if (which == "panel" && !panelInstalled()) continue;
+    const bool sni = which == "watcher";
     SessionOptions options;
-    options.sessionBus = sni;
+    options.sessionBus = which != "tray";
     options.wrapper = false;
     options.dockTime = 1;
     Session session(options);
@@ -256,8 +260,10 @@ TEST(Tray, APanelAfterTheDockTimeTakesTheIconAndItsWindow) {
 
     if (sni)
       session.startSniWatcher();
-    else
+    else if (which == "tray")
       session.startTray();
+    else
+      ASSERT_FALSE(session.startPanel().empty());
     EXPECT_TRUE(instance.waitForErr("A notification area came after the dock time and took the icon", 5000))
         << instance.err();
     if (sni) {
