@@ -85,7 +85,9 @@ TEST(Tray, ActivationsOpenOneWindowAndRunTheRenderingServerCheck) {
   ASSERT_TRUE(watcher.waitForOut("registered ", 5000)) << watcher.out();
   std::vector<std::string> panel = session.findWindows("^StatusNotifier host$");
   ASSERT_EQ(panel.size(), 1u);
-  std::this_thread::sleep_for(1500ms);  // docked, and the icon drawn
+  // Docked (the dock timer, every second, sees the registration and only
+  // then adds the rendering server check to activations), and the icon drawn.
+  std::this_thread::sleep_for(std::chrono::milliseconds(scaledMs(1500)));
   EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
   size_t before = instance.err().size();
 
