@@ -9,6 +9,7 @@
 #include "core/ryx-config-manager-private.h"
 #include "gvc/ryx-deadline-input-stream.h"
 #include "gvc/gvc-data-input-stream.h"
+#include "platform/peer_user.h"
 
 namespace {
 
@@ -26,6 +27,10 @@ constexpr gsize kLongestHandshake = sizeof kAppHandshake - 1;
 constexpr gsize kTakenWithHandshake = 4096;
 
 constexpr int kListenBacklog = 256;
+
+// How long a start waits for the instance to close the connection after
+// its command (the instance reads it within its handshake deadline).
+constexpr guint kClientLingerSeconds = 2;
 
 enum : guint8 { kCommandShowGui = 1, kCommandQuit = 2 };
 
@@ -106,11 +111,60 @@ static void handle_command (RyxConfigManager *self, CommandRead command) {
   }
 }
 
+namespace {
+
+ryx::platform::Endpoint endpoint_of (GSocketAddress *address) {
+  ryx::platform::Endpoint endpoint;
+  if (address == nullptr || !G_IS_INET_SOCKET_ADDRESS (address)) return endpoint;
+  GInetSocketAddress *inet = G_INET_SOCKET_ADDRESS (address);
+  GInetAddress *host = g_inet_socket_address_get_address (inet);
+  if (g_inet_address_get_family (host) == G_SOCKET_FAMILY_IPV4) {
+    const guint8 *bytes = g_inet_address_to_bytes (host);
+    endpoint.address = (guint32) bytes[0] << 24 | (guint32) bytes[1] << 16 | (guint32) bytes[2] << 8 | bytes[3];
+  }
+  endpoint.port = g_inet_socket_address_get_port (inet);
+  return endpoint;
+}
+
+// Loopback is shared by every user of the machine: only the instance's own
+// user may command it or announce applications to it.  When the owner
+// cannot be told, nobody is served, rather than everybody.
+bool from_own_user (GSocketConnection *connection) {
+  g_autoptr (GSocketAddress) local = g_socket_connection_get_local_address (connection, nullptr);
+  g_autoptr (GSocketAddress) remote = g_socket_connection_get_remote_address (connection, nullptr);
+  const ryx::platform::Endpoint peer_end = endpoint_of (remote);
+  const ryx::platform::PeerUser peer = ryx::platform::connectionPeerUser (endpoint_of (local), peer_end);
+  switch (peer.kind) {
+    case ryx::platform::PeerUser::Kind::kSame:
+      return true;
+    case ryx::platform::PeerUser::Kind::kOther:
+      RYX_LOG (G_LOG_LEVEL_WARNING, "Console connection from %s (port %u) closed: it belongs to another user",
+               peer.user.c_str (), peer_end.port);
+      return false;
+    case ryx::platform::PeerUser::Kind::kNone:
+      return false;  // a peer that closed at once: nothing to say, as for an empty handshake
+    default: {
+      static bool told = false;
+      if (!told)
+        RYX_LOG (G_LOG_LEVEL_WARNING, "Cannot tell which user a console connection comes from (%s); "
+                 "such connections are closed", peer.reason.c_str ());
+      told = true;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
 gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GObject *source, gpointer user_data) {
   (void) service;
   (void) source;
   RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
   g_return_val_if_fail (self->console_reader != nullptr, TRUE);
+  if (!from_own_user (connection)) {
+    g_io_stream_close (G_IO_STREAM (connection), nullptr, nullptr);
+    return TRUE;
+  }
 
   // The reader is let go of the connection before anything is done with
   // what it read, so whatever runs then (even a nested main loop) finds it
@@ -157,6 +211,17 @@ static gboolean send_all (GSocket *socket, const void *data, gsize size) {
 gboolean connect_to_ryxconfig (RyxConfigManager *self) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
+  // Another user's program on the port is no instance of ours: nothing is
+  // handed to it, and this start cannot become the instance either.
+  const ryx::platform::PeerUser listener = ryx::platform::listenerUser (port);
+  if (listener.kind == ryx::platform::PeerUser::Kind::kOther) {
+    g_printerr ("ryxconfig: the console port %u is held by another user's program (%s); give each session its own "
+                "console_port (see README, \"Many users on one server\")\n",
+                port, listener.user.c_str ());
+    return TRUE;
+  }
+  if (listener.kind == ryx::platform::PeerUser::Kind::kUnknown)
+    RYX_LOG (G_LOG_LEVEL_DEBUG, "Cannot tell who holds the console port (%s)", listener.reason.c_str ());
   g_autoptr (GSocketAddress) address = g_inet_socket_address_new_from_string ("127.0.0.1", port);
   // A bare socket rather than a GSocketClient: the instance is on this
   // machine, so no proxy lookup (and none of the I/O modules it loads) is
@@ -188,6 +253,14 @@ gboolean connect_to_ryxconfig (RyxConfigManager *self) {
   if (command != 0) {
     // The handshake goes with its zero byte.
     result = send_all (socket, kCommandHandshake, sizeof kCommandHandshake) && send_all (socket, &command, 1);
+    // Held open until the instance has read the command and closed its end:
+    // it asks who owns this socket, and a closed one has no owner.
+    if (result && g_socket_shutdown (socket, FALSE, TRUE, nullptr)) {
+      g_socket_set_timeout (socket, kClientLingerSeconds);
+      char rest[64];
+      while (g_socket_receive (socket, rest, sizeof rest, nullptr, nullptr) > 0) {
+      }
+    }
   }
   g_socket_close (socket, nullptr);
   return result;

@@ -152,4 +152,48 @@ TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWind
 }
 
 }  // namespace
+// Loopback is shared by every user: another uid (numeric, no account
+// needed) reaches nothing through the console port.  Its command bytes and
+// its application's announcement are closed unread, one warning each; its
+// own start finds the port held by another user's program, says what to
+// do and ends with status 0, sending nothing.
+TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv for a second uid";
+  const std::vector<std::string> asOther = {"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups"};
+  SessionOptions options;
+  options.dockTime = 0;  // the standalone window lists the applications
+  Session session(options);
+  Process &instance = session.startInstance({"-nowin"});
+  ASSERT_TRUE(instance.running());
+  const std::string port = std::to_string(session.consolePort());
+  const std::string refused = "Console connection from uid 54321 (port ";
+
+  // Held open until the instance closes it, so the instance sees its owner.
+  RunResult bytes = runProgram(concat(asOther, {"/bin/bash", "-c",
+                                                "exec 3<>/dev/tcp/127.0.0.1/" + port +
+                                                    "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 3 cat <&3"}),
+                               session.env());
+  // The instance may close before the bytes are written (bash then dies of
+  // SIGPIPE): refused before anything is read either way.
+  (void)bytes;
+  EXPECT_TRUE(instance.waitForErr(refused, 3000)) << instance.err();
+  Process &app = session.startPeer(concat(asOther, {RYX_3DAPP_EXE, "--port", port, "--name", "theirs.exe"}), "app");
+  EXPECT_TRUE(waitUntil([&] { return occurrences(instance.err(), refused) == 2; }, 5000)) << instance.err();
+  (void)app;
+
+  RunResult start = runProgram(concat(asOther, {RYXCONFIG_EXE, "-quit"}), session.env());
+  EXPECT_EQ(start.status, 0);
+  EXPECT_NE(start.err.find("ryxconfig: the console port " + port +
+                           " is held by another user's program (uid 0); give each session its own console_port"),
+            std::string::npos)
+      << start.err;
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(occurrences(instance.err(), refused), 2u) << instance.err();
+  EXPECT_EQ(instance.err().find("A new connected application"), std::string::npos);
+  EXPECT_EQ(instance.err().find("Quit application"), std::string::npos);
+  EXPECT_TRUE(instance.running());
+  EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
+  EXPECT_EQ(session.quit(), 0);
+}
+
 }  // namespace ryx::test

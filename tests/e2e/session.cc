@@ -47,11 +47,14 @@ bool isSessionVariable(const std::string &name) {
   return false;
 }
 
-// The two argument lists one after the other.
+}  // namespace
+
 std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
 }
+
+namespace {
 
 }  // namespace
 
@@ -172,6 +175,13 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+  // Open until the instance has closed its end, as ryxconfig's own starts
+  // do: the instance serves a socket only while it can see its owner.
+  shutdown(fd, SHUT_WR);
+  pollfd event{fd, POLLIN, 0};
+  char rest[256];
+  while (poll(&event, 1, 3000 * RYX_E2E_TIME_SCALE) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
+  }
   close(fd);
   return ok;
 }

@@ -30,6 +30,8 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 
 // How many times `what` occurs in `text`.
 size_t occurrences(const std::string &text, const std::string &what);
+// The two argument lists one after the other.
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail);
 
 // The status window's title, as a pattern for Session::findWindows.
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";

@@ -213,9 +213,14 @@ TEST_P(TrayOnAPanel, ShowsTheIconWithItsTooltipAndAClickOpensTheWindow) {
   std::string x = std::to_string(area.x + area.width / 2), y = std::to_string(area.y + area.height / 2);
   if (!sni) {
     std::vector<std::string> before = windowsOf(session, instance.pid());
-    runProgram({"/usr/bin/xdotool", "mousemove", x, y}, session.env());
+    int moves = 0;
     EXPECT_TRUE(waitUntil(
         [&] {
+          // A pointer that rests gives GTK no more motion: it moves by a
+          // pixel now and then, so a slow start still sees one over the icon.
+          if (moves++ % 10 == 0)
+            runProgram({"/usr/bin/xdotool", "mousemove", moves % 20 == 1 ? x : std::to_string(std::stoi(x) + 1), y},
+                       session.env());
           for (const std::string &w : windowsOf(session, instance.pid()))
             if (std::find(before.begin(), before.end(), w) == before.end() &&
                 runProgram({"/usr/bin/xprop", "-id", w, "_NET_WM_WINDOW_TYPE"}, session.env())
