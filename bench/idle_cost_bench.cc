@@ -23,7 +23,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,25 +51,6 @@ long residentKiB(pid_t pid) {
   while (std::getline(in, line))
     if (line.rfind("VmRSS:", 0) == 0) return atol(line.c_str() + 6);
   return -1;
-}
-
-// Resident memory mapped from the OpenGL driver's files, from smaps.
-long glDriverKiB(pid_t pid) {
-  static const char *const kDriverFiles[] = {"/dri/", "libLLVM", "libgallium", "libglapi", "libGLX_mesa",
-                                             "libz3", "libdrm", "libsensors", "libelf", "libxcb-glx"};
-  std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
-  std::string line;
-  bool driver = false;
-  long kib = 0;
-  while (std::getline(in, line)) {
-    if (!line.empty() && isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < 17) {
-      driver = false;
-      for (const char *file : kDriverFiles) driver = driver || line.find(file) != std::string::npos;
-    } else if (driver && line.rfind("Rss:", 0) == 0) {
-      kib += atol(line.c_str() + 4);
-    }
-  }
-  return kib;
 }
 
 struct Result {
@@ -125,7 +105,7 @@ void IdleCost(benchmark::State &state) {
       result.cpuMs[i] = static_cast<double>(end[i] - start[i]) / 1e6;
       result.rssKiB[i] = residentKiB(pids[i]);
     }
-    result.driverKiB = glDriverKiB(pids[0]);
+    result.driverKiB = ryx::bench::glDriverMemory(pids[0]).rss;
     result.seconds = seconds;
     result.ok = instance.running() && minimal.running() && start[0] >= 0 && start[1] >= 0 && end[0] >= start[0] &&
                 end[1] >= start[1];

@@ -3,6 +3,7 @@
 // views, the viewer list, the 150th-refresh rendering server check and the
 // Kestrane trigger.
 #include <cstdlib>
+#include <string>
 
 #include "common/ryx_gcommon.h"
 #include "core/ryx-config-manager-private.h"
@@ -26,6 +27,17 @@ bool should_publish (RyxConfigManager *self, const ryx::Commands &commands, cons
   // A rendering server error stays until the rendering server check runs again.
   if (reporter.code == ryx::STATUS_RENDERING_SERVER_ERROR) return false;
   return true;
+}
+
+// The viewers as one line ("2: alpha (5, Kestrane); beta (7)"), in the list's order.
+std::string describe_viewers (GList *viewers) {
+  std::string text = std::to_string (g_list_length (viewers)) + ":";
+  for (GList *l = viewers; l != nullptr; l = l->next) {
+    const RyxConfigViewer *viewer = (const RyxConfigViewer *)l->data;
+    text += std::string (l == viewers ? " " : "; ") + (viewer->name != nullptr ? viewer->name : "(no name)") + " (" +
+            std::to_string (viewer->id) + (viewer->supports_rvn ? ", Kestrane" : "") + ")";
+  }
+  return text;
 }
 
 }  // namespace
@@ -73,6 +85,7 @@ void refresh_all (RyxConfigManager *self) {
 }
 
 void update_viewer_list (RyxConfigManager *self) {
+  std::string before = describe_viewers (self->viewers);
   g_list_free_full (g_steal_pointer (&self->viewers), (GDestroyNotify) ryx_config_viewer_free);
   guint64 *ids = nullptr;
   gint32 count = GetViewerList (&ids);
@@ -83,4 +96,7 @@ void update_viewer_list (RyxConfigManager *self) {
           g_list_prepend (self->viewers, ryx_config_viewer_new (info.id, info.supports_rvn, info.second_flag, info.name));
   }
   free (ids);
+  // Said when it changes only, so a quiet session logs nothing every period.
+  std::string after = describe_viewers (self->viewers);
+  if (after != before) RYX_LOG (G_LOG_LEVEL_DEBUG, "Viewers listed: %s", after.c_str ());
 }

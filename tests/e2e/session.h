@@ -72,10 +72,15 @@ struct SessionOptions {
   std::vector<std::string> ryxdArgs, vncExtArgs;
   bool wrapper = true;      // the OpenGL wrapper stand-in on the library path
   int dockTime = 2;         // ryx_config_dock_time
-  bool sessionBus = false;  // a D-Bus session bus of the session's own (otherwise none)
+  bool sessionBus = false;  // a D-Bus session bus of the session's own (otherwise none; not with uid)
   bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> sniWatcherArgs;
   std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
+  // Not 0: every program of the session, its X server too, runs as this
+  // numeric uid (through setpriv; no account needed), and the session's
+  // folder is that uid's.  Needs root.
+  uid_t uid = 0;
+  int consolePort = 0;  // 0: a free port the system chooses
 };
 
 // Whether the real panel of Session::startPanel (xfce4-panel) is installed.
@@ -99,8 +104,8 @@ class Session {
   RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
   // Starts a stand-in 3D application; waits until it has sent its update.
   Process &startApp(const std::vector<std::string> &args);
-  // Starts any program with the session's environment, its output in
-  // logs/NAME.out and .err; it is stopped with the session.
+  // Starts any program with the session's environment (as its uid), its
+  // output in logs/NAME.out and .err; it is stopped with the session.
   Process &startPeer(const std::vector<std::string> &argv, const std::string &name);
   // Ends the instance as a user would: a second start with -quit.  Returns
   // the instance's exit status, or -1 when the client failed or the instance
@@ -119,6 +124,11 @@ class Session {
   // The XEmbed notification area (trayer), started while the session runs.
   void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
+  // Gives a file or folder made in the session's folder to the session's
+  // uid (nothing to do without one).
+  void own(const std::string &path) const;
+  // The X server's process.
+  Process *xServer() { return xvfb_.get(); }
   // Starts a real desktop panel holding only its notification area, which
   // hosts XEmbed icons and StatusNotifierItems, with its settings daemon;
   // waits until the area owns the StatusNotifierWatcher's name.  Needs
@@ -155,6 +165,8 @@ class Session {
 
  private:
   bool startXServer();
+  // argv as the session's uid runs it.
+  std::vector<std::string> asUser(const std::vector<std::string> &argv) const;
 
   SessionOptions options_;
   TempDir dir_;
