@@ -49,11 +49,6 @@ bool isSessionVariable(const std::string &name) {
 
 }  // namespace
 
-std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 namespace {
 
 }  // namespace
@@ -175,15 +170,17 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  // Open until the instance has closed its end, as ryxconfig's own starts
-  // do: the instance serves a socket only while it can see its owner.
+  closeAfterTheInstance(fd);
+  return ok;
+}
+
+void closeAfterTheInstance(int fd) {
   shutdown(fd, SHUT_WR);
   pollfd event{fd, POLLIN, 0};
   char rest[256];
-  while (poll(&event, 1, 3000 * RYX_E2E_TIME_SCALE) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
+  while (poll(&event, 1, scaledMs(10000)) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
   }
   close(fd);
-  return ok;
 }
 
 int announceApp(int port, const std::string &name, const std::string &server) {
@@ -201,7 +198,12 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
                           "system", "logs"})
     mkdir((dir_ / sub).c_str(), 0700);
-  consolePort_ = unusedPort();
+  consolePort_ = options_.consolePort != 0 ? options_.consolePort : unusedPort();
+  if (options_.uid != 0) {
+    RunResult chown = runProgram({"/bin/chown", "-R", std::to_string(options_.uid) + ":" + std::to_string(options_.uid),
+                                  dir_.path()});
+    if (chown.status != 0) fprintf(stderr, "session: chown failed: %s\n", chown.err.c_str());
+  }
   if (options_.wrapper) {
     symlink(RYX_WRAPPER_LIBRARY, (dir_ / "lib/opengl32.so").c_str());
     setEnv("RYX_WRAPPER_RECORD", dir_ / "wrapper-record.txt");
@@ -213,12 +215,12 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
     ryxd_ = std::make_unique<Process>();
-    ryxd_->start(concat({RYXD_EXE}, options_.ryxdArgs), env(), dir_ / "logs/ryxd");
+    ryxd_->start(own(concat({RYXD_EXE}, options_.ryxdArgs)), env(), dir_ / "logs/ryxd");
     ryxd_->waitForOut("ryxd listening on", 5000);
   }
   if (options_.vncExt) {
     vncExt_ = std::make_unique<Process>();
-    vncExt_->start(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs), env(), dir_ / "logs/vnc-ext");
+    vncExt_->start(own(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs)), env(), dir_ / "logs/vnc-ext");
     waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
 }
@@ -333,6 +335,14 @@ bool Session::startXServer() {
   return true;
 }
 
+std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv) {
+  if (uid == 0) return argv;
+  const std::string id = std::to_string(uid);
+  return concat({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"}, argv);
+}
+
+bool canChangeUid() { return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0; }
+
 std::vector<std::string> Session::env() const {
   std::vector<std::string> result;
   for (char **e = environ; *e != nullptr; ++e) {
@@ -387,14 +397,14 @@ std::string Session::writeSystemConfig(const std::string &content) {
 
 Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = std::make_unique<Process>();
-  instance_->start(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), env(), dir_ / "logs/instance");
+  instance_->start(own(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args)), env(), dir_ / "logs/instance");
   if (waitForStart) instance_->waitForErr("Started server", 15000);
   return *instance_;
 }
 
 RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
   Process client;
-  client.start(concat({RYXCONFIG_EXE}, args), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  client.start(own(concat({RYXCONFIG_EXE}, args)), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
   RunResult result;
   result.status = client.wait(timeoutMs);
   result.out = client.out();
@@ -491,7 +501,7 @@ std::vector<std::string> Session::windowsBelow(const std::string &window) const 
 
 Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(std::make_unique<Process>());
-  apps_.back()->start(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args), env(),
+  apps_.back()->start(own(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args)), env(),
                       dir_ / ("logs/app" + std::to_string(apps_.size())));
   apps_.back()->waitForOut("connected", 5000);
   return *apps_.back();
