@@ -28,9 +28,11 @@ constexpr gsize kTakenWithHandshake = 4096;
 
 constexpr int kListenBacklog = 256;
 
-// How long a start waits for the instance to close the connection after
-// its command (the instance reads it within its handshake deadline).
-constexpr guint kClientLingerSeconds = 2;
+// How long a start waits for the instance to take its command and close the
+// connection.  The instance only sees the connection when its main loop comes
+// round to accept it (a loaded machine has kept it busy for seconds), and a
+// socket closed before then has no owner to check, so its command is lost.
+constexpr guint kClientLingerSeconds = 10;
 
 enum : guint8 { kCommandShowGui = 1, kCommandQuit = 2 };
 
@@ -258,8 +260,11 @@ gboolean connect_to_ryxconfig (RyxConfigManager *self) {
     if (result && g_socket_shutdown (socket, FALSE, TRUE, nullptr)) {
       g_socket_set_timeout (socket, kClientLingerSeconds);
       char rest[64];
-      while (g_socket_receive (socket, rest, sizeof rest, nullptr, nullptr) > 0) {
+      g_autoptr (GError) error = nullptr;
+      while (g_socket_receive (socket, rest, sizeof rest, nullptr, &error) > 0) {
       }
+      if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
+        g_printerr ("ryxconfig: the running instance did not take the command within %u s\n", kClientLingerSeconds);
     }
   }
   g_socket_close (socket, nullptr);

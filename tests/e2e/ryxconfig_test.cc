@@ -154,7 +154,7 @@ TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
     send(fd, &c, 1, MSG_NOSIGNAL);
     std::this_thread::sleep_for(20ms);
   }
-  close(fd);
+  closeAfterTheInstance(fd);
   EXPECT_TRUE(instance.waitForErr("Show GUI", 3000, before)) << instance.err().substr(before);
   EXPECT_EQ(session.quit(), 0);  // still answering
 }

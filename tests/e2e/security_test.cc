@@ -158,8 +158,8 @@ TEST(RyxconfigSecurity, AConsolePortPeerCannotMakeTheInstanceActBeyondItsOwnWind
 // own start finds the port held by another user's program, says what to
 // do and ends with status 0, sending nothing.
 TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
-  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv for a second uid";
-  const std::vector<std::string> asOther = {"/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups"};
+  if (!canChangeUid()) GTEST_SKIP() << "needs root and setpriv for a second uid";
+  const uid_t other = 54321;
   SessionOptions options;
   options.dockTime = 0;  // the standalone window lists the applications
   Session session(options);
@@ -169,19 +169,19 @@ TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
   const std::string refused = "Console connection from uid 54321 (port ";
 
   // Held open until the instance closes it, so the instance sees its owner.
-  RunResult bytes = runProgram(concat(asOther, {"/bin/bash", "-c",
+  RunResult bytes = runProgram(asUid(other, {"/bin/bash", "-c",
                                                 "exec 3<>/dev/tcp/127.0.0.1/" + port +
-                                                    "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 3 cat <&3"}),
+                                                    "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 60 cat <&3"}),
                                session.env());
   // The instance may close before the bytes are written (bash then dies of
   // SIGPIPE): refused before anything is read either way.
   (void)bytes;
   EXPECT_TRUE(instance.waitForErr(refused, 3000)) << instance.err();
-  Process &app = session.startPeer(concat(asOther, {RYX_3DAPP_EXE, "--port", port, "--name", "theirs.exe"}), "app");
+  Process &app = session.startPeer(asUid(other, {RYX_3DAPP_EXE, "--port", port, "--name", "theirs.exe"}), "app");
   EXPECT_TRUE(waitUntil([&] { return occurrences(instance.err(), refused) == 2; }, 5000)) << instance.err();
   (void)app;
 
-  RunResult start = runProgram(concat(asOther, {RYXCONFIG_EXE, "-quit"}), session.env());
+  RunResult start = runProgram(asUid(other, {RYXCONFIG_EXE, "-quit"}), session.env());
   EXPECT_EQ(start.status, 0);
   EXPECT_NE(start.err.find("ryxconfig: the console port " + port +
                            " is held by another user's program (uid 0); give each session its own console_port"),
@@ -194,6 +194,45 @@ TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
   EXPECT_TRUE(instance.running());
   EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
   EXPECT_EQ(session.quit(), 0);
+}
+
+// Two users' sessions side by side, each on the console port that the
+// installed per-user script gives its uid (both the instance and the
+// applications read it from the environment): each instance lists its own
+// applications and none of the other's.
+TEST(RyxconfigSecurity, TwoUsersOnTheirOwnPortsEachListOnlyTheirOwnApplications) {
+  if (!canChangeUid()) GTEST_SKIP() << "needs root and setpriv for other uids";
+  const uid_t uids[] = {54322, 54323};
+  std::vector<std::unique_ptr<Session>> sessions;
+  for (uid_t uid : uids) {
+    RunResult port = runProgram({"/usr/bin/env", "-u", "RYX_CONSOLE_PORT", "/bin/sh", "-c",
+                                 ". '" RYX_CONSOLE_PORT_SCRIPT "' && echo \"$RYX_CONSOLE_PORT\""},
+                                {"RYX_CONSOLE_PORT_CONF=/nonexistent", "RYX_CONSOLE_PORT_UID=" + std::to_string(uid)});
+    ASSERT_EQ(port.status, 0) << port.err;
+    SessionOptions options;
+    options.uid = uid;
+    options.consolePort = atoi(port.out.c_str());
+    ASSERT_GT(options.consolePort, 0) << port.out;
+    sessions.push_back(std::make_unique<Session>(options));
+  }
+  ASSERT_NE(sessions[0]->consolePort(), sessions[1]->consolePort());
+  auto appName = [&](size_t user, char which) { return std::to_string(uids[user]) + "-" + which + ".exe"; };
+  for (size_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE(sessions[i]->startInstance({"-nowin"}).running()) << sessions[i]->instance().err();
+    for (char which : {'a', 'b'}) sessions[i]->startApp({"--name", appName(i, which)});
+  }
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(uids[i]);
+    Process &instance = sessions[i]->instance();
+    EXPECT_TRUE(waitUntil([&] { return occurrences(instance.err(), "A new connected application: ") == 2; }, 5000))
+        << instance.err();
+    for (char which : {'a', 'b'}) {
+      EXPECT_NE(instance.err().find("A new connected application: " + appName(i, which)), std::string::npos);
+      EXPECT_EQ(instance.err().find(appName(1 - i, which)), std::string::npos);
+    }
+    EXPECT_EQ(instance.err().find("belongs to another user"), std::string::npos);
+  }
+  for (auto &session : sessions) EXPECT_EQ(session->quit(), 0);
 }
 
 }  // namespace ryx::test

@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -49,11 +48,6 @@ bool isSessionVariable(const std::string &name) {
 }
 
 }  // namespace
-
-std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
 
 namespace {
 
@@ -176,15 +170,17 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  // Open until the instance has closed its end, as ryxconfig's own starts
-  // do: the instance serves a socket only while it can see its owner.
+  closeAfterTheInstance(fd);
+  return ok;
+}
+
+void closeAfterTheInstance(int fd) {
   shutdown(fd, SHUT_WR);
   pollfd event{fd, POLLIN, 0};
   char rest[256];
-  while (poll(&event, 1, 3000 * RYX_E2E_TIME_SCALE) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
+  while (poll(&event, 1, scaledMs(10000)) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
   }
   close(fd);
-  return ok;
 }
 
 int announceApp(int port, const std::string &name, const std::string &server) {
@@ -199,32 +195,32 @@ int announceApp(int port, const std::string &name, const std::string &server) {
 }
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {
-  own(dir_.path());
   for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
-                          "system", "logs"}) {
+                          "system", "logs"})
     mkdir((dir_ / sub).c_str(), 0700);
-    own(dir_ / sub);
-  }
   consolePort_ = options_.consolePort != 0 ? options_.consolePort : unusedPort();
+  if (options_.uid != 0) {
+    RunResult chown = runProgram({"/bin/chown", "-R", std::to_string(options_.uid) + ":" + std::to_string(options_.uid),
+                                  dir_.path()});
+    if (chown.status != 0) fprintf(stderr, "session: chown failed: %s\n", chown.err.c_str());
+  }
   if (options_.wrapper) {
     symlink(RYX_WRAPPER_LIBRARY, (dir_ / "lib/opengl32.so").c_str());
-    own(dir_ / "lib/opengl32.so");
     setEnv("RYX_WRAPPER_RECORD", dir_ / "wrapper-record.txt");
   }
   symlink(RYX_GRID_LIBRARY, (dir_ / "system/NvIFR64.dll").c_str());
-  own(dir_ / "system/NvIFR64.dll");
   if (!startXServer()) return;
   if (options_.trayHost) startTray();
   if (options_.sessionBus || options_.sniWatcher) bus_ = std::make_unique<PrivateBus>();
   if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
   if (options_.ryxd) {
     ryxd_ = std::make_unique<Process>();
-    ryxd_->start(asUser(concat({RYXD_EXE}, options_.ryxdArgs)), env(), dir_ / "logs/ryxd");
+    ryxd_->start(own(concat({RYXD_EXE}, options_.ryxdArgs)), env(), dir_ / "logs/ryxd");
     ryxd_->waitForOut("ryxd listening on", 5000);
   }
   if (options_.vncExt) {
     vncExt_ = std::make_unique<Process>();
-    vncExt_->start(asUser(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs)), env(), dir_ / "logs/vnc-ext");
+    vncExt_->start(own(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs)), env(), dir_ / "logs/vnc-ext");
     waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
 }
@@ -317,18 +313,6 @@ std::string Session::sanitizerFindings() const {
   return findings;
 }
 
-void Session::own(const std::string &path) const {
-  if (options_.uid != 0 && lchown(path.c_str(), options_.uid, options_.uid) != 0)
-    fprintf(stderr, "session: cannot give %s to uid %u: %s\n", path.c_str(), static_cast<unsigned>(options_.uid),
-            strerror(errno));
-}
-
-std::vector<std::string> Session::asUser(const std::vector<std::string> &argv) const {
-  if (options_.uid == 0) return argv;
-  const std::string id = std::to_string(options_.uid);
-  return concat({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"}, argv);
-}
-
 bool Session::startXServer() {
   int fds[2];
   if (pipe(fds) != 0) return false;
@@ -339,7 +323,7 @@ bool Session::startXServer() {
                                    "tcp"};
   std::vector<std::string> environment;
   for (char **e = environ; *e != nullptr; ++e) environment.push_back(*e);
-  xvfb_->start(asUser(argv), environment, dir_ / "logs/xvfb");
+  xvfb_->start(own(argv), environment, dir_ / "logs/xvfb");
   close(fds[1]);
   struct pollfd p = {fds[0], POLLIN, 0};
   std::string number;
@@ -350,6 +334,14 @@ bool Session::startXServer() {
   display_ = ":" + number;
   return true;
 }
+
+std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv) {
+  if (uid == 0) return argv;
+  const std::string id = std::to_string(uid);
+  return concat({"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"}, argv);
+}
+
+bool canChangeUid() { return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0; }
 
 std::vector<std::string> Session::env() const {
   std::vector<std::string> result;
@@ -392,7 +384,7 @@ std::vector<std::string> Session::env() const {
 
 void Session::startTray() {
   tray_ = std::make_unique<Process>();
-  tray_->start(asUser({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}), env(),
+  tray_->start(own({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}), env(),
                dir_ / "logs/trayer");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
 }
@@ -405,15 +397,14 @@ std::string Session::writeSystemConfig(const std::string &content) {
 
 Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = std::make_unique<Process>();
-  instance_->start(asUser(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args)), env(),
-                   dir_ / "logs/instance");
+  instance_->start(own(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args)), env(), dir_ / "logs/instance");
   if (waitForStart) instance_->waitForErr("Started server", 15000);
   return *instance_;
 }
 
 RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
   Process client;
-  client.start(asUser(concat({RYXCONFIG_EXE}, args)), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  client.start(own(concat({RYXCONFIG_EXE}, args)), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
   RunResult result;
   result.status = client.wait(timeoutMs);
   result.out = client.out();
@@ -423,7 +414,7 @@ RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs
 
 Process &Session::startSniWatcher(const std::vector<std::string> &args) {
   sniWatcher_ = std::make_unique<Process>();
-  sniWatcher_->start(asUser(concat({RYX_SNI_WATCHER_EXE}, args)), env(),
+  sniWatcher_->start(own(concat({RYX_SNI_WATCHER_EXE}, args)), env(),
                      dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
   sniWatcher_->waitForOut("watcher ready", 5000);
   return *sniWatcher_;
@@ -478,10 +469,10 @@ std::string Session::startPanel() {
   // Started here, with the session's configuration folder, rather than by
   // the bus, which would start it with the test's own environment.
   panelSettings_ = std::make_unique<Process>();
-  panelSettings_->start(asUser({kPanelSettingsExe}), env(), dir_ / "logs/panel-settings");
+  panelSettings_->start(own({kPanelSettingsExe}), env(), dir_ / "logs/panel-settings");
   panel_ = std::make_unique<Process>();
   // Without the flag the panel waits 5 s for a window manager there is not.
-  panel_->start(asUser({kPanelExe, "--disable-wm-check"}), env(), dir_ / "logs/panel");
+  panel_->start(own({kPanelExe, "--disable-wm-check"}), env(), dir_ / "logs/panel");
   std::string window;
   waitUntil(
       [&] {
@@ -510,7 +501,7 @@ std::vector<std::string> Session::windowsBelow(const std::string &window) const 
 
 Process &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(std::make_unique<Process>());
-  apps_.back()->start(asUser(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args)), env(),
+  apps_.back()->start(own(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args)), env(),
                       dir_ / ("logs/app" + std::to_string(apps_.size())));
   apps_.back()->waitForOut("connected", 5000);
   return *apps_.back();
@@ -518,7 +509,7 @@ Process &Session::startApp(const std::vector<std::string> &args) {
 
 Process &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
   peers_.push_back(std::make_unique<Process>());
-  peers_.back()->start(asUser(argv), env(), dir_ / ("logs/" + name));
+  peers_.back()->start(own(argv), env(), dir_ / ("logs/" + name));
   return *peers_.back();
 }
 

@@ -30,8 +30,6 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 
 // How many times `what` occurs in `text`.
 size_t occurrences(const std::string &text, const std::string &what);
-// The two argument lists one after the other.
-std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail);
 
 // The status window's title, as a pattern for Session::findWindows.
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
@@ -76,12 +74,16 @@ struct SessionOptions {
   bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> sniWatcherArgs;
   std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
-  // Not 0: every program of the session, its X server too, runs as this
-  // numeric uid (through setpriv; no account needed), and the session's
-  // folder is that uid's.  Needs root.
+  // Not 0: every program of the session (its X server and notification
+  // area too) runs as this numeric uid, which then owns the session's folder.
   uid_t uid = 0;
-  int consolePort = 0;  // 0: a free port the system chooses
+  int consolePort = 0;  // 0: a free port
 };
+
+// Runs argv as the numeric uid (and gid) through setpriv; argv itself for 0.
+std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv);
+// Whether asUid can change users here (root, with setpriv).
+bool canChangeUid();
 
 // Whether the real panel of Session::startPanel (xfce4-panel) is installed.
 bool panelInstalled();
@@ -124,11 +126,6 @@ class Session {
   // The XEmbed notification area (trayer), started while the session runs.
   void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
-  // Gives a file or folder made in the session's folder to the session's
-  // uid (nothing to do without one).
-  void own(const std::string &path) const;
-  // The X server's process.
-  Process *xServer() { return xvfb_.get(); }
   // Starts a real desktop panel holding only its notification area, which
   // hosts XEmbed icons and StatusNotifierItems, with its settings daemon;
   // waits until the area owns the StatusNotifierWatcher's name.  Needs
@@ -165,8 +162,7 @@ class Session {
 
  private:
   bool startXServer();
-  // argv as the session's uid runs it.
-  std::vector<std::string> asUser(const std::vector<std::string> &argv) const;
+  std::vector<std::string> own(const std::vector<std::string> &argv) const { return asUid(options_.uid, argv); }
 
   SessionOptions options_;
   TempDir dir_;
@@ -187,6 +183,11 @@ int connectLoopback(int port, uint32_t source = 0);
 
 // Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
+
+// Ends what this side sends and closes once the instance has closed its end
+// (at most 10 s), as ryxconfig's own starts do: the instance serves a
+// connection only while it can see who owns the other end.
+void closeAfterTheInstance(int fd);
 
 // A connection that announces an application with that name and
 // rendering server and stays open; -1 on failure.

@@ -60,12 +60,14 @@ class Installed : public ::testing::Test {
   static test::RunResult *install_;
   const std::string prefix = env("RYX_TEST_PREFIX"), bindir = env("RYX_TEST_BINDIR"),
                     datadir = env("RYX_TEST_DATADIR"), mandir = env("RYX_TEST_MANDIR"),
-                    autostart = env("RYX_TEST_AUTOSTART_DIR");
+                    sysconfdir = env("RYX_TEST_SYSCONFDIR"), autostart = env("RYX_TEST_AUTOSTART_DIR");
+  const std::string consolePortProfile = sysconfdir + "/profile.d/ryx-console-port.sh",
+                    consolePortGenerator = prefix + "/lib/systemd/user-environment-generators/60-ryx-console-port";
 };
 test::TempDir *Installed::stage_ = nullptr;
 test::RunResult *Installed::install_ = nullptr;
 
-TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheAutostartEntry) {
+TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheSystemConfiguration) {
   const struct {
     std::string path;
     bool executable;
@@ -84,6 +86,8 @@ TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheAutostartEntry) {
       {datadir + "/icons/hicolor/64x64/apps/ryxconfig.png", false, "\x89PNG"},
       {mandir + "/man1/ryxconfig.1", false, ".\\\" SPDX"},
       {mandir + "/man1/ryx-settings.1", false, ".\\\" SPDX"},
+      {consolePortProfile, false, "#!/bin/sh\n"},
+      {consolePortGenerator, true, "#!/bin/sh\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.path);
@@ -97,7 +101,7 @@ TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheAutostartEntry) {
   collectFiles(stage_->path(), "", &files);
   EXPECT_GT(files.size(), 15u);
   for (const std::string &file : files)
-    EXPECT_TRUE(startsWith(file, prefix + "/") || startsWith(file, autostart + "/")) << file;
+    EXPECT_TRUE(startsWith(file, prefix + "/") || startsWith(file, sysconfdir + "/")) << file;
 
   // Every component of the legal notices has a version line and a real
   // licence; this program's is the MIT licence.
@@ -144,6 +148,51 @@ TEST_F(Installed, EntriesAndManualPagesAreCleanAndComplete) {
     EXPECT_EQ(r.out + r.err, "");  // no warning or hint either
     std::string source = test::readFile(staged(c.path));
     for (const std::string &mention : c.mentions) EXPECT_NE(source.find(mention), std::string::npos) << mention;
+  }
+}
+
+// The console-port script as a login shell sources it (sh and bash) and as
+// systemd runs it for the user manager: BASE + uid mod RANGE from the
+// administrator's file (read, never run), a port already chosen kept, and a
+// range outside the port numbers refused with one line.
+TEST_F(Installed, ConsolePortScriptsGiveEachUidItsOwnPort) {
+  test::TempDir folder;
+  const std::string conf = folder / "console-port.conf";
+  const std::string ownUid = std::to_string(getuid()), ownPort = std::to_string(20000 + getuid() % 10000);
+  const struct {
+    const char *conf;  // null: no file
+    std::string uid;   // empty: the caller's
+    const char *chosen;
+    std::string port;  // empty: none given
+    bool complaint;
+  } cases[] = {
+      {nullptr, "1000", nullptr, "21000", false},
+      {nullptr, "", nullptr, ownPort, false},
+      {nullptr, "4294967294", nullptr, "27294", false},
+      {nullptr, "1000", "4000", "", false},
+      {"# site\n RYX_CONSOLE_PORT_BASE = 030000\nRYX_CONSOLE_PORT_RANGE=100\n", "1234", nullptr, "30034", false},
+      {"RYX_CONSOLE_PORT_BASE=$(kill $PPID)\nRYX_CONSOLE_PORT_RANGE=500\n", "1234", nullptr, "20234", false},
+      {"RYX_CONSOLE_PORT_BASE=65000\nRYX_CONSOLE_PORT_RANGE=1000\n", "1", nullptr, "", true},
+      {"RYX_CONSOLE_PORT_RANGE=0\n", "1", nullptr, "", true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.conf ? c.conf : "(no file)") + " uid " + c.uid);
+    if (c.conf) test::writeFile(conf, c.conf);
+    else unlink(conf.c_str());
+    std::vector<std::string> run = {"/usr/bin/env", "-u", "RYX_CONSOLE_PORT", "-u", "RYX_CONSOLE_PORT_UID",
+                                    "RYX_CONSOLE_PORT_CONF=" + conf};
+    if (!c.uid.empty()) run.push_back("RYX_CONSOLE_PORT_UID=" + c.uid);
+    if (c.chosen) run.push_back(std::string("RYX_CONSOLE_PORT=") + c.chosen);
+    for (const char *shell : {"/bin/sh", "/bin/bash"}) {
+      test::RunResult sourced = test::runProgram(
+          test::concat(run, {shell, "-c", ". '" + staged(consolePortProfile) + "'; echo \"${RYX_CONSOLE_PORT-none}\""}),
+          {});
+      EXPECT_EQ(sourced.out, (c.chosen ? c.chosen : c.port.empty() ? "none" : c.port) + std::string("\n")) << shell;
+      EXPECT_EQ(sourced.err.find("ryx-console-port: ignoring " + conf) != std::string::npos, c.complaint) << sourced.err;
+    }
+    test::RunResult generated = test::runProgram(test::concat(run, {staged(consolePortGenerator)}));
+    EXPECT_EQ(generated.status, 0);
+    EXPECT_EQ(generated.out, c.chosen || c.port.empty() ? "" : "RYX_CONSOLE_PORT=" + c.port + "\n");
   }
 }
 

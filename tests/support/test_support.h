@@ -79,6 +79,8 @@ struct RunResult {
   std::string err;
 };
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+// The two argument lists one after the other.
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail);
 
 // A program running in the background, such as a stand-in peer, with its
 // standard output on a pipe the test reads (standard error stays the
