@@ -63,16 +63,22 @@ class Manager : public ::testing::Test {
   RyxConfigManager *manager = nullptr;
 };
 
+// The list is logged when it changes only (what an instance lists can be
+// read from its log; a quiet session logs nothing every period).
 TEST_F(Manager, NewExtensionKeepsTheViewerListInReverseOrder) {
   EXPECT_TRUE(manager->viewers_enabled);
+  test::GLogCapture logs;
   update_viewer_list(manager);
   std::vector<std::string> names;
   for (GList *l = manager->viewers; l != nullptr; l = l->next) names.push_back(((RyxConfigViewer *)l->data)->name);
   EXPECT_EQ(names, (std::vector<std::string>{"nine", "seven", "five"}));
   EXPECT_FALSE(ryx_config_viewer_get_supports_rvn((RyxConfigViewer *)manager->viewers->next->data));
+  EXPECT_EQ(logs.count("Viewers listed: 3: nine (9, Kestrane); seven (7); five (5, Kestrane)", G_LOG_LEVEL_DEBUG), 1)
+      << logs.dump();
   // Rebuilt from scratch, not appended.
   update_viewer_list(manager);
   EXPECT_EQ(g_list_length(manager->viewers), 3u);
+  EXPECT_EQ(logs.records().size(), 1u) << logs.dump();
   // Dispose may run twice and releases nothing twice.
   manager->daemon.encryption_key = g_bytes_new("k", 1);
   g_object_run_dispose(G_OBJECT(manager));
