@@ -17,7 +17,8 @@
 //   the medians of the USS are the marginal cost compared; the part in the
 //   OpenGL driver's files is shown apart;
 // - CPU: utime + stime (/proc/PID/stat) of all instances and of all
-//   minimal programs over the same idle time;
+//   minimal programs over the same idle time, and the scheduler's account
+//   (/proc/PID/schedstat) beside it, which is not rounded to clock ticks;
 // - start: the time from an instance's start to its "Status icon shown"
 //   line and to its icon docked in the session's notification area, for
 //   the first and the last session (the minimal programs' docking beside).
