@@ -56,6 +56,8 @@ class CaptureFd {
 
 void writeFile(const std::string &path, const std::string &content);
 std::string readFile(const std::string &path);
+// A file written in text mode, with the platform's line ends read back as '\n'.
+std::string readTextFile(const std::string &path);
 bool fileExists(const std::string &path);
 std::vector<std::string> listFolder(const std::string &path);
 

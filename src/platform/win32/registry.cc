@@ -37,7 +37,8 @@ long regOpenKey(Hive hive, const char *subKey, uint32_t access, RegKeyPtr *out) 
   if (out == nullptr) return kRegInvalidParameter;
   out->reset();
   HKEY handle = nullptr;
-  return keep(RegOpenKeyExA(root(hive), subKey != nullptr ? subKey : "", 0, access, &handle), handle, out);
+  LONG rc = RegOpenKeyExA(root(hive), subKey != nullptr ? subKey : "", 0, access, &handle);
+  return keep(rc, handle, out);
 }
 
 long regCreateKey(Hive hive, const char *subKey, uint32_t access, RegKeyPtr *out) {

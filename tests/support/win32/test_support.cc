@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+// The Windows side of test_support.h: folders, environment and captured
+// streams.  Running programs (runProgram, Child, PrivateBus) has no
+// counterpart here; the tests that need it are POSIX builds only.
+#include "test_support.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace ryx::test {
+
+TempDir::TempDir() {
+  std::error_code error;
+  std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) abort();
+  // Process id and a counter name the folder; CreateDirectoryA refuses one that exists.
+  static unsigned counter = 0;
+  for (;;) {
+    std::string name = "ryx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "-" +
+                       std::to_string(GetTickCount64() % 100000);
+    std::string candidate = (base / name).string();
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      path_ = candidate;
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) abort();
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code error;
+  if (getenv("RYX_TEST_KEEP") == nullptr) std::filesystem::remove_all(path_, error);
+}
+
+namespace {
+
+void setVariable(const std::string &name, const char *value) {
+  // _putenv_s keeps the C runtime's copy (getenv) and the process's own in step; "" removes.
+  _putenv_s(name.c_str(), value != nullptr ? value : "");
+}
+
+}  // namespace
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) oldValue_ = old;
+  setVariable(name_, value);
+}
+
+ScopedEnv::~ScopedEnv() { setVariable(name_, hadValue_ ? oldValue_.c_str() : nullptr); }
+
+CaptureFd::CaptureFd(int fd) : fd_(fd) {
+  static TempDir folder;
+  static unsigned counter = 0;
+  file_ = folder / ("capture-" + std::to_string(++counter));
+  FILE *file = fopen(file_.c_str(), "wb");
+  if (file == nullptr) abort();
+  fflush(fd == 1 ? stdout : stderr);
+  saved_ = _dup(fd);
+  _dup2(_fileno(file), fd);
+  fclose(file);
+}
+
+std::string CaptureFd::finish() {
+  if (saved_ < 0) return readFile(file_);
+  fflush(fd_ == 1 ? stdout : stderr);
+  _dup2(saved_, fd_);
+  _close(saved_);
+  saved_ = -1;
+  return readFile(file_);
+}
+
+CaptureFd::~CaptureFd() {
+  finish();
+  DeleteFileA(file_.c_str());
+}
+
+uint16_t unusedPort() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  uint16_t port = 0;
+  if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  if (s != INVALID_SOCKET) closesocket(s);
+  WSACleanup();
+  return port;
+}
+
+}  // namespace ryx::test
