@@ -40,8 +40,9 @@ bool getShellFolder(ShellFolder folder, std::string *path) {
   return true;
 }
 
-// The folders are the system's own; nothing moves them.
-bool isDefaultShellFolder(ShellFolder) { return true; }
+// The folders are the system's own and real: callers use them as they are,
+// never a stand-in of their own for them.
+bool isDefaultShellFolder(ShellFolder) { return false; }
 
 std::string defaultHomeFolder() {
   char buffer[MAX_PATH + 1] = {};
