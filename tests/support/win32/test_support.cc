@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The Windows side of test_support.h: folders, environment and captured
-// streams.  Running programs (runProgram, Child, PrivateBus) has no
-// counterpart here; the tests that need it are POSIX builds only.
+// The Windows side of test_support.h: folders, environment, captured
+// streams and runProgram.  Programs in the background (Child, PrivateBus)
+// have no counterpart here; the tests that need them are POSIX builds only.
 #include "test_support.h"
 
 #include <winsock2.h>
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 namespace ryx::test {
 
@@ -96,6 +97,70 @@ uint16_t unusedPort() {
   if (s != INVALID_SOCKET) closesocket(s);
   WSACleanup();
   return port;
+}
+
+namespace {
+
+// One argument as the C runtime's command-line parser reads it back.
+std::string quoted(const std::string &arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+HANDLE inheritableFile(const std::string &path, bool writing) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(writing ? path.c_str() : "NUL", writing ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, writing ? CREATE_ALWAYS : OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+  RunResult result;
+  TempDir dir;
+  std::string outFile = dir / "out", errFile = dir / "err";
+  // The child inherits the environment, so extraEnv is applied around the start.
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const std::string &entry : extraEnv) {
+    size_t equals = entry.find('=');
+    std::string name = entry.substr(0, equals);
+    env.push_back(std::make_unique<ScopedEnv>(
+        name.c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
+  }
+  std::string commandLine;
+  for (const std::string &arg : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inheritableFile("", false);
+  startup.hStdOutput = inheritableFile(outFile, true);
+  startup.hStdError = inheritableFile(errFile, true);
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    result.status = static_cast<int>(status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(handle);
+  result.out = readTextFile(outFile);
+  result.err = readTextFile(errFile);
+  return result;
 }
 
 }  // namespace ryx::test
