@@ -49,9 +49,14 @@ std::string accountName(PSID sid) {
   return domainSize > 0 ? std::string(domain) + "\\" + name : std::string(name);
 }
 
-PeerUser ownerOf(DWORD pid) {
-  // Rows of sockets no program holds any longer (TIME-WAIT) name process 0.
-  if (pid == 0) return PeerUser{PeerUser::Kind::kNone, {}, "the socket is already closed"};
+PeerUser ownerOf(DWORD pid, DWORD state) {
+  // Rows of sockets no program holds any longer (TIME-WAIT and the other
+  // closing states) name process 0.  A listening or connected one always
+  // has its process on Windows; a system that leaves it out (Wine does)
+  // cannot tell.
+  if (pid == 0 && state != MIB_TCP_STATE_LISTEN && state != MIB_TCP_STATE_ESTAB)
+    return PeerUser{PeerUser::Kind::kNone, {}, "the socket is already closed"};
+  if (pid == 0) return unknown("the system's TCP table names no process for the socket");
   std::vector<BYTE> theirs, ours;
   if (DWORD code = processUser(pid, &theirs)) return unknown(describe(code));
   if (DWORD code = processUser(GetCurrentProcessId(), &ours)) return unknown(describe(code));
@@ -84,7 +89,7 @@ PeerUser connectionPeerUser(const Endpoint &local, const Endpoint &remote) {
     // The peer's socket: its local end is our remote end, and back.
     if (ntohl(row.dwLocalAddr) == remote.address && portOf(row.dwLocalPort) == remote.port &&
         ntohl(row.dwRemoteAddr) == local.address && portOf(row.dwRemotePort) == local.port)
-      return ownerOf(row.dwOwningPid);
+      return ownerOf(row.dwOwningPid, row.dwState);
   }
   return PeerUser{PeerUser::Kind::kNone, {}, "the socket is gone"};
 }
@@ -97,7 +102,7 @@ PeerUser listenerUser(uint16_t port) {
     const MIB_TCPROW_OWNER_PID &row = table->table[i];
     uint32_t address = ntohl(row.dwLocalAddr);
     if (portOf(row.dwLocalPort) == port && (address == INADDR_LOOPBACK || address == INADDR_ANY))
-      return ownerOf(row.dwOwningPid);
+      return ownerOf(row.dwOwningPid, row.dwState);
   }
   std::vector<BYTE> buffer6;
   if (DWORD code = tcpTable(AF_INET6, TCP_TABLE_OWNER_PID_LISTENER, &buffer6)) return unknown(describe(code));
@@ -106,7 +111,7 @@ PeerUser listenerUser(uint16_t port) {
   for (DWORD i = 0; i < table6->dwNumEntries; ++i) {
     const MIB_TCP6ROW_OWNER_PID &row = table6->table[i];
     if (portOf(row.dwLocalPort) == port && memcmp(row.ucLocalAddr, kAny, sizeof kAny) == 0)
-      return ownerOf(row.dwOwningPid);
+      return ownerOf(row.dwOwningPid, row.dwState);
   }
   return PeerUser{PeerUser::Kind::kNone, {}, {}};
 }
