@@ -25,6 +25,9 @@ class TempDir {
   std::string path_;
 };
 
+// Sets (or with a null value, unsets) an environment variable.
+void setEnvironment(const char *name, const char *value);
+
 // Sets (or with a null value, unsets) an environment variable for the scope.
 class ScopedEnv {
  public:

@@ -78,22 +78,21 @@ TempDir::~TempDir() {
   if (getenv("RYX_TEST_KEEP") == nullptr) removeTree(path_);  // kept for a look after a failure
 }
 
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-  const char *old = getenv(name);
-  hadValue_ = old != nullptr;
-  if (hadValue_) oldValue_ = old;
+void setEnvironment(const char *name, const char *value) {
   if (value != nullptr)
     setenv(name, value, 1);
   else
     unsetenv(name);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (hadValue_)
-    setenv(name_.c_str(), oldValue_.c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) oldValue_ = old;
+  setEnvironment(name, value);
 }
+
+ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
 
 CaptureFd::CaptureFd(int fd) : fd_(fd) {
   char pattern[] = "/tmp/ryx-capture-XXXXXX";

@@ -38,23 +38,19 @@ TempDir::~TempDir() {
   if (getenv("RYX_TEST_KEEP") == nullptr) std::filesystem::remove_all(path_, error);
 }
 
-namespace {
-
-void setVariable(const std::string &name, const char *value) {
+void setEnvironment(const char *name, const char *value) {
   // _putenv_s keeps the C runtime's copy (getenv) and the process's own in step; "" removes.
-  _putenv_s(name.c_str(), value != nullptr ? value : "");
+  _putenv_s(name, value != nullptr ? value : "");
 }
-
-}  // namespace
 
 ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
   const char *old = getenv(name);
   hadValue_ = old != nullptr;
   if (hadValue_) oldValue_ = old;
-  setVariable(name_, value);
+  setEnvironment(name, value);
 }
 
-ScopedEnv::~ScopedEnv() { setVariable(name_, hadValue_ ? oldValue_.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
 
 CaptureFd::CaptureFd(int fd) : fd_(fd) {
   static TempDir folder;
