@@ -50,13 +50,20 @@ int millisecondsLeft(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
-// Waits for a connect in progress; a refused connect shows as an error
-// condition, not as writable.
+// Waits for a connect in progress.  select, not WSAPoll: Winsock reports a
+// failed connect in the "except" set, which some WSAPoll versions never
+// signal.
 SocketError finishConnect(SOCKET s, int timeoutMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    WSAPOLLFD p = {s, POLLWRNORM, 0};
-    int rc = WSAPoll(&p, 1, millisecondsLeft(deadline));
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    int ms = millisecondsLeft(deadline);
+    timeval wait = {ms / 1000, (ms % 1000) * 1000};
+    int rc = select(0, nullptr, &writable, &failed, &wait);
     if (rc == 0) {
       if (Clock::now() < deadline) continue;
       return SocketError::kTimedOut;
@@ -65,7 +72,7 @@ SocketError finishConnect(SOCKET s, int timeoutMs) {
     int pending = 0;
     int size = sizeof pending;
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &size) != 0) return lastError();
-    if ((p.revents & (POLLERR | POLLHUP)) != 0 && pending == 0) return SocketError::kOther;
+    if (pending == 0 && FD_ISSET(s, &failed)) return SocketError::kOther;
     return pending == 0 ? SocketError::kNone : errorFrom(pending);
   }
 }
