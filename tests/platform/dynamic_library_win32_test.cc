@@ -33,10 +33,5 @@ TEST(DynamicLibraryWin32, BareNamesGetTheSuffixAndTheLibraryPathIsSearchedFirst)
   EXPECT_EQ(loadLibrary(""), nullptr);
 }
 
-TEST(DynamicLibraryWin32, ErrorModeReturnsThePreviousMode) {
-  uint32_t before = setErrorMode(kFailCriticalErrors);
-  EXPECT_EQ(setErrorMode(before) & kFailCriticalErrors, kFailCriticalErrors);
-}
-
 }  // namespace
 }  // namespace ryx::platform

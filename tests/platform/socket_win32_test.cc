@@ -70,9 +70,6 @@ TEST_F(SocketWin32, ConnectsSendsAndReceivesWithinTheirBounds) {
 
   closesocket(served);
   EXPECT_EQ(socketReceive(client, buffer, sizeof buffer, false, &error), 0);  // the peer closed
-  char host[64];
-  EXPECT_TRUE(numericHostText(loopback_[0].address, loopback_[0].length, host, sizeof host));
-  EXPECT_STREQ(host, "127.0.0.1");
   closeSocket(client);
 }
 
