@@ -63,5 +63,16 @@ TEST_F(RyxSettingsWin32, ReadsTheConfigurationBelowTheRegisteredRoot) {
   EXPECT_NE(check.out.find("user file " + userFile() + ": broken"), std::string::npos) << check.out;
 }
 
+// Without InstallPath the product's folder in the programs folder is the root.
+TEST_F(RyxSettingsWin32, FallsBackToTheProgramsFolder) {
+  RegDeleteValueA(key_, "InstallPath");
+  char programs[MAX_PATH] = {};
+  ASSERT_TRUE(ExpandEnvironmentStringsA("%ProgramFiles%", programs, sizeof programs));
+  test::RunResult check = run({"check"});
+  EXPECT_NE(check.out.find("system file " + std::string(programs) + "\\Vezo\\ryx\\conf\\ryx.conf: not present"),
+            std::string::npos)
+      << check.out;
+}
+
 }  // namespace
 }  // namespace ryx
