@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 // ryx-settings: shows which value of each setting wins and why, resolving
 // exactly as the program does (same library, files and environment).
-#include <strings.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +8,7 @@
 
 #include "common/conf_settings.h"
 #include "common/ini_file.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -93,7 +91,7 @@ int check() {
       {"system file", &paths.systemPath()},
   };
   for (const auto &[label, path] : files) {
-    if (path->empty() || access(path->c_str(), F_OK) != 0) {
+    if (!ryx::platform::pathExists(path->c_str())) {
       printf("%s %s: not present\n", label, path->c_str());
       continue;
     }

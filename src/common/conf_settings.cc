@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "common/conf_settings.h"
 
-#include <strings.h>
 
 #include <cstring>
+
+#include "common/cstring.h"
 
 namespace ryx::conf {
 
@@ -68,7 +69,7 @@ const SettingInfo *Settings::rows(size_t *count) {
 const SettingInfo *Settings::findRow(const char *section, const char *key) {
   if (section == nullptr || key == nullptr) return nullptr;
   for (const SettingInfo &row : kRows)
-    if (strcasecmp(row.section, section) == 0 && strcasecmp(row.key, key) == 0) return &row;
+    if (equalsIgnoringCase(row.section, section) && equalsIgnoringCase(row.key, key)) return &row;
   return nullptr;
 }
 

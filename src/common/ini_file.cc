@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "common/ini_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "platform/file.h"
 
 namespace ryx {
 
@@ -193,9 +193,9 @@ bool IniFile::load() {
     return false;
   }
   FILE *stream = fopen(name, "r");
-  // A folder opens on this platform but is no file to read.
-  struct stat st;
-  if (stream != nullptr && (fstat(fileno(stream), &st) != 0 || S_ISDIR(st.st_mode))) {
+  // A folder opens on some platforms but is no file to read.
+  platform::FileFacts facts;
+  if (stream != nullptr && (!platform::streamFacts(stream, &facts) || facts.isFolder)) {
     fclose(stream);
     stream = nullptr;
   }
@@ -213,16 +213,15 @@ bool IniFile::load() {
 bool IniFile::parse(FILE *stream) {
   // Size the index once for the file: a line of a settings file is rarely
   // shorter than 16 bytes, and rehashing a large table is what costs.
-  struct stat st;
-  int fd = fileno(stream);
-  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    growIndex(std::min<size_t>(static_cast<size_t>(st.st_size) / 16 * 2, size_t{1} << 24));
+  platform::FileFacts facts;
+  if (platform::streamFacts(stream, &facts) && facts.size > 0)
+    growIndex(static_cast<size_t>(std::min<uint64_t>(facts.size / 16 * 2, uint64_t{1} << 24)));
 
   char buffer[kLineBuffer];
   std::string section;
   int32_t lineNumber = 0;
   // Lines are read in pieces of at most 199 bytes; each piece counts as a line.
-  while (fgets_unlocked(buffer, sizeof buffer, stream) != nullptr) {
+  while (platform::readLine(buffer, static_cast<int>(sizeof buffer), stream) != nullptr) {
     ++lineNumber;
     size_t length = strlen(buffer);
     while (length > 0 && isSpace(buffer[length - 1])) buffer[--length] = '\0';

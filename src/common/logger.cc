@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "common/logger.h"
 
-#include <strings.h>
 
 #include <cstdlib>
 #include <cstring>
 
 #include "common/conf_settings.h"
+#include "common/cstring.h"
 #include "platform/system.h"
 
 namespace ryx {
@@ -32,10 +32,10 @@ LoggerState *currentState() {
 int logLevelFrom(bool verbose, const char *logLevel) {
   if (verbose) return kLogDebug;
   const char *name = logLevel != nullptr ? logLevel : "warning";
-  if (strcasecmp(name, "error") == 0) return kLogError;
-  if (strcasecmp(name, "warning") == 0) return kLogWarning;
-  if (strcasecmp(name, "info") == 0) return kLogInfo;
-  if (strcasecmp(name, "debug") == 0) return kLogDebug;
+  if (equalsIgnoringCase(name, "error")) return kLogError;
+  if (equalsIgnoringCase(name, "warning")) return kLogWarning;
+  if (equalsIgnoringCase(name, "info")) return kLogInfo;
+  if (equalsIgnoringCase(name, "debug")) return kLogDebug;
   return kLogWarning;
 }
 

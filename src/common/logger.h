@@ -12,29 +12,35 @@
 #include <cstdio>
 #include <string>
 
+// The printf dialect the formatting calls are checked against; the build
+// names another where the C runtime's own differs (mingw's C99 stdio).
+#ifndef RYX_PRINTF_FORMAT
+#define RYX_PRINTF_FORMAT printf
+#endif
+
 namespace ryx {
 
 enum LogLevel : int { kLogError = 1, kLogWarning = 2, kLogInfo = 3, kLogDebug = 4 };
 
 void logMessage(const char *domain, int level, const char *levelName, const char *function, bool echo,
-                const char *format, ...) __attribute__((format(printf, 6, 7)));
+                const char *format, ...) __attribute__((format(RYX_PRINTF_FORMAT, 6, 7)));
 void logMessageV(const char *domain, int level, const char *levelName, const char *function, bool echo,
-                 const char *format, va_list args) __attribute__((format(printf, 6, 0)));
+                 const char *format, va_list args) __attribute__((format(RYX_PRINTF_FORMAT, 6, 0)));
 
 // The threshold from the settings: 4 when "verbose", else "log_level".
 int getLogLevel();
 int logLevelFrom(bool verbose, const char *logLevel);
 
 // Prints "ERROR: " + format + "\n" on standard output.
-void printError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void printError(const char *format, ...) __attribute__((format(RYX_PRINTF_FORMAT, 1, 2)));
 
 // Formats into a new zero-filled 256-byte buffer (free it); null when the
 // result does not fit.
-char *formatString(const char *format, ...) __attribute__((format(printf, 1, 2)));
-char *formatStringV(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+char *formatString(const char *format, ...) __attribute__((format(RYX_PRINTF_FORMAT, 1, 2)));
+char *formatStringV(const char *format, va_list args) __attribute__((format(RYX_PRINTF_FORMAT, 1, 0)));
 
 // Formats into the caller's buffer; the result of vsnprintf.
-int formatInto(char *buffer, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
+int formatInto(char *buffer, size_t size, const char *format, ...) __attribute__((format(RYX_PRINTF_FORMAT, 3, 4)));
 
 // The logger's state, made once from the settings on the first message.
 struct LoggerState {
@@ -56,7 +62,7 @@ void formatLogTimestamp(uint64_t counter, uint64_t frequency, char *buffer, size
 // Writes one line through `state` (the part of logMessage after the state exists).
 void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName,
                   const char *function, bool echo, const char *format, va_list args)
-    __attribute__((format(printf, 7, 0)));
+    __attribute__((format(RYX_PRINTF_FORMAT, 7, 0)));
 
 }  // namespace ryx
 

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "common/settings.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
+#include "common/cstring.h"
 #include "common/install_root.h"
+#include "platform/file.h"
 
 namespace ryx {
 
@@ -25,10 +24,7 @@ constexpr size_t kBoolBuffer = 8;
 
 bool isPresent(const char *text) { return text != nullptr && *text != '\0' && strcmp(text, "<null>") != 0; }
 
-bool exists(const std::string &path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string &path) { return platform::pathExists(path.c_str()); }
 
 // An environment value that fits the buffer, trimmed; empty when unset.
 std::string readEnvironment(const char *name, size_t bufferSize) {
@@ -104,11 +100,11 @@ bool Settings::parseInt(const char *text, int32_t *value) {
 
 bool Settings::parseBool(const char *text, bool *value) {
   if (text == nullptr) return false;
-  if (strcasecmp(text, "false") == 0) {
+  if (equalsIgnoringCase(text, "false")) {
     *value = false;
     return true;
   }
-  if (strcasecmp(text, "true") == 0) {
+  if (equalsIgnoringCase(text, "true")) {
     *value = true;
     return true;
   }

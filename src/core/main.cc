@@ -9,6 +9,7 @@
 
 #include "common/ryx_gcommon.h"
 #include "core/ryx-config-manager.h"
+#include "platform/gl_window.h"
 #include "platform/system.h"
 #include "state/commands.h"
 
@@ -47,9 +48,9 @@ int main (int argc, char **argv) {
     ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "WinMain", __LINE__, "Raised the open file limit from %u to %u", before, after);
 
   gtk_disable_setlocale ();
-  // The notification-area icon and the trigger window need X11; on a Wayland
-  // desktop GDK then goes through Xwayland.
-  gdk_set_allowed_backends ("x11");
+  // The notification-area icon and the trigger window need the back-end
+  // the platform's OpenGL window is written for.
+  gdk_set_allowed_backends (ryx::platform::glWindowGdkBackend ());
   // GTK takes its own options out of these copies.
   int gtk_argc = argc;
   char **gtk_argv = argv;

@@ -13,7 +13,7 @@ namespace {
 // The status text starts here in the head: "HTTP/1.1 200 " is 13 characters.
 constexpr size_t kStatusTextOffset = 13;
 
-CString copyRange(const char *from, size_t length) { return CString(strndup(from, length)); }
+CString copyRange(const char *from, size_t length) { return copyCString(from, strnlen(from, length)); }
 
 }  // namespace
 

@@ -35,6 +35,10 @@ struct GlContext;  // an OpenGL rendering context
 // False, with nothing changed, when this display cannot draw with OpenGL.
 bool prepareGlWindowAttributes(const GlPixelFormat &format, GdkWindowAttr *attributes, gint *attributesMask);
 
+// The GDK back-end this window code draws through ("x11" here; "win32" on
+// Windows), for gdk_set_allowed_backends before GTK starts.
+const char *glWindowGdkBackend();
+
 // The window's handle in the native window system; 0 when it has none.
 uint64_t nativeWindowHandle(GdkWindow *window);
 

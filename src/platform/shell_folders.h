@@ -19,9 +19,10 @@ extern const char kPathSeparator;
 // Returns false when the folder cannot be determined.
 bool getShellFolder(ShellFolder folder, std::string *path);
 
-// Whether getShellFolder gives the platform's own default for the folder,
-// rather than a location moved through the environment (as staged trees and
-// tests do).
+// Whether getShellFolder gives only a stand-in default for the folder (a
+// platform with no such folder of its own, and no location moved through
+// the environment, as staged trees and tests do); callers then use a
+// location of their own build.  False on Windows, whose folders are real.
 bool isDefaultShellFolder(ShellFolder folder);
 
 // The user's home folder, used where the platform has no drive/path pair.

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "state/error_reporter.h"
 
-#include <glib.h>
+#include <cstdlib>
+
+#include "common/cstring.h"
 
 namespace ryx {
 
-ErrorReporter::~ErrorReporter() { g_free(message); }
+ErrorReporter::~ErrorReporter() { std::free(message); }
 
 void ErrorReporter::setMessage(const char *text) {
-  char *copy = g_strdup(text);  // copy first: `text` may be the old message
-  g_free(message);
-  message = copy;
+  CString copy = copyCString(text);  // copy first: `text` may be the old message
+  std::free(message);
+  message = copy.release();
 }
 
 }  // namespace ryx

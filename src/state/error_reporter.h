@@ -19,12 +19,12 @@ class ErrorReporter : public Singleton<ErrorReporter> {
   ErrorReporter(const ErrorReporter &) = delete;
   ErrorReporter &operator=(const ErrorReporter &) = delete;
 
-  // Replaces message with a g_strdup copy of `text` (null clears it).
+  // Replaces message with a copy of `text` (null clears it).
   void setMessage(const char *text);
 
   bool ryxOn = false;
   int32_t code = STATUS_OK;
-  char *message = nullptr;  // owned, GLib allocator (g_strdup / g_free)
+  char *message = nullptr;  // owned, C allocator
 
  private:
   friend class Singleton<ErrorReporter>;

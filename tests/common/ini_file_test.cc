@@ -2,7 +2,8 @@
 #include "common/ini_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "test_support.h"
 
@@ -121,7 +122,7 @@ TEST_F(IniFileTest, ReloadStartsFromScratch) {
 
 TEST_F(IniFileTest, FilesThatCannotBeReadFailWithCodeSix) {
   const std::string folder = dir / "folder";
-  mkdir(folder.c_str(), 0700);
+  std::filesystem::create_directory(folder);
   for (const std::string &name : {dir / "missing.conf", folder, std::string()}) {
     IniFile file(name.c_str());
     test::CaptureFd err(2);

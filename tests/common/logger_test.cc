@@ -66,19 +66,19 @@ TEST(Logger, LineFormatAndThreshold) {
   write(state, kLogInfo, "INFO", "ryx::TCPSocket::connect", false, "not written");
   // Unbuffered: every line is in the file at once.
   std::vector<std::string> reduced;
-  for (const std::string &line : test::splitLines(test::readFile(file))) {
+  for (const std::string &line : test::splitLines(test::readTextFile(file))) {
     reduced.emplace_back();
     EXPECT_TRUE(test::reduceLogLine(line, getpid(), &reduced.back())) << line;
   }
   EXPECT_EQ(reduced, (std::vector<std::string>{"E RYX (ryx::Commands::isRyxOn): Error creating registry key.",
                                                "W RYX (ryx::http::Client::execute): Cannot connect to server"}));
-  EXPECT_EQ(test::readFile(file).back(), '\n');
+  EXPECT_EQ(test::readTextFile(file).back(), '\n');
   fclose(state.output);
 
   // Appending keeps earlier lines of the same process id.
   LoggerState again = makeLoggerState(true, nullptr, base.c_str());
   write(again, kLogInfo, "INFO", "f", false, "verbose shows info");
-  EXPECT_NE(test::readFile(file).find("Cannot connect to server\nI "), std::string::npos);
+  EXPECT_NE(test::readTextFile(file).find("Cannot connect to server\nI "), std::string::npos);
   fclose(again.output);
 }
 

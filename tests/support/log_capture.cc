@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The log is appended in text mode, so it is read back in text mode.
 #include "log_capture.h"
 
 #include <unistd.h>
@@ -20,19 +21,19 @@ std::string &logPath() {
 
 void routeLogger(const char *level) {
   static TempDir folder;  // removed when the process ends
-  setenv("RYX_ROOT", folder.path().c_str(), 1);
-  setenv("RYX_USER_CONFIG_DIR", folder.path().c_str(), 1);
-  setenv("RYX_LOG_FILE", (folder / "log").c_str(), 1);
-  setenv("RYX_LOG_LEVEL", level, 1);
-  unsetenv("RYX_VERBOSE");
+  setEnvironment("RYX_ROOT", folder.path().c_str());
+  setEnvironment("RYX_USER_CONFIG_DIR", folder.path().c_str());
+  setEnvironment("RYX_LOG_FILE", (folder / "log").c_str());
+  setEnvironment("RYX_LOG_LEVEL", level);
+  setEnvironment("RYX_VERBOSE", nullptr);
   logPath() = folder / ("log." + std::to_string(getpid()) + ".txt");
 }
 
-LogCapture::LogCapture() : start_(static_cast<long>(readFile(logPath()).size())) {}
+LogCapture::LogCapture() : start_(static_cast<long>(readTextFile(logPath()).size())) {}
 
 std::vector<std::string> LogCapture::lines() const {
   std::vector<std::string> result;
-  std::string text = readFile(logPath());
+  std::string text = readTextFile(logPath());
   if (start_ > static_cast<long>(text.size())) return result;
   text.erase(0, static_cast<size_t>(start_));
   for (const std::string &line : splitLines(text)) {

@@ -25,6 +25,9 @@ class TempDir {
   std::string path_;
 };
 
+// Sets (or with a null value, unsets) an environment variable.
+void setEnvironment(const char *name, const char *value);
+
 // Sets (or with a null value, unsets) an environment variable for the scope.
 class ScopedEnv {
  public:
@@ -56,6 +59,8 @@ class CaptureFd {
 
 void writeFile(const std::string &path, const std::string &content);
 std::string readFile(const std::string &path);
+// A file written in text mode, with the platform's line ends read back as '\n'.
+std::string readTextFile(const std::string &path);
 bool fileExists(const std::string &path);
 std::vector<std::string> listFolder(const std::string &path);
 

@@ -156,6 +156,9 @@ bool prepareGlWindowAttributes(const GlPixelFormat &format, GdkWindowAttr *attri
   return true;
 }
 
+// GLX through GDK's X11 back-end; on a Wayland desktop GDK goes through Xwayland.
+const char *glWindowGdkBackend() { return "x11"; }
+
 uint64_t nativeWindowHandle(GdkWindow *window) {
   if (window == nullptr || !GDK_IS_X11_WINDOW(window)) return 0;
   return gdk_x11_window_get_xid(window);

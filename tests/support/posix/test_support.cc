@@ -2,7 +2,6 @@
 #include "test_support.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,9 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 extern char **environ;
 
@@ -81,22 +78,21 @@ TempDir::~TempDir() {
   if (getenv("RYX_TEST_KEEP") == nullptr) removeTree(path_);  // kept for a look after a failure
 }
 
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-  const char *old = getenv(name);
-  hadValue_ = old != nullptr;
-  if (hadValue_) oldValue_ = old;
+void setEnvironment(const char *name, const char *value) {
   if (value != nullptr)
     setenv(name, value, 1);
   else
     unsetenv(name);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (hadValue_)
-    setenv(name_.c_str(), oldValue_.c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) oldValue_ = old;
+  setEnvironment(name, value);
 }
+
+ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
 
 CaptureFd::CaptureFd(int fd) : fd_(fd) {
   char pattern[] = "/tmp/ryx-capture-XXXXXX";
@@ -121,67 +117,6 @@ std::string CaptureFd::finish() {
 CaptureFd::~CaptureFd() {
   finish();
   unlink(file_.c_str());
-}
-
-void writeFile(const std::string &path, const std::string &content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-bool fileExists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> listFolder(const std::string &path) {
-  std::vector<std::string> names;
-  DIR *dir = opendir(path.c_str());
-  if (dir == nullptr) return names;
-  while (struct dirent *entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
-  }
-  closedir(dir);
-  return names;
-}
-
-std::vector<std::string> splitLines(const std::string &text) {
-  std::vector<std::string> lines;
-  size_t start = 0, end = 0;
-  while ((end = text.find('\n', start)) != std::string::npos) {
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
-bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced) {
-  // A run of 1 to 18 digits at *pos (its value in *value), then `after`.
-  auto number = [&line](size_t *pos, long *value, char after) {
-    size_t start = *pos;
-    while (*pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9') ++*pos;
-    if (*pos == start || *pos - start > 18 || *pos >= line.size() || line[*pos] != after) return false;
-    *value = std::stol(line.substr(start, *pos - start));
-    ++*pos;
-    return true;
-  };
-  if (line.size() < 2 || line[0] < 'A' || line[0] > 'Z' || line[1] != ' ') return false;
-  size_t pos = 2;
-  long seconds = 0, millis = 0, linePid = 0, tid = 0;
-  if (!number(&pos, &seconds, '.')) return false;
-  size_t millisStart = pos;
-  if (!number(&pos, &millis, ' ') || pos - millisStart != 4) return false;
-  if (!number(&pos, &linePid, ':') || !number(&pos, &tid, ' ')) return false;
-  if (linePid != pid || tid <= 0) return false;
-  *reduced = line.substr(0, 1) + " " + line.substr(pos);
-  return true;
 }
 
 uint16_t unusedPort() {

@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+#include "platform/session.h"
+
+#include <windows.h>
+
+namespace ryx::platform {
+
+bool isRemoteSession() { return GetSystemMetrics(SM_REMOTESESSION) != 0; }
+
+}  // namespace ryx::platform
