@@ -9,6 +9,11 @@
 
 namespace ryx::test {
 
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 void writeFile(const std::string &path, const std::string &content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;

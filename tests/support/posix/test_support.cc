@@ -133,11 +133,6 @@ uint16_t unusedPort() {
   return port;
 }
 
-std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
   RunResult result;
   TempDir dir;
