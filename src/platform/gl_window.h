@@ -1,32 +1,17 @@
 // SPDX-License-Identifier: MIT
-// A native window that OpenGL draws to: its drawing device, pixel format and
-// rendering context, and the OpenGL library the process draws with.
-//
-// That library is "opengl32" as the dynamic-library loader finds it, so the
-// product's OpenGL wrapper when it is installed; it is loaded on first use
-// and kept for the life of the process, as a program linked to it would
-// keep it.  Driver entry points are looked up in that library by name.
-//
-// Every failure is a null or false result; none is reported here.
+// The GDK side of an OpenGL window: the attributes a GDK window needs so
+// that OpenGL can draw to it, the GDK back-end that goes with the native
+// OpenGL code, and the native window behind a GdkWindow.  Everything past
+// the window itself (device, pixel format, context) is in gl_native.h.
 #pragma once
 
 #include <gdk/gdk.h>
 
 #include <cstdint>
 
+#include "platform/gl_native.h"
+
 namespace ryx::platform {
-
-// What a window's pixels should hold.  A choice gives the closest format
-// the display offers.
-struct GlPixelFormat {
-  bool doubleBuffer = false;
-  uint8_t colorBits = 0;  // red, green, blue and alpha together
-  uint8_t alphaBits = 0;
-  uint8_t depthBits = 0;
-};
-
-struct GlDevice;   // the drawing device of one window
-struct GlContext;  // an OpenGL rendering context
 
 // Completes the attributes of a new top-level window (no parent) so that
 // OpenGL can draw to it in `format`: a window that only takes input cannot
@@ -42,33 +27,8 @@ const char *glWindowGdkBackend();
 // The window's handle in the native window system; 0 when it has none.
 uint64_t nativeWindowHandle(GdkWindow *window);
 
-// The drawing device of a window; null when OpenGL cannot draw to it.
+// The drawing device of a GDK window: that of its native window, or null
+// when it has none OpenGL can draw to.
 GlDevice *getGlDevice(GdkWindow *window);
-void releaseGlDevice(GlDevice *device);
-
-// The number of the device's pixel format closest to `format`; 0 for none.
-int choosePixelFormat(GlDevice *device, const GlPixelFormat &format);
-// Gives the device that pixel format; once only.
-bool setPixelFormat(GlDevice *device, int pixelFormat, const GlPixelFormat &format);
-
-// An entry point the OpenGL library exports, by name; null when it has none.
-void *findGlFunction(const char *name);
-
-// A rendering context for the device's pixel format; null on failure.
-GlContext *createGlContext(GlDevice *device);
-// Makes the context current on this thread, drawing to the device.
-bool makeGlContextCurrent(GlDevice *device, GlContext *context);
-// Presents the back buffer of a double-buffered device.
-bool swapGlBuffers(GlDevice *device);
-// Deletes the context; a context current on this thread is released first.
-void deleteGlContext(GlContext *context);
-
-// The OpenGL 1.1 calls, on the current context; nothing happens when the
-// library lacks them.
-constexpr uint32_t kGlDepthBufferBit = 0x00000100;
-constexpr uint32_t kGlColorBufferBit = 0x00004000;
-void clearGl(uint32_t mask);
-void setGlClearColor(float red, float green, float blue, float alpha);
-void flushGl();
 
 }  // namespace ryx::platform
