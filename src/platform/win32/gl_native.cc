@@ -80,7 +80,6 @@ PIXELFORMATDESCRIPTOR describe(const GlPixelFormat &format) {
 }  // namespace
 
 GlDevice *getGlDevice(const NativeWindow &window) {
-  // A handle is 32 bits wide on the wire and in the system alike.
   HWND hwnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(window.handle));
   if (hwnd == nullptr || !IsWindow(hwnd) || !glLibrary().hasWgl()) return nullptr;
   HDC dc = GetDC(hwnd);

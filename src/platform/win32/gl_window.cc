@@ -23,6 +23,7 @@ const char *glWindowGdkBackend() { return "win32"; }
 
 uint64_t nativeWindowHandle(GdkWindow *window) {
   if (window == nullptr || !GDK_IS_WIN32_WINDOW(window)) return 0;
+  // GDK gives the HWND as a generic handle (HGDIOBJ).
   return reinterpret_cast<uintptr_t>(gdk_win32_window_get_handle(window));
 }
 
