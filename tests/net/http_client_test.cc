@@ -152,6 +152,9 @@ TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
       {{"--body-size", std::to_string(3 * 1024 * 1024)}, tooLarge},
   };
   for (const auto &c : cases) {
+    // Wine (8.0) gives a reset connection's recv 0, an orderly end, where Linux
+    // and Windows give the reset as an error.
+    if (c.serverArgs.back() == "reset" && test::underWine()) continue;
     RenderServer server(c.serverArgs);
     Client client("127.0.0.1", server.port());
     client.setLimits(limits);

@@ -84,6 +84,8 @@ struct RunResult {
   std::string err;
 };
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+// Whether this Windows program runs under Wine (false on POSIX).
+bool underWine();
 // The two argument lists one after the other.
 std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail);
 
@@ -108,8 +110,9 @@ class Child {
 
  private:
   pid_t pid_ = -1;
-  int out_ = -1;
+  int out_ = -1;  // Windows: how much of outFile_ has been read
   std::string buffered_;
+  std::string outFile_;  // Windows: the file the peer's output goes to
 };
 
 // A D-Bus session bus of the test's own, so tests that own names on it run

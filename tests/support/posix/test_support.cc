@@ -133,6 +133,8 @@ uint16_t unusedPort() {
   return port;
 }
 
+bool underWine() { return false; }
+
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
   RunResult result;
   TempDir dir;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The Windows side of test_support.h: folders, environment, captured
-// streams and runProgram.  Programs in the background (Child, PrivateBus)
-// have no counterpart here; the tests that need them are POSIX builds only.
+// streams, runProgram, and Child for the Linux stand-in peers under Wine.
+// PrivateBus has no counterpart here; the tests that need it are POSIX
+// builds only.
 #include "test_support.h"
 
 #include <winsock2.h>
@@ -124,6 +125,8 @@ HANDLE inheritableFile(const std::string &path, bool writing) {
 
 }  // namespace
 
+bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll"), "wine_get_version") != nullptr; }
+
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
   RunResult result;
   TempDir dir;
@@ -157,6 +160,104 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   result.out = readTextFile(outFile);
   result.err = readTextFile(errFile);
   return result;
+}
+
+namespace {
+
+// A Windows path as the Unix side sees it; empty outside Wine, whose
+// kernel32 alone exports the conversion.
+std::string unixPath(const std::string &path) {
+  using Convert = char *(CDECL *)(const wchar_t *);
+  static const auto convert =
+      reinterpret_cast<Convert>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+  if (convert == nullptr) return "";
+  std::wstring wide(path.begin(), path.end());
+  char *converted = convert(wide.c_str());
+  if (converted == nullptr) return "";
+  std::string result(converted);
+  HeapFree(GetProcessHeap(), 0, converted);
+  return result;
+}
+
+std::string shellQuoted(const std::string &arg) {
+  std::string out = "'";
+  for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+int runShell(const std::string &script) { return runProgram({"Z:\\bin\\sh", "-c", script}).status; }
+
+}  // namespace
+
+// The stand-in peers are the Linux programs themselves.  Wine starts a Unix
+// program that CreateProcess names on its Z: drive but hands it none of
+// our handles, so sh writes the program's pid and output to files here and
+// ends it on stop(); `timeout` ends one whose test died first.
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+  static TempDir folder;
+  static unsigned counter = 0;
+  const std::string base = folder / ("child-" + std::to_string(++counter));
+  const std::string unixBase = unixPath(base);
+  if (unixBase.empty() || argv.empty()) return;
+  std::string command = "exec timeout 300";
+  for (const std::string &arg : argv) command += " " + shellQuoted(arg);
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const std::string &entry : extraEnv) {
+    size_t equals = entry.find('=');
+    env.push_back(std::make_unique<ScopedEnv>(entry.substr(0, equals).c_str(),
+                                              equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
+  }
+  std::string script = "echo $$ > " + shellQuoted(unixBase + ".pid") + "; " + command + " > " +
+                       shellQuoted(unixBase + ".out") + " 2>&1 < /dev/null";
+  std::string commandLine = "Z:\\bin\\sh -c " + (quoted)(script);  // not std::quoted
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // The pid file is written before the program starts.
+  for (int waited = 0; waited < 5000 && pid_ <= 0; waited += 10) {
+    pid_ = atoi(readFile(base + ".pid").c_str());
+    if (pid_ <= 0) Sleep(10);
+  }
+  outFile_ = base + ".out";
+  out_ = 0;  // here: how much of that file has been read
+}
+
+Child::~Child() { stop(); }
+
+bool Child::readLine(std::string *line, int timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    size_t end = buffered_.find('\n');
+    if (end != std::string::npos) {
+      *line = buffered_.substr(0, end);
+      buffered_.erase(0, end + 1);
+      return true;
+    }
+    // Read afresh each time: the C runtime's descriptor stays at its end of
+    // file once it has met it, even while the peer goes on writing.
+    std::string output = pid_ > 0 ? readFile(outFile_) : std::string();
+    if (output.size() > static_cast<size_t>(out_)) {
+      buffered_.append(output, static_cast<size_t>(out_), std::string::npos);
+      out_ = static_cast<int>(output.size());
+      continue;
+    }
+    if (pid_ <= 0 || GetTickCount64() >= deadline) return false;
+    Sleep(10);  // a file has no readiness to wait for
+  }
+}
+
+int Child::stop() {
+  if (pid_ <= 0) return -1;
+  // SIGTERM, then SIGKILL after 5 s; the exit status stays on the Unix side.
+  const std::string pid = std::to_string(pid_);
+  pid_ = -1;
+  runShell("kill " + pid + " 2>/dev/null || exit 0; for i in $(seq 50); do kill -0 " + pid +
+           " 2>/dev/null || exit 0; sleep 0.1; done; kill -9 " + pid);
+  return 0;
 }
 
 }  // namespace ryx::test
