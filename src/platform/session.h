@@ -15,4 +15,10 @@ namespace ryx::platform {
 // or a build without libsystemd, counts as local.
 bool isRemoteSession();
 
+// Whether the desktop's notification area may be a StatusNotifierWatcher on
+// the D-Bus session bus, besides the toolkit's own tray icon: true on the
+// desktops of this platform, false on Windows, whose notification area only
+// the toolkit's tray icon reaches.
+bool notificationAreaMayBeOnSessionBus();
+
 }  // namespace ryx::platform

@@ -9,6 +9,7 @@
 
 #include "common/ryx_gcommon.h"
 #include "common/ryx_strfunc.h"
+#include "platform/session.h"
 #include "state/error_reporter.h"
 #include "ui/ryx-command-status-dialog.h"
 #include "ui/ryx-status-notifier-item.h"
@@ -20,7 +21,10 @@ namespace {
 enum class Tray { Choosing, XEmbed, Sni };
 
 // RYX_TRAY=sni|xembed forces one; otherwise (Choosing) the session decides.
+// Where no notification area is on the session bus, the toolkit's tray
+// icon (the XEmbed path here) is the only one, and the bus is never asked.
 Tray forced_tray () {
+  if (!ryx::platform::notificationAreaMayBeOnSessionBus ()) return Tray::XEmbed;
   const char *value = g_getenv ("RYX_TRAY");
   if (value == nullptr || *value == '\0') return Tray::Choosing;
   if (g_ascii_strcasecmp (value, "sni") == 0) return Tray::Sni;

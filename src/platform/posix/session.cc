@@ -26,4 +26,6 @@ bool isRemoteSession() {
 #endif
 }
 
+bool notificationAreaMayBeOnSessionBus() { return true; }
+
 }  // namespace ryx::platform

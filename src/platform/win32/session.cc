@@ -7,4 +7,6 @@ namespace ryx::platform {
 
 bool isRemoteSession() { return GetSystemMetrics(SM_REMOTESESSION) != 0; }
 
+bool notificationAreaMayBeOnSessionBus() { return false; }
+
 }  // namespace ryx::platform
