@@ -82,7 +82,7 @@ TEST_F(SettingsTest, UserFileLocation) {
 
   // RYX_USER_CONFIG_DIR wins over the home folder.
   std::string own = dir / "own";
-  mkdir(own.c_str(), 0700);
+  std::filesystem::create_directories(own);
   test::writeFile(own + "/ryx.conf", "[A]\nt = own\n");
   set("RYX_USER_CONFIG_DIR", own.c_str());
   EXPECT_STREQ(make()->getString(nullptr, "A", "t", nullptr).get(), "own");
@@ -106,8 +106,8 @@ TEST_F(SettingsTest, BrokenFileIsReportedAndDroppedOthersStillApply) {
   EXPECT_EQ(s->getInt(nullptr, "A", "sys", 0), 0);
 
   // A folder in place of a file is reported as a file that is not there.
-  unlink(adminFile().c_str());
-  mkdir(adminFile().c_str(), 0700);
+  std::filesystem::remove(adminFile());
+  std::filesystem::create_directories(adminFile());
   make(&messages);
   EXPECT_NE(messages.find("Cannot open .ini file \"" + adminFile() + "\": No such file or directory.\n"),
             std::string::npos);

@@ -4,8 +4,7 @@
 // that would move a setting cleared.
 #pragma once
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +16,8 @@ namespace ryx::test {
 class SettingsSandbox {
  public:
   SettingsSandbox() {
-    mkdir(root().c_str(), 0700);
-    mkdir((root() + "conf").c_str(), 0700);
-    mkdir(home().c_str(), 0700);
+    std::filesystem::create_directories(root() + "conf");
+    std::filesystem::create_directories(home());
     set("RYX_ROOT", root().c_str());
     set("HOME", home().c_str());
     set("RYX_REGISTRY_DIR", (dir / "registry").c_str());
@@ -40,8 +38,7 @@ class SettingsSandbox {
   std::string userFile() const { return home() + "/ryx/conf/ryx.conf"; }
 
   void writeUser(const std::string &content) {
-    mkdir((home() + "/ryx").c_str(), 0700);
-    mkdir((home() + "/ryx/conf").c_str(), 0700);
+    std::filesystem::create_directories(home() + "/ryx/conf");
     writeFile(userFile(), content);
   }
 
