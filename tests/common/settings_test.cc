@@ -73,12 +73,16 @@ TEST_F(SettingsTest, UserFileLocation) {
   writeUser("[A]\nt = home\n");
   EXPECT_STREQ(make()->getString(nullptr, "A", "t", nullptr).get(), "home");
 
-  // HOMEDRIVE and HOMEPATH together name the home folder; one alone does not.
+  // HOMEDRIVE and HOMEPATH together name the home folder; one alone does
+  // not (the sandbox itself sets both on Windows).
+#ifndef _WIN32
   set("HOMEDRIVE", (dir.path() + "/drive").c_str());
   EXPECT_STREQ(make()->getString(nullptr, "A", "t", nullptr).get(), "home");
-  set("HOMEPATH", "/path");
+#endif
+  set("HOMEDRIVE", path({dir.path(), "drive"}).c_str());
+  set("HOMEPATH", path({"", "path"}).c_str());
   EXPECT_EQ(make()->getString(nullptr, "A", "t", nullptr), nullptr);
-  EXPECT_EQ(make()->userPath(), dir.path() + "/drive/path/ryx/conf/ryx.conf");
+  EXPECT_EQ(make()->userPath(), path({dir.path(), "drive", "path", "ryx", "conf", "ryx.conf"}));
 
   // RYX_USER_CONFIG_DIR wins over the home folder.
   std::string own = dir / "own";
