@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "net/socket.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -127,12 +131,12 @@ TEST(TCPSocket, ConnectsByNameAndOverEitherFamily) {
 // listener that never accepts (after the connect time-out), gives none.
 // (A receive's deadline: the HTTP client's silent-server rows.)
 TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
-  struct addrinfo hints = {};
-  hints.ai_flags = AI_ADDRCONFIG;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo *list = nullptr;
-  const int resolver = getaddrinfo("no-such-host.invalid", "2007", &hints, &list);
+  std::vector<platform::ResolvedAddress> none;
+  const int resolver = platform::resolveAddresses("no-such-host.invalid", "2007", AI_ADDRCONFIG,
+                                                  platform::kAddressFamilyUnspecified, platform::kSocketStream, 0, &none);
   ASSERT_NE(resolver, 0);
+  char resolverText[256];
+  platform::resolverErrorText(resolver, resolverText, sizeof resolverText);
   RenderServer neverAccepts({"--mode", "never-accept"});
   const struct {
     const char *host;
@@ -142,7 +146,7 @@ TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
   } cases[] = {
       {"no-such-host.invalid", 2007, 0,
        {std::string("W RYX (ryx::TCPSocket::getClientSocket): Failed to get address for host no-such-host.invalid "
-                    "and port 2007: ") + gai_strerror(resolver)}},
+                    "and port 2007: ") + resolverText}},
       {"127.0.0.1", test::unusedPort(), 0, {failedLine("127.0.0.1")}},
       {"127.0.0.1", neverAccepts.port(), 300,  // never early: the wait is rounded up
        {"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to addr: 127.0.0.1",
@@ -161,7 +165,13 @@ TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
 TEST(Socket, SendAllGivesUpAtTheDeadlineWhenNobodyReads) {
   // A listener that never accepts: the connection completes in its backlog
   // and the data piles up until the buffers are full.
+#ifdef _WIN32
+  WSADATA winsock;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+#else
   int listener = socket(AF_INET, SOCK_STREAM, 0);
+#endif
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -176,7 +186,12 @@ TEST(Socket, SendAllGivesUpAtTheDeadlineWhenNobodyReads) {
   EXPECT_EQ(socket->sendAll(data.data(), data.size()), -1);
   EXPECT_TRUE(socket->timedOut());
   socket->close();
+#ifdef _WIN32
+  closesocket(listener);
+  WSACleanup();
+#else
   close(listener);
+#endif
 }
 
 TEST(SocketAddress, RendersNumericHostText) {

@@ -158,12 +158,22 @@ int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool n
     *error = SocketError::kWouldBlock;
     return -1;
   }
+  // A writable socket still blocks a send larger than its free buffer until
+  // all of it is taken, so a no-wait send goes out in non-blocking mode and
+  // takes what fits.  Sockets are blocking between calls (connect leaves
+  // them so, and nothing above makes one non-blocking).
+  if (noWait && !setSocketBlocking(handle, false)) {
+    *error = lastError();
+    return -1;
+  }
   int n = send(sock(handle), static_cast<const char *>(bytes), clampLength(length), 0);
+  int code = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+  if (noWait) setSocketBlocking(handle, true);
   if (n != SOCKET_ERROR) {
     *error = SocketError::kNone;
     return n;
   }
-  *error = lastError();
+  *error = errorFrom(code);
   return -1;
 }
 
