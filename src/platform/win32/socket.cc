@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/resolved_list.h"
+
 namespace ryx::platform {
 
 const int kAddressFamilyUnspecified = AF_UNSPEC;
@@ -93,16 +95,7 @@ int resolveAddresses(const char *host, const char *service, int flags, int famil
   struct addrinfo *list = nullptr;
   int rc = getaddrinfo(host, service, &hints, &list);
   if (rc != 0) return rc;
-  for (struct addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
-    ResolvedAddress entry;
-    entry.family = ai->ai_family;
-    entry.socketType = ai->ai_socktype;
-    entry.protocol = ai->ai_protocol;
-    size_t length = ai->ai_addrlen < sizeof entry.address.bytes ? ai->ai_addrlen : sizeof entry.address.bytes;
-    memcpy(entry.address.bytes, ai->ai_addr, length);
-    entry.length = static_cast<uint32_t>(length);
-    results->push_back(entry);
-  }
+  appendResolved(list, results);
   freeaddrinfo(list);
   return 0;
 }
