@@ -13,17 +13,11 @@ namespace ryx {
 
 namespace {
 
-// The GRID library is tried once per process (a driver installed later is
-// only seen after a restart); these live for the process and are used from
-// the main thread only.
-bool gridAttempted = false;
-bool gridLoaded = false;
-
 constexpr size_t kGridPathSize = 260;
 
 }  // namespace
 
-bool Commands::isRyxOn(bool directX) const {
+bool Commands::isRyxOn(bool directX) {
   uint32_t value = 0;  // a shorter value (e.g. a one-character string) fills only its own bytes
   if (readProductDword(directX ? kDirectXStatusValue : kStatusValue, &value)) return value != 0;
 
@@ -50,10 +44,10 @@ bool Commands::isWrapperInstalled() const {
   return exported;
 }
 
-bool Commands::isGridAvailable() const {
+bool Commands::isGridAvailable() {
   if (usesExternalRenderingServer()) return true;
-  if (gridAttempted) return gridLoaded;
-  gridAttempted = true;
+  if (gridAttempted_) return gridLoaded_;
+  gridAttempted_ = true;
 
   std::string folder;
   char path[kGridPathSize];
@@ -66,9 +60,9 @@ bool Commands::isGridAvailable() const {
   platform::setErrorMode(previousMode);
   if (library != nullptr) {
     platform::freeLibrary(library);
-    gridLoaded = true;
+    gridLoaded_ = true;
   }
-  return gridLoaded;
+  return gridLoaded_;
 }
 
 bool Commands::usesExternalRenderingServer() const {

@@ -26,7 +26,7 @@ class Commands {
   // "directXStatus" when `directX`, else "status".  A value that is missing
   // or does not fit in 4 bytes makes a new user: both values are written as
   // 1 and the result is whether both writes worked.
-  bool isRyxOn(bool directX) const;
+  bool isRyxOn(bool directX);
 
   // Whether the "opengl32" library that loads is the RYX wrapper, i.e.
   // exports "ryxEnabled".  No library at all prints an "ERROR: " line.
@@ -34,8 +34,10 @@ class Commands {
 
   // Whether the GRID capture library loads from the system folder.  Passes
   // without loading anything while an external rendering server is used;
-  // otherwise the library is tried once per process and that outcome kept.
-  bool isGridAvailable() const;
+  // otherwise the library is tried once and that outcome kept, so with the
+  // one object a process has, a driver installed later is only seen after
+  // a restart.
+  bool isGridAvailable();
 
   // "force_local_rendering" is off and "external_rendering_server" is set.
   bool usesExternalRenderingServer() const;
@@ -61,6 +63,8 @@ class Commands {
  private:
   void setStatus(int32_t code, const char *message);
 
+  bool gridAttempted_ = false;
+  bool gridLoaded_ = false;
   int32_t code_ = STATUS_OK;
   CString message_;  // C allocator, replaced (and freed) on every change
 };

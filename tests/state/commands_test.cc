@@ -1,9 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The server-state checks in this process, with real registry files and
-// real libraries.  Nothing here reaches the GRID check (its outcome lasts
-// for the process): every case that could, the switching among them, is in
-// commands_process_test.cc.
+// real libraries copied into a fresh installation per case.
 #include "state/commands.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +29,24 @@ using test::ScopedEnvironment;
 using test::Wrapper;
 
 constexpr const char *kNotEnabled = "RYX is NOT enabled on this system. Please contact your system administrator.";
+const std::string kGridMissing =
+    "Unable to load NVIDIA GRID library.\nPlease contact your system administrator to update the NVIDIA "
+    "driver to the latest version.";
+const std::vector<std::string> kBothOn = {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000001"};
+
+// The checks' result, code and message on one line ("update=1 code=0 message=-").
+std::string describe(const char *step, bool result, const Commands &commands) {
+  return std::string(step) + "=" + (result ? "1" : "0") + " code=" + std::to_string(commands.code()) +
+         " message=" + (commands.message() != nullptr ? commands.message() : "-") + "\n";
+}
+
+// How many times the installation's GRID library was loaded.
+int gridLoads(const Installation &install) {
+  std::string record = test::readFile(install.gridRecord());
+  int loads = 0;
+  for (size_t at = record.find("loaded "); at != std::string::npos; at = record.find("loaded ", at + 1)) ++loads;
+  return loads;
+}
 
 class CommandsTest : public ::testing::Test {
  protected:
@@ -105,6 +131,131 @@ TEST_F(CommandsTest, ExternalRenderingServerNeedsAServerAndNoForcedLocalRenderin
     EXPECT_EQ(commands.usesExternalRenderingServer(), c.expected);
   }
   conf::Settings::instance().reload();
+}
+
+}  // namespace
+}  // namespace ryx
+
+namespace ryx {
+namespace {
+
+// One object is what a process has: its GRID attempt is made once, and a
+// library installed or removed afterwards changes nothing.
+TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
+  const std::string ok = "update=1 code=0 message=-\n", grid = "update=1 code=5 message=" + kGridMissing + "\n";
+  const std::string disabled = "update=0 code=3 message=" + std::string(kNotEnabled) + "\n";
+  const struct {
+    const char *name;
+    bool newUser;  // no hive at all; else `values`
+    std::vector<std::string> values;
+    Wrapper wrapper;
+    bool grid;
+    std::vector<std::string> env;
+    std::vector<std::string> steps;  // update, grid, install-grid, remove-grid, switch-on, switch-off
+    std::string expectedOut;
+    int expectedLoads;
+    std::string statusAfter, directXAfter;
+  } cases[] = {
+      {"wrapper and GRID library", false, kBothOn, Wrapper::Full, true, {}, {"update"}, ok, 1, dword(1), dword(1)},
+      {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
+       dword(1), dword(1)},
+      {"GRID library missing", false, kBothOn, Wrapper::Full, false, {}, {"update"}, grid, 0, dword(1), dword(1)},
+      {"no wrapper wins over a missing GRID library", false, kBothOn, Wrapper::None, false, {}, {"update"},
+       disabled, 0, dword(1), dword(1)},
+      {"directXStatus 0 never loads the GRID library", false,
+       {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"update"}, ok,
+       0, dword(1), dword(0)},
+      {"external rendering server: GRID check passes without loading", false, kBothOn, Wrapper::Full, true,
+       {"RYX_RENDERING_SERVER=render-1:8080"}, {"update", "grid"}, ok + "grid=1\n", 0, dword(1), dword(1)},
+      {"a GRID library installed after a failed attempt is not seen", false, kBothOn, Wrapper::Full, false, {},
+       {"update", "install-grid", "update", "grid"}, grid + grid + "grid=0\n", 0, dword(1), dword(1)},
+      {"a GRID library that loaded stays a success", false, kBothOn, Wrapper::Full, true, {},
+       {"update", "remove-grid", "update"}, ok + ok, 1, dword(1), dword(1)},
+      {"switching off: both values 0, GRID library loaded once", false, kBothOn, Wrapper::Full, true, {},
+       {"switch-off"}, "switch=1 code=0 message=-\n", 1, dword(0), dword(0)},
+      {"switching off without the wrapper writes nothing", false, kBothOn, Wrapper::None, false, {}, {"switch-off"},
+       "switch=0 code=3 message=" + std::string(kNotEnabled) + "\n", 0, dword(1), dword(1)},
+      {"switching on from off: directXStatus stays 0 until the end, so no GRID load", false,
+       {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"switch-on"},
+       "switch=1 code=0 message=-\n", 0, dword(1), dword(1)},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation install;
+    std::vector<std::string> env = install.environment();
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    ScopedEnvironment scoped(env);
+    conf::Settings::instance().reload();
+    if (!c.newUser) install.writeProductValues(c.values);
+    install.installWrapper(c.wrapper);
+    if (c.grid) install.installGrid();
+
+    Commands commands;
+    std::string out;
+    for (const std::string &step : c.steps) {
+      if (step == "update") out += describe("update", commands.updateStatus(), commands);
+      if (step == "grid") out += std::string("grid=") + (commands.isGridAvailable() ? "1" : "0") + "\n";
+      if (step == "install-grid") install.installGrid();
+      if (step == "remove-grid") {
+        ASSERT_EQ(remove(install.gridPath().c_str()), 0);
+      }
+      if (step.rfind("switch-", 0) == 0) out += describe("switch", commands.switchRyx(step == "switch-on"), commands);
+    }
+    EXPECT_EQ(out, c.expectedOut);
+    EXPECT_EQ(gridLoads(install), c.expectedLoads);
+    EXPECT_EQ(install.read("status"), c.statusAfter);
+    EXPECT_EQ(install.read("directXStatus"), c.directXAfter);
+  }
+  conf::Settings::instance().reload();
+}
+
+TEST_F(CommandsTest, ProductKeyThatCannotBeCreatedMeansOff) {
+  test::writeFile(install.path("not-a-folder"), "");  // a registry folder below a file cannot be made, even by root
+  test::ScopedEnv registry("RYX_REGISTRY_DIR", install.path("not-a-folder/registry").c_str());
+  EXPECT_FALSE(commands.isRyxOn(false));
+  EXPECT_FALSE(commands.isRyxOn(true));
+}
+
+// The real path of the system's GL library, as the loader finds it.
+std::string systemGLPath() {
+  void *handle = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return {};
+  struct link_map *map = nullptr;
+  std::string path;
+  char resolved[PATH_MAX];
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && realpath(map->l_name, resolved) != nullptr)
+    path = resolved;
+  dlclose(handle);
+  return path;
+}
+
+// Without any OpenGL library the check prints its "ERROR: " line.  The
+// system's GL library is hidden in a child's own mount namespace; where
+// namespaces are not allowed the case cannot be set up and is skipped.
+TEST_F(CommandsTest, NoOpenGLLibraryAtAllPrintsAnErrorLine) {
+  std::string gl = systemGLPath();
+  if (gl.empty()) GTEST_SKIP() << "this machine has no libGL.so.1 to hide";
+  install.writeProductValues(kBothOn);
+  CaptureFd out(1);
+  fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("/dev/null", gl.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      _exit(77);
+    bool found = commands.updateStatus();
+    fputs(describe("update", found, commands).c_str(), stdout);
+    fflush(stdout);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  std::string printed = out.finish();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(printed, "ERROR: No OpenGL library could be found on this system.\n\nupdate=0 code=3 message=" +
+                         std::string(kNotEnabled) + "\n");
+  EXPECT_EQ(gridLoads(install), 0);
 }
 
 }  // namespace
