@@ -1,16 +1,44 @@
 // SPDX-License-Identifier: MIT
 // The config manager: extension probe, client-or-instance decision, the
-// status icon with its dock timer and the standalone dialog fallback.
-#include "core/ryx-config-manager-private.h"
+// status icon with its dock timer and the standalone dialog fallback, and
+// the periodic check that refreshes them.
+#include "core/ryx-config-manager.h"
 
-#include "apps/ryx-config-connected-app.h"
+#include <gtk/gtk.h>
+
 #include "common/ryx_gcommon.h"
 #include "common/ryx_strfunc.h"
+#include "core/periodic-check.h"
+#include "core/ryx-console-port.h"
 #include "integration/rendering-server-check.h"
 #include "integration/ryx-config-kestrane-trigger.h"
 #include "integration/ryx-config-viewer.h"
+#include "integration/ryxd-query.h"
 #include "integration/vnc-ext-pipe.h"
 #include "platform/system.h"
+#include "ui/ryx-command-status-dialog.h"
+#include "ui/ryx-command-status-icon.h"
+
+struct _RyxConfigManager {
+  GObject parent_instance;
+
+  RyxConsolePort *console_port;  /* the listener and the connected applications, once the instance */
+  GList *viewers;                /* RyxConfigViewer, owned */
+  guint check_source_id;         /* the 2-second periodic check */
+  ryx::Commands *commands;       /* not owned */
+  GtkStatusIcon *status_icon;    /* RyxCommandStatusIcon, owned */
+  GtkWidget *status_dialog;      /* the standalone dialog, not owned; cleared when destroyed */
+  guint dock_source_id;          /* the 1-second dock timer */
+  guint32 dock_ticks;            /* never reset */
+  /* No notification area took the icon by the dock time: the standalone
+   * window stands in for it until one does. */
+  gboolean icon_released;
+  guint32 refresh_count;  /* refreshes since the last rendering server check */
+  guint32 client_commands;
+  gboolean viewers_enabled;
+  RyxConfigDaemonData daemon;          /* what ryxd gave, and the connection to it */
+  RyxConfigKestraneTrigger *trigger;   /* owned */
+};
 
 G_DEFINE_FINAL_TYPE (RyxConfigManager, ryx_config_manager, G_TYPE_OBJECT)
 
@@ -90,13 +118,9 @@ static void ryx_config_manager_dispose (GObject *object) {
     g_signal_handlers_disconnect_by_data (self->status_dialog, &self->status_dialog);
     self->status_dialog = nullptr;
   }
-  g_list_free_full (g_steal_pointer (&self->apps), g_object_unref);
+  if (self->console_port != nullptr) g_signal_handlers_disconnect_by_data (self->console_port, self);
+  g_clear_object (&self->console_port);
   g_list_free_full (g_steal_pointer (&self->viewers), (GDestroyNotify) ryx_config_viewer_free);
-  if (self->service != nullptr) g_socket_service_stop (self->service);
-  if (self->service != nullptr) g_socket_listener_close (G_SOCKET_LISTENER (self->service));
-  g_clear_object (&self->service);
-  g_clear_object (&self->console_reader);
-  g_clear_object (&self->console_input);
   g_clear_object (&self->trigger);  // holds its own reference to the encryption key
   ryx_config_daemon_data_release_objects (&self->daemon);  // the key, the cancellable, the connection
 
@@ -137,13 +161,19 @@ RyxConfigManager *ryx_config_manager_new (ryx::Commands *commands, guint32 clien
 
 // `window`: the window the released icon had opened, which becomes the
 // standalone one, so that the session never has two; NULL makes a new one.
+static GList *connected_apps (RyxConfigManager *self) {
+  return self->console_port != nullptr ? ryx_console_port_get_apps (self->console_port) : nullptr;
+}
+
 static void create_status_dialog (RyxConfigManager *self, GtkWidget *window) {
   RYX_LOG (G_LOG_LEVEL_DEBUG, "Creating standalone dialog");
   self->status_dialog =
       window != nullptr ? window : ryx_command_status_dialog_new (self->commands, self->daemon.using_desktop_capture);
-  ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), self->apps);
+  ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), connected_apps (self));
   g_signal_connect (self->status_dialog, "destroy", G_CALLBACK (gtk_widget_destroyed), &self->status_dialog);
 }
+
+static void run_rendering_server_check (RyxConfigManager *self) { check_rendering_server (&self->refresh_count); }
 
 static void on_status_icon_activate (GtkStatusIcon *icon, gpointer user_data) {
   (void) icon;
@@ -188,7 +218,7 @@ static gboolean check_status_icon_docked (gpointer user_data) {
   return G_SOURCE_CONTINUE;
 }
 
-void show_gui (RyxConfigManager *self) {
+static void show_gui (RyxConfigManager *self) {
   if (self->status_dialog == nullptr && self->icon_released) create_status_dialog (self, nullptr);
   if (self->status_dialog != nullptr) {
     present_status_dialog (self);
@@ -200,20 +230,70 @@ void show_gui (RyxConfigManager *self) {
   }
 }
 
-void run_rendering_server_check (RyxConfigManager *self) { check_rendering_server (&self->refresh_count); }
+static void refresh_apps (RyxConfigManager *self) {
+  GList *apps = connected_apps (self);
+  if (self->status_dialog != nullptr)
+    ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), apps);
+  if (self->status_icon != nullptr) ryx_command_status_icon_refresh_apps (RYX_COMMAND_STATUS_ICON (self->status_icon), apps);
+}
 
-void create_trigger (RyxConfigManager *self) {
-  self->trigger = G_OBJECT (ryx_config_kestrane_trigger_new (
-      self->daemon.payload, (guint16) self->daemon.port, self->daemon.conference_id, self->daemon.conference_key,
-      self->daemon.encryption_key, (const char *const *) self->daemon.backend_ids));
+// A new application may name a rendering server: it is checked at once.
+static void on_apps_changed (RyxConsolePort *port, gboolean joined, gpointer user_data) {
+  (void) port;
+  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  if (joined) run_rendering_server_check (self);
+  refresh_apps (self);
+}
+
+static void on_show_gui (RyxConsolePort *port, gpointer user_data) {
+  (void) port;
+  show_gui (RYX_CONFIG_MANAGER (user_data));
+}
+
+static void update_viewer_list (RyxConfigManager *self) {
+  self->viewers = ryx_periodic_check_list_viewers (g_steal_pointer (&self->viewers));
+}
+
+static void refresh_all (RyxConfigManager *self) {
+  gboolean server_check_due = ryx_periodic_check_count_refresh (&self->refresh_count);
+  // One viewer exchange per refresh, even while the standalone window and
+  // an icon waiting for a notification area are both refreshed.
+  gboolean viewers = self->viewers_enabled && (self->status_dialog != nullptr || self->status_icon != nullptr);
+  if (viewers) update_viewer_list (self);
+  if (self->status_dialog != nullptr) {
+    RyxCommandStatusDialog *dialog = RYX_COMMAND_STATUS_DIALOG (self->status_dialog);
+    ryx_command_status_dialog_refresh_status (dialog);
+    if (viewers) ryx_command_status_dialog_refresh_viewers (dialog, self->viewers);
+  }
+  if (self->status_icon != nullptr) {
+    RyxCommandStatusIcon *icon = RYX_COMMAND_STATUS_ICON (self->status_icon);
+    ryx_command_status_icon_refresh_status (icon);
+    if (viewers) ryx_command_status_icon_refresh_viewers (icon, self->viewers);
+  }
+  if (server_check_due) run_rendering_server_check (self);
+}
+
+// Every 2 seconds: settings and server state, the views, the viewer list,
+// and the Kestrane trigger once the daemon has given a port.
+static gboolean periodic_check (gpointer user_data) {
+  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  ryx_periodic_check_publish_state (self->commands, self->daemon.using_desktop_capture);
+  refresh_all (self);
+  if (self->daemon.port != 0 && self->trigger == nullptr)
+    self->trigger = ryx_config_kestrane_trigger_new (self->daemon.payload, (guint16) self->daemon.port,
+                                                     self->daemon.conference_id, self->daemon.conference_key,
+                                                     self->daemon.encryption_key,
+                                                     (const char *const *) self->daemon.backend_ids);
+  return G_SOURCE_CONTINUE;
 }
 
 static void run_server (RyxConfigManager *self) {
   if (!check_ryxd_server_started (&self->daemon)) return;
 
-  self->service = g_socket_service_new ();
-  g_signal_connect (self->service, "incoming", G_CALLBACK (on_incoming), self);
-  if (!listen_on_console_port (self)) return;
+  self->console_port = ryx_console_port_new ();
+  g_signal_connect (self->console_port, "show-gui", G_CALLBACK (on_show_gui), self);
+  g_signal_connect (self->console_port, "apps-changed", G_CALLBACK (on_apps_changed), self);
+  if (!ryx_console_port_listen (self->console_port)) return;
 
   RYX_LOG (G_LOG_LEVEL_INFO, "Started server");
   if (self->check_source_id == 0) self->check_source_id = g_timeout_add_seconds (2, periodic_check, self);
@@ -223,11 +303,11 @@ static void run_server (RyxConfigManager *self) {
 
 void ryx_config_manager_run (RyxConfigManager *manager) {
   g_return_if_fail (RYX_IS_CONFIG_MANAGER (manager));
-  if (connect_to_ryxconfig (manager)) return;
+  if (ryx_console_port_hand_over (manager->client_commands)) return;
   run_server (manager);
 }
 
 gboolean ryx_config_manager_hand_over (RyxConfigManager *manager) {
   g_return_val_if_fail (RYX_IS_CONFIG_MANAGER (manager), FALSE);
-  return connect_to_ryxconfig (manager);
+  return ryx_console_port_hand_over (manager->client_commands);
 }

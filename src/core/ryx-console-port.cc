@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The console port: the instance's listener on 127.0.0.1, the command and
 // application handshakes, and the client side of a later start.
+#include <gtk/gtk.h>
+
 #include <cstring>
 
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
 #include "common/ryx_strfunc.h"
-#include "core/ryx-config-manager-private.h"
+#include "core/ryx-config-manager.h"
+#include "core/ryx-console-port.h"
 #include "gvc/ryx-deadline-input-stream.h"
 #include "gvc/gvc-data-input-stream.h"
 #include "platform/peer_user.h"
@@ -40,7 +43,23 @@ guint16 console_port () { return (guint16) (ryx_conf_settings_get_console_port (
 
 }  // namespace
 
-gboolean listen_on_console_port (RyxConfigManager *self) {
+struct _RyxConsolePort {
+  GObject parent_instance;
+
+  GSocketService *service;
+  /* The handshake reader over a deadline stream: made with the listener,
+   * aimed at each connection in turn. */
+  GInputStream *console_input;
+  GvcDataInputStream *console_reader;
+  GList *apps;  /* RyxConfigConnectedApp, one reference each, newest first */
+};
+
+G_DEFINE_FINAL_TYPE (RyxConsolePort, ryx_console_port, G_TYPE_OBJECT)
+
+enum { SIGNAL_SHOW_GUI, SIGNAL_APPS_CHANGED, N_SIGNALS };
+static guint signals[N_SIGNALS];
+
+static gboolean listen_on_console_port (RyxConsolePort *self) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
 
@@ -91,7 +110,7 @@ CommandRead read_command (GInputStream *input) {
 // Every line about a connection the console port served names "on_incoming".
 #define LOG_INCOMING(level, ...) ryx_log ("RYX", (level), "on_incoming", __LINE__, __VA_ARGS__)
 
-static void handle_command (RyxConfigManager *self, CommandRead command) {
+static void handle_command (RyxConsolePort *self, CommandRead command) {
   switch (command) {
     case CommandRead::kFailed:
       LOG_INCOMING (G_LOG_LEVEL_WARNING, "Wrong read on listen socket");
@@ -101,7 +120,7 @@ static void handle_command (RyxConfigManager *self, CommandRead command) {
       break;
     case CommandRead::kShowGui:
       LOG_INCOMING (G_LOG_LEVEL_DEBUG, "Show GUI");
-      show_gui (self);
+      g_signal_emit (self, signals[SIGNAL_SHOW_GUI], 0);
       break;
     case CommandRead::kQuit:
       LOG_INCOMING (G_LOG_LEVEL_DEBUG, "Quit application");
@@ -158,10 +177,13 @@ bool from_own_user (GSocketConnection *connection) {
 
 }  // namespace
 
-gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GObject *source, gpointer user_data) {
+static void accept_connected_app (RyxConsolePort *self, GSocketConnection *connection, GBytes *received);
+
+static gboolean on_incoming (GSocketService *service, GSocketConnection *connection, GObject *source,
+                             gpointer user_data) {
   (void) service;
   (void) source;
-  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  RyxConsolePort *self = RYX_CONSOLE_PORT (user_data);
   g_return_val_if_fail (self->console_reader != nullptr, TRUE);
   if (!from_own_user (connection)) {
     g_io_stream_close (G_IO_STREAM (connection), nullptr, nullptr);
@@ -210,7 +232,7 @@ static gboolean send_all (GSocket *socket, const void *data, gsize size) {
   return TRUE;
 }
 
-gboolean connect_to_ryxconfig (RyxConfigManager *self) {
+static gboolean connect_to_ryxconfig (guint32 client_commands) {
   guint16 port = console_port ();
   if (port == 0) return FALSE;
   // Another user's program on the port is no instance of ours: nothing is
@@ -236,7 +258,7 @@ gboolean connect_to_ryxconfig (RyxConfigManager *self) {
 
   gboolean result = TRUE;
   guint8 command = 0;
-  switch (self->client_commands) {
+  switch (client_commands) {
     case RYX_CONFIG_CLIENT_COMMAND_SHOW_GUI:
       RYX_LOG (G_LOG_LEVEL_DEBUG, "Client: show gui");
       command = kCommandShowGui;
@@ -271,24 +293,17 @@ gboolean connect_to_ryxconfig (RyxConfigManager *self) {
   return result;
 }
 
-void refresh_apps (RyxConfigManager *self) {
-  if (self->status_dialog != nullptr)
-    ryx_command_status_dialog_refresh_apps (RYX_COMMAND_STATUS_DIALOG (self->status_dialog), self->apps);
-  if (self->status_icon != nullptr)
-    ryx_command_status_icon_refresh_apps (RYX_COMMAND_STATUS_ICON (self->status_icon), self->apps);
-}
-
 static void on_app_disconnected (RyxConfigConnectedApp *app, gpointer user_data) {
-  RyxConfigManager *self = RYX_CONFIG_MANAGER (user_data);
+  RyxConsolePort *self = RYX_CONSOLE_PORT (user_data);
   GList *link = g_list_find (self->apps, app);
   if (link == nullptr) return;
   self->apps = g_list_delete_link (self->apps, link);
   g_signal_handlers_disconnect_by_data (app, self);
   g_object_unref (app);
-  refresh_apps (self);
+  g_signal_emit (self, signals[SIGNAL_APPS_CHANGED], 0, FALSE);
 }
 
-void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection, GBytes *received) {
+static void accept_connected_app (RyxConsolePort *self, GSocketConnection *connection, GBytes *received) {
   RyxConfigConnectedApp *app = ryx_config_connected_app_new_with_received (connection, received);
   if (app == nullptr) return;
   if (ryx_config_connected_app_is_blacklisted (app)) {
@@ -299,6 +314,48 @@ void accept_connected_app (RyxConfigManager *self, GSocketConnection *connection
   const char *name = ryx_config_connected_app_get_name (app);
   LOG_INCOMING (G_LOG_LEVEL_DEBUG, "A new connected application: %s", name != nullptr ? name : "(no name)");
   g_signal_connect (app, "disconnected", G_CALLBACK (on_app_disconnected), self);
-  run_rendering_server_check (self);
-  refresh_apps (self);
+  g_signal_emit (self, signals[SIGNAL_APPS_CHANGED], 0, TRUE);
 }
+
+static void ryx_console_port_dispose (GObject *object) {
+  RyxConsolePort *self = RYX_CONSOLE_PORT (object);
+  for (GList *l = self->apps; l != nullptr; l = l->next) g_signal_handlers_disconnect_by_data (l->data, self);
+  g_list_free_full (g_steal_pointer (&self->apps), g_object_unref);
+  if (self->service != nullptr) {
+    g_socket_service_stop (self->service);
+    g_socket_listener_close (G_SOCKET_LISTENER (self->service));
+  }
+  g_clear_object (&self->service);
+  g_clear_object (&self->console_reader);
+  g_clear_object (&self->console_input);
+  G_OBJECT_CLASS (ryx_console_port_parent_class)->dispose (object);
+}
+
+static void ryx_console_port_class_init (RyxConsolePortClass *klass) {
+  G_OBJECT_CLASS (klass)->dispose = ryx_console_port_dispose;
+  signals[SIGNAL_SHOW_GUI] = g_signal_new ("show-gui", G_TYPE_FROM_CLASS (klass), G_SIGNAL_RUN_LAST, 0, nullptr,
+                                           nullptr, nullptr, G_TYPE_NONE, 0);
+  signals[SIGNAL_APPS_CHANGED] = g_signal_new ("apps-changed", G_TYPE_FROM_CLASS (klass), G_SIGNAL_RUN_LAST, 0,
+                                               nullptr, nullptr, nullptr, G_TYPE_NONE, 1, G_TYPE_BOOLEAN);
+}
+
+static void ryx_console_port_init (RyxConsolePort *self) { (void) self; }
+
+RyxConsolePort *ryx_console_port_new (void) {
+  return RYX_CONSOLE_PORT (g_object_new (RYX_TYPE_CONSOLE_PORT, nullptr));
+}
+
+gboolean ryx_console_port_listen (RyxConsolePort *port) {
+  g_return_val_if_fail (RYX_IS_CONSOLE_PORT (port), FALSE);
+  g_return_val_if_fail (port->service == nullptr, FALSE);
+  port->service = g_socket_service_new ();
+  g_signal_connect (port->service, "incoming", G_CALLBACK (on_incoming), port);
+  return listen_on_console_port (port);
+}
+
+GList *ryx_console_port_get_apps (RyxConsolePort *port) {
+  g_return_val_if_fail (RYX_IS_CONSOLE_PORT (port), nullptr);
+  return port->apps;
+}
+
+gboolean ryx_console_port_hand_over (guint32 client_command) { return connect_to_ryxconfig (client_command); }

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: MIT
+// The periodic check's own decisions and the console port's applications,
+// driven directly with the real extension stand-in, registry and libraries.
+// The manager that joins them is tested whole-program (tests/e2e).
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "apps/ryx-config-connected-app.h"
+#include "common/ryx_gcommon.h"
+#include "core/periodic-check.h"
+#include "core/ryx-console-port.h"
+#include "glib_support.h"
+#include "integration/ryx-config-viewer.h"
+#include "integration/vnc-ext-pipe.h"
+#include "peer_process.h"
+#include "state/commands.h"
+#include "state/error_reporter.h"
+#include "test_support.h"
+
+namespace ryx {
+namespace {
+
+class PeriodicCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *sub : {"/pipes", "/registry", "/root", "/lib", "/system", "/home"})
+      mkdir((dir.path() + sub).c_str(), 0700);
+    env("RYX_PIPE_DIR", dir / "pipes");
+    env("RYX_REGISTRY_DIR", dir / "registry");
+    env("RYX_ROOT", dir / "root");
+    env("HOME", dir / "home");
+    env("RYX_LIBRARY_PATH", dir / "lib");
+    env("RYX_SYSTEM_DIR", dir / "system");
+    env("XDG_SESSION_ID", "");
+    env("RYX_CONFIG_CHECK_ENABLED", "");
+    env("RYX_CONFIG_WARN_MISSING_32BIT", "");
+    symlink(RYX_GRID_LIBRARY, (dir / "system/NvIFR64.dll").c_str());
+    ErrorReporter &reporter = ErrorReporter::instance();
+    reporter.code = STATUS_OK;
+    reporter.ryxOn = false;
+    reporter.setMessage(nullptr);
+  }
+
+  void env(const char *name, const std::string &value) {
+    vars.push_back(std::make_unique<test::ScopedEnv>(name, value.empty() ? nullptr : value.c_str()));
+  }
+  void installWrapper() { symlink(RYX_WRAPPER_LIBRARY, (dir / "lib/opengl32.so").c_str()); }
+  void publish(gboolean desktopCapture = FALSE) {
+    test::CaptureFd out(1);  // the missing wrapper's "ERROR: " line
+    ryx_periodic_check_publish_state(&commands, desktopCapture);
+  }
+
+  test::TempDir dir;
+  std::vector<std::unique_ptr<test::ScopedEnv>> vars;
+  Commands commands;
+};
+
+// The list is logged when it changes only (what an instance lists can be
+// read from its log; a quiet session logs nothing every period).
+TEST_F(PeriodicCheck, ViewerListComesInReverseOrderAndIsLoggedWhenItChanges) {
+  test::PeerProcess extension;
+  ASSERT_TRUE(extension.start({RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven",
+                               "--viewer", "9:1:nine"}));
+  std::string line;
+  ASSERT_TRUE(extension.readLine(&line, 5000));
+  ASSERT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
+  test::GLogCapture logs;
+  GList *viewers = ryx_periodic_check_list_viewers(nullptr);
+  std::vector<std::string> names;
+  for (GList *l = viewers; l != nullptr; l = l->next) names.push_back(((RyxConfigViewer *)l->data)->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"nine", "seven", "five"}));
+  EXPECT_EQ(logs.count("Viewers listed: 3: nine (9, Kestrane); seven (7); five (5, Kestrane)", G_LOG_LEVEL_DEBUG), 1)
+      << logs.dump();
+  // Rebuilt from scratch, not appended, and the same list says nothing.
+  viewers = ryx_periodic_check_list_viewers(viewers);
+  EXPECT_EQ(g_list_length(viewers), 3u);
+  EXPECT_EQ(logs.records().size(), 1u) << logs.dump();
+  g_list_free_full(viewers, (GDestroyNotify)ryx_config_viewer_free);
+}
+
+// Published: the commands' state (off and on again: e2e
+// Tray.WithAWatcherTheIconsImageAndTooltipFollowTheStatus), except while a
+// rendering server error waits for the next server check, where the checks
+// are disabled (only the switch is read) or under desktop capture.
+TEST_F(PeriodicCheck, ARenderingServerErrorWaitsForTheNextServerCheck) {
+  ErrorReporter &reporter = ErrorReporter::instance();
+  installWrapper();
+  reporter.code = STATUS_RENDERING_SERVER_ERROR;
+  reporter.setMessage("Cannot communicate with the Rendering Server");
+  publish();
+  EXPECT_EQ(reporter.code, STATUS_RENDERING_SERVER_ERROR);
+  EXPECT_STREQ(reporter.message, "Cannot communicate with the Rendering Server");
+  EXPECT_TRUE(reporter.ryxOn);  // a new user starts switched on
+}
+
+TEST_F(PeriodicCheck, DisabledChecksAndDesktopCaptureKeepStateErrorsAway) {
+  ErrorReporter &reporter = ErrorReporter::instance();
+  env("RYX_CONFIG_CHECK_ENABLED", "false");  // settings are read again at every check
+  publish();
+  EXPECT_EQ(reporter.code, STATUS_OK);  // no wrapper, yet the commands' untouched state
+  EXPECT_TRUE(reporter.ryxOn);          // the switch is still read
+  env("RYX_CONFIG_CHECK_ENABLED", "");
+  commands.updateStatus();  // even a code the commands already hold is not published
+  ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
+  publish(TRUE);
+  EXPECT_EQ(reporter.code, STATUS_OK);
+  publish();
+  EXPECT_EQ(reporter.code, STATUS_NOT_ENABLED);
+}
+
+TEST(RefreshCount, EveryHundredAndFiftiethRefreshIsDueAServerCheck) {
+  guint32 count = 148;
+  EXPECT_FALSE(ryx_periodic_check_count_refresh(&count));
+  EXPECT_TRUE(ryx_periodic_check_count_refresh(&count));
+  EXPECT_EQ(count, 150u);
+}
+
+// Applications join newest first and leave when their connection ends;
+// each change is told, with whether one joined.
+TEST(ConsolePort, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {
+  const std::string port = std::to_string(test::unusedPort());
+  test::ScopedEnv consolePort("RYX_CONSOLE_PORT", port.c_str());
+  ryx_conf_settings_reload();
+  g_autoptr(RyxConsolePort) console = ryx_console_port_new();
+  std::vector<bool> changes;
+  g_signal_connect(console, "apps-changed", G_CALLBACK(+[](RyxConsolePort *, gboolean joined, gpointer data) {
+                     static_cast<std::vector<bool> *>(data)->push_back(joined);
+                   }),
+                   &changes);
+  ASSERT_TRUE(ryx_console_port_listen(console));
+
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  std::vector<GSocketConnection *> apps;
+  for (const char *name : {"first", "second"}) {
+    GSocketConnection *connection = g_socket_client_connect_to_host(client, ("127.0.0.1:" + port).c_str(), 0,
+                                                                    nullptr, nullptr);
+    ASSERT_NE(connection, nullptr);
+    std::string hello = std::string("RVN Dashboard Thread\n", 22) + "<AppName>" + name + "</AppName>\n</Update>\n";
+    ASSERT_TRUE(g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)), hello.data(),
+                                          hello.size(), nullptr, nullptr, nullptr));
+    apps.push_back(connection);
+    size_t want = apps.size();
+    ASSERT_TRUE(test::spinUntil([&] { return changes.size() == want; }));
+  }
+  std::vector<std::string> names;
+  for (GList *l = ryx_console_port_get_apps(console); l != nullptr; l = l->next)
+    names.push_back(ryx_config_connected_app_get_name(RYX_CONFIG_CONNECTED_APP(l->data)));
+  EXPECT_EQ(names, (std::vector<std::string>{"second", "first"}));
+
+  g_clear_object(&apps[0]);
+  ASSERT_TRUE(test::spinUntil([&] { return changes.size() == 3; }));
+  EXPECT_EQ(changes, (std::vector<bool>{true, true, false}));
+  ASSERT_EQ(g_list_length(ryx_console_port_get_apps(console)), 1u);
+  EXPECT_STREQ(ryx_config_connected_app_get_name(RYX_CONFIG_CONNECTED_APP(ryx_console_port_get_apps(console)->data)),
+               "second");
+  g_clear_object(&apps[1]);
+}
+
+}  // namespace
+}  // namespace ryx
+
+int main(int argc, char **argv) {
+  gtk_init(&argc, &argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
