@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Faults of every peer, met by the real ryxconfig: each case ends with the
 // instance still ending on -quit within 5 s and the user's registry hive
-// holding what it held before.
+// holding what it held before.  How each unit answers a fault is tested
+// in-process; here are the faults that need the whole program (a stall
+// bound, a peer gone and back, the files of a running instance).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -71,12 +73,6 @@ auto renderingServer(std::vector<std::string> mode) {
   };
 }
 
-// No rendering server: the configured port has no listener.
-void noRenderingServer(Session &session, std::vector<std::unique_ptr<PeerProcess>> &) {
-  session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + std::to_string(unusedPort()) +
-                            "\n");
-}
-
 // The extension was asked for the viewer list while it misbehaved, and the
 // instance goes on through two more periodic checks.
 void extensionAsked(Session &session, Process &instance, Process &) {
@@ -101,12 +97,8 @@ auto appOnTheRenderingServer(int timeoutMs) {
 }
 
 const Fault kFaults[] = {
-    {"ExtensionWrongName", 2, {"--fault", "wrong-name"}, nullptr, extensionAsked},
     {"ExtensionShortReply", 2, {"--fault", "short-reply"}, nullptr, extensionAsked},
-    {"ExtensionOversizedReply", 2, {"--fault", "oversized"}, nullptr, extensionAsked},
-    {"ExtensionSlowReply", 2, {"--fault", "slow"}, nullptr, extensionAsked},
     {"ExtensionSilent", 2, {"--fault", "silent"}, nullptr, extensionAsked},
-    {"ExtensionClosedMidReply", 2, {"--fault", "close-mid-reply"}, nullptr, extensionAsked},
     {"ExtensionKilledAndRestarted", 2, {}, nullptr,
      [](Session &session, Process &instance, Process &extension) {
        ASSERT_TRUE(recorded(session, "ext-record", "GetViewerInfo id=7", 8000));
@@ -119,25 +111,10 @@ const Fault kFaults[] = {
        EXPECT_TRUE(recorded(session, "ext-record2", "GetViewerInfo id=5", 8000));
        EXPECT_TRUE(recorded(session, "ext-record2", "GetViewerInfo id=7", 1000));
      }},
-    {"ApplicationSendsGarbage", 2, {}, nullptr,
-     application({"--update", "garbage"}, "Could not find tag <AppName>")},
     {"ApplicationSendsAnEndlessUpdate", 2, {}, nullptr,
      application({"--name", "endless", "--update", "endless"}, "Stopped reading the update at 65536 bytes")},
     {"ApplicationTricklesAnUpdateWithoutEnd", 2, {}, nullptr,
      application({"--name", "trickle", "--update", "trickle"}, "Stopped reading the update after 5 seconds")},
-    {"ApplicationSendsDataAfterItsUpdate", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &) {
-       size_t before = instance.err().size();
-       session.startApp({"--name", "first", "--send-after",
-                         std::string("<Update>\n<AppName>second</AppName>\n</Update>\n\x01\x02", 45)});
-       EXPECT_TRUE(instance.waitForErr("A new connected application: first", 5000, before));
-       std::this_thread::sleep_for(2500ms);
-       EXPECT_EQ(instance.err().find("A new connected application: second", before), std::string::npos);
-     }},
-    {"RenderingServerNotListening", 0, {}, noRenderingServer, appOnTheRenderingServer(6000)},
-    {"RenderingServerClosesAtOnce", 0, {}, renderingServer({"--mode", "close"}), appOnTheRenderingServer(12000)},
-    {"RenderingServerSendsGarbage", 0, {}, renderingServer({"--mode", "raw", "--body", "\x01\xff garbage\r\n\r\n"}),
-     appOnTheRenderingServer(12000)},
     // One request deadline (10 s) stalls the instance, not more.
     {"RenderingServerSilent", 0, {}, renderingServer({"--mode", "silent"}), appOnTheRenderingServer(15000)},
     {"DaemonEndsWhileTheInstanceRuns", 2, {}, nullptr,
@@ -226,9 +203,7 @@ TEST(RyxconfigFaults, DaemonFaultsEndTheStartCleanly) {
       {"drop-before-desktop-capture", {"There was an error reading whether desktop capture is enabled"}},
       {"drop-before-connection-info",
        {"There was a problem writing the connection information", "There was an error reading ryxd information"}},
-      {"wrong-cookie", {"There was an error reading the backend ids"}},
       {"wrong-type", {"There was an error reading ryxd information"}},
-      {"silent", {"There was an error reading the backend ids"}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.fault);

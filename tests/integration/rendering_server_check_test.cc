@@ -94,7 +94,7 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
 
 // No setting clears the status; so does any answer that parses, whatever
 // its code; an answer that does not parse or no such host is the error.
-// (No server, a close and garbage: e2e faults RenderingServer*.)
+// (A server that never answers: e2e faults RenderingServerSilent.)
 TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
   for (const char *setting : {static_cast<const char *>(nullptr), ""}) EXPECT_TRUE(cleared(setting));
   const struct {
@@ -105,6 +105,8 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
       {{"--status", "HTTP/1.0 500 Internal Server Error"}, true},
       {{"--mode", "no-empty-line"}, false},
       {{"--mode", "bad-header"}, false},
+      {{"--mode", "close"}, false},
+      {{"--mode", "raw", "--body", "\x01\xff garbage\r\n\r\n"}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -113,6 +115,7 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
     EXPECT_EQ(cleared(("127.0.0.1:" + std::to_string(server.port())).c_str()), c.cleared);
   }
   EXPECT_FALSE(cleared("no-such-host.invalid"));
+  EXPECT_FALSE(cleared(("127.0.0.1:" + std::to_string(ryx::test::unusedPort())).c_str()));
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
 
 // A misbehaving daemon ends the query as a failure of the step that was
 // waiting and releases the connection; what came before the failure stays.
-// (Every fault's message: e2e DaemonFaultsEndTheStartCleanly.)
+// (The messages of the faults not here: e2e DaemonFaultsEndTheStartCleanly.)
 TEST_F(RyxdQueryTest, AFaultOfTheDaemonFailsItsStepAndReleasesTheConnection) {
   const std::string ended = "The stream ended before a whole value was read\n";
   const struct {
