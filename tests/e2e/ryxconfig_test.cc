@@ -159,34 +159,6 @@ TEST(Ryxconfig, WrongHandshakesAreLoggedAndTheInstanceCarriesOn) {
   EXPECT_EQ(session.quit(), 0);  // still answering
 }
 
-// The manager lists what the update names and drops what the blacklist
-// takes (the name rules themselves are the connected application's tests).
-TEST(Ryxconfig, ApplicationsAreNamedFilteredAndDropped) {
-  Session session;
-  Process &instance = session.startInstance();
-  ASSERT_TRUE(instance.running());
-  session.startApp({"--name", "C:\\Program Files\\Viewer\\viewer.exe", "--rendering-server", "rs1"});
-  EXPECT_TRUE(instance.waitForErr("A new connected application: viewer.exe", 3000));
-  EXPECT_NE(instance.err().find("App is using Rendering Server: rs1"), std::string::npos);
-  const struct {
-    std::vector<std::string> args;
-    const char *log;
-  } cases[] = {
-      {{"--name", "/usr/bin/ryxconfig"}, "Blacklisted: ryxconfig"},
-      // It stays a moment: a connection whose peer is already gone has no
-      // owner to check, and the console port serves none of those.
-      {{"--update", "nothing", "--leave-after", "1"}, "Blacklisted: Unknown application"},
-  };
-  for (const auto &c : cases) {
-    size_t before = instance.err().size();
-    session.startApp(c.args);
-    EXPECT_TRUE(instance.waitForErr(c.log, 3000, before)) << c.log;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(instance.err().find("A new connected application", before), std::string::npos) << c.log;
-  }
-  EXPECT_EQ(session.quit(), 0);
-}
-
 // Start-ups that meet a missing, odd or present peer or notification area:
 // whether the process becomes the instance, what it logs, and whether the
 // icon docked (no window) or the standalone window replaced it.
