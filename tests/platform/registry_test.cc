@@ -18,9 +18,15 @@ using test::TempDir;
 
 class Registry : public ::testing::Test {
  protected:
-  TempDir dir;
-  test::ScopedEnv env{"RYX_REGISTRY_DIR", dir.path().c_str()};
-  std::string userHive() const { return dir / "user.reg"; }
+  TempDir base;
+  const std::string folder = base / "private";  // made by the first write
+  test::ScopedEnv env{"RYX_REGISTRY_DIR", folder.c_str()};
+  std::string userHive() const { return folder + "/user.reg"; }
+  // A hive a person or another program wrote first.
+  void writeHive(const std::string &text) {
+    mkdir(folder.c_str(), 0700);
+    test::writeFile(userHive(), text);
+  }
 
   void setDword(Hive hive, const char *key, const char *name, uint32_t value, uint32_t view = 0) {
     RegKeyPtr handle;
@@ -42,6 +48,8 @@ TEST_F(Registry, CreatedValuesReadBackAndTheUserHiveIsPrivate) {
   struct stat st;
   ASSERT_EQ(stat(userHive().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(test::readFile(userHive()),
             "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_CURRENT_USER\\Software\\Vezo Software\\Vezo Lumora]\n"
@@ -101,15 +109,14 @@ TEST_F(Registry, ThirtyTwoBitViewOfMachineSoftwareLivesUnderWow6432Node) {
   EXPECT_EQ(regOpenKey(Hive::LocalMachine, "Software\\Vezo Software\\Vezo Lumora Kestrane",
                        kKeyRead | kKeyWow64_32Key, &key),
             kRegOk);
-  EXPECT_TRUE(test::fileExists(dir / "machine.reg"));
+  EXPECT_TRUE(test::fileExists(folder + "/machine.reg"));
   EXPECT_FALSE(test::fileExists(userHive()));
 }
 
 TEST_F(Registry, WritesKeepWhatAPersonAddedByHand) {
-  test::writeFile(userHive(),
-                  "Windows Registry Editor Version 5.00\n\n"
-                  "[HKEY_CURRENT_USER\\Software\\Other]\n"
-                  "\"note\"=\"kept\"\n");
+  writeHive("Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Other]\n"
+            "\"note\"=\"kept\"\n");
   setDword(Hive::CurrentUser, "Software\\A", "v", 1);
   std::string text = test::readFile(userHive());
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Other]\n\"note\"=\"kept\"\n"), std::string::npos) << text;
@@ -135,7 +142,7 @@ TEST_F(Registry, ReadsSeeAnEditInPlace) {
   size_t at = text.find("dword:00000001");
   ASSERT_NE(at, std::string::npos) << text;
   text[at + 13] = '2';
-  test::writeFile(userHive(), text);
+  writeHive(text);
   EXPECT_EQ(read(), 2u);
 }
 
