@@ -56,11 +56,16 @@ TEST_F(CommonInterface, GettersFollowTheFilesAfterAReload) {
   EXPECT_FALSE(ryx_conf_settings_get_use_nvidia_grid());
   EXPECT_EQ(ryx_conf_settings_get_vnc_ext_version(), 1);
 
-  // A file broken while the program runs stays out, even once fixed.
+  // A file broken while the program runs is reported once, however many
+  // checks read the settings again, and stays out, even once fixed.
   ryx::test::writeFile(systemFile(), "[Console]\nbroken\n");
   {
     ryx::test::CaptureFd err(2);
-    ryx_conf_settings_reload();
+    for (int check = 0; check < 3; ++check) ryx_conf_settings_reload();
+    std::string reports = err.finish();
+    size_t first = reports.find("\":<errnum 1>");
+    EXPECT_NE(first, std::string::npos) << reports;
+    EXPECT_EQ(reports.find("\":<errnum 1>", first + 1), std::string::npos) << reports;
   }
   ryx::test::writeFile(systemFile(), "[Console]\nconsole_port = 2200\n");
   ryx_conf_settings_reload();

@@ -145,19 +145,6 @@ const Fault kFaults[] = {
        EXPECT_TRUE(instance.running());
        chmod(session.userHive().c_str(), 0600);
      }},
-    {"ConfigurationBrokenWhileRunning", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &) {
-       size_t before = instance.err().size();
-       std::string path = session.writeSystemConfig("[Application\nno equals sign here\n");
-       ASSERT_TRUE(instance.waitForErr("Cannot parse .ini file \"" + path + "\"", 5000, before));
-       // Reported once by each table that reads it (the getters' and the
-       // process-wide one); the checks after that leave the dropped file out.
-       std::this_thread::sleep_for(std::chrono::milliseconds(7000));
-       const std::string report = "\":<errnum 1>", err = instance.err();
-       int reports = 0;
-       for (size_t at = err.find(report, before); at != std::string::npos; at = err.find(report, at + 1)) ++reports;
-       EXPECT_LE(reports, 2) << err;
-     }},
 };
 
 class Faults : public ::testing::TestWithParam<Fault> {};
