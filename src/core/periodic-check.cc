@@ -10,21 +10,11 @@
 #include "integration/vnc-ext-pipe.h"
 #include "state/commands.h"
 #include "state/error_reporter.h"
+#include "state/status.h"
 
 namespace {
 
 constexpr guint32 kRefreshesPerServerCheck = 150;
-
-bool should_publish (const ryx::Commands &commands, const ryx::ErrorReporter &reporter, gboolean desktop_capture) {
-  int32_t code = commands.code ();
-  if (desktop_capture &&
-      (code == ryx::STATUS_SWITCH_ON_FAILED || code == ryx::STATUS_NOT_ENABLED || code == ryx::STATUS_NOT_FUNCTIONING))
-    return false;
-  if (code == ryx::STATUS_NOT_FUNCTIONING && !ryx_conf_settings_get_ryx_config_warn_missing32_bit ()) return false;
-  // A rendering server error stays until the rendering server check runs again.
-  if (reporter.code == ryx::STATUS_RENDERING_SERVER_ERROR) return false;
-  return true;
-}
 
 // The viewers as one line ("2: alpha (5, Kestrane); beta (7)"), in the list's order.
 std::string describe_viewers (GList *viewers) {
@@ -46,7 +36,8 @@ void ryx_periodic_check_publish_state (ryx::Commands *commands, gboolean desktop
   bool ok = true;
   if (check && !desktop_capture) ok = commands->updateStatus ();
   reporter.ryxOn = ok && commands->isRyxOn (false);
-  if (should_publish (*commands, reporter, desktop_capture)) {
+  if (ryx::isStatusPublished (commands->code (), reporter.code, desktop_capture,
+                              ryx_conf_settings_get_ryx_config_warn_missing32_bit () != 0)) {
     reporter.code = commands->code ();
     reporter.setMessage (commands->message ());
   }

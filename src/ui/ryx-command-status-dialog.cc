@@ -10,6 +10,7 @@
 #include "platform/session.h"
 #include "state/commands.h"
 #include "state/error_reporter.h"
+#include "state/status.h"
 #include "ui/ryx-build-info.h"
 #include "ui/ryx-console-legal-notices-dialog.h"
 #include "ui/ryx-ui-private.h"
@@ -279,39 +280,21 @@ static void change_status (RyxCommandStatusDialog *self) {
   if (code == self->shown_code) return;
   self->shown_code = code;
 
-  const PanelLook *look = &kErrorLook;
-  gtk_widget_hide (self->apps_box);
-  gtk_widget_hide (self->status_combo);
+  const ryx::StatusView view = ryx::statusViewOf (reporter.code, ryx_conf_settings_get_use_nvidia_grid () != 0);
+  const PanelLook *look = view.panel == ryx::StatusView::Panel::kNotFunctioning ? &kNotFunctioningLook : &kErrorLook;
+  const char *heading = view.heading;
+  gtk_widget_set_visible (self->apps_box, view.switchShown);
+  gtk_widget_set_visible (self->status_combo, view.switchShown);
   gtk_widget_show (self->status_caption_label);
-  gtk_widget_show (self->error_frame);
-  gtk_widget_show (self->warning_box);
-
-  const char *heading;
-  switch (reporter.code) {
-    case ryx::STATUS_RENDERING_SERVER_ERROR:
-      heading = "There is an error contacting the configured Rendering Server";
-      gtk_widget_hide (self->state_label);
-      break;
-    case ryx::STATUS_NOT_ENABLED:
-      heading = "Error activating RYX";
-      gtk_label_set_text (GTK_LABEL (self->state_label), "Disabled");
-      // Once hidden by a code-100 display the word would never come back;
-      // a later "Disabled" state is worth showing, so it is shown again.
-      gtk_widget_show (self->state_label);
-      break;
-    case ryx::STATUS_NOT_FUNCTIONING:
-    case ryx::STATUS_GRID_LIBRARY_MISSING:
-      heading = "RYX is not functioning correctly";
-      look = &kNotFunctioningLook;
-      gtk_widget_show (self->apps_box);
-      gtk_widget_show (self->status_combo);
-      gtk_widget_hide (self->warning_box);
-      if (reporter.code == ryx::STATUS_GRID_LIBRARY_MISSING && !ryx_conf_settings_get_use_nvidia_grid ())
-        gtk_widget_hide (self->error_frame);
-      break;
-    default:  // STATUS_SWITCH_ON_FAILED and any code without a meaning here
-      heading = "There was an error switching on RYX";
-      break;
+  gtk_widget_set_visible (self->error_frame, view.panelShown);
+  gtk_widget_set_visible (self->warning_box, view.warningShown);
+  if (view.state == ryx::StatusView::StateWord::kHidden) {
+    gtk_widget_hide (self->state_label);
+  } else if (view.state == ryx::StatusView::StateWord::kDisabled) {
+    gtk_label_set_text (GTK_LABEL (self->state_label), "Disabled");
+    // Once hidden by a code-100 display the word would never come back;
+    // a later "Disabled" state is worth showing, so it is shown again.
+    gtk_widget_show (self->state_label);
   }
   ryx_ui_set_background (self->error_event_box, look->red, look->green, look->blue);
 

@@ -11,6 +11,7 @@
 #include "common/ryx_strfunc.h"
 #include "platform/session.h"
 #include "state/error_reporter.h"
+#include "state/status.h"
 #include "ui/ryx-command-status-dialog.h"
 #include "ui/ryx-status-notifier-item.h"
 #include "ui/ryx-ui-private.h"
@@ -212,12 +213,7 @@ void ryx_command_status_icon_refresh_status (RyxCommandStatusIcon *status) {
   // window once, and a user who closed it is left alone until it changes.
   if (code == status->last_code) return;
   status->last_code = code;
-  if (code == ryx::STATUS_OK) {
-    set_image (status, "ryx_status_icon.png");
-    return;
-  }
-  if (code == ryx::STATUS_GRID_LIBRARY_MISSING && !ryx_conf_settings_get_use_nvidia_grid ()) {
-    // Without GRID in use the missing library is no error.
+  if (!ryx::statusViewOf ((int32_t)code, ryx_conf_settings_get_use_nvidia_grid () != 0).error) {
     set_image (status, "ryx_status_icon.png");
     return;
   }

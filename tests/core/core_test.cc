@@ -81,21 +81,8 @@ TEST_F(PeriodicCheck, ViewerListComesInReverseOrderAndIsLoggedWhenItChanges) {
   g_list_free_full(viewers, (GDestroyNotify)ryx_config_viewer_free);
 }
 
-// Published: the commands' state (off and on again: e2e
-// Tray.WithAWatcherTheIconsImageAndTooltipFollowTheStatus), except while a
-// rendering server error waits for the next server check, where the checks
-// are disabled (only the switch is read) or under desktop capture.
-TEST_F(PeriodicCheck, ARenderingServerErrorWaitsForTheNextServerCheck) {
-  ErrorReporter &reporter = ErrorReporter::instance();
-  installWrapper();
-  reporter.code = STATUS_RENDERING_SERVER_ERROR;
-  reporter.setMessage("Cannot communicate with the Rendering Server");
-  publish();
-  EXPECT_EQ(reporter.code, STATUS_RENDERING_SERVER_ERROR);
-  EXPECT_STREQ(reporter.message, "Cannot communicate with the Rendering Server");
-  EXPECT_TRUE(reporter.ryxOn);  // a new user starts switched on
-}
-
+// The checks are skipped where they are disabled (only the switch is read)
+// or under desktop capture; what is then published is the status rules'.
 TEST_F(PeriodicCheck, DisabledChecksAndDesktopCaptureKeepStateErrorsAway) {
   ErrorReporter &reporter = ErrorReporter::instance();
   env("RYX_CONFIG_CHECK_ENABLED", "false");  // settings are read again at every check
