@@ -46,17 +46,6 @@ const char *IniFile::errorText(int32_t code) {
   }
 }
 
-unsigned IniFile::bucketOf(std::string_view key) {
-  uint32_t h = 0;
-  for (char ch : key) {
-    int c = static_cast<signed char>(ch);
-    h = (h << 4) + static_cast<uint32_t>(13 * c);
-    uint32_t g = h & 0xF0000000u;
-    if (g != 0) h = h ^ (g >> 24) ^ g;
-  }
-  return h % kBuckets;
-}
-
 void IniFile::makeKey(std::string_view section, std::string_view name, std::string *key) {
   key->clear();
   for (char c : section) key->push_back(toUpper(c));
@@ -66,7 +55,7 @@ void IniFile::makeKey(std::string_view section, std::string_view name, std::stri
 
 namespace {
 
-// FNV-1a, for the index only (the buckets use the table's own hash).
+// FNV-1a.
 uint32_t indexHash(std::string_view key) {
   uint32_t h = 2166136261u;
   for (char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -129,7 +118,6 @@ void IniFile::setError(int32_t code, int32_t line) {
 }
 
 void IniFile::clear() {
-  for (Entry *&head : buckets_) head = nullptr;
   entries_.clear();
   index_.clear();
   arena_.clear();
@@ -138,30 +126,20 @@ void IniFile::clear() {
   error_.reset();
 }
 
-bool IniFile::setValue(const char *section, const char *name, const char *value) {
-  makeKey(section != nullptr ? section : "", name != nullptr ? name : "", &scratchKey_);
-  return store(scratchKey_, value, value != nullptr ? strlen(value) : 0);
-}
-
-bool IniFile::store(std::string_view key, const char *value, size_t valueLength) {
-  const char *copy = value != nullptr ? copyText(value, valueLength) : nullptr;
+void IniFile::store(std::string_view key, const char *value, size_t valueLength) {
+  const char *copy = copyText(value, valueLength);
   if (Entry *entry = find(key)) {
     entry->value = copy;  // the old text stays in the arena until the next load
-    return true;
+    return;
   }
   if ((entries_.size() + 1) * 2 > index_.size()) growIndex();
   const char *keyCopy = copyText(key.data(), key.size());
-  unsigned bucket = bucketOf(key);
-  entries_.push_back(Entry{std::string_view(keyCopy, key.size()), copy, nullptr, buckets_[bucket]});
-  Entry *entry = &entries_.back();
-  if (entry->next != nullptr) entry->next->prev = entry;
-  buckets_[bucket] = entry;
-  uint32_t hash = indexHash(entry->key);
+  entries_.push_back(Entry{std::string_view(keyCopy, key.size()), copy});
+  uint32_t hash = indexHash(key);
   size_t mask = index_.size() - 1;
   size_t i = hash & mask;
   while (index_[i].entry != 0) i = (i + 1) & mask;
   index_[i] = Slot{hash, static_cast<uint32_t>(entries_.size())};
-  return true;
 }
 
 const char *IniFile::getValue(const char *section, const char *name) const {
@@ -269,10 +247,7 @@ bool IniFile::parse(FILE *stream) {
     }
     while (valueEnd > 0 && isSpace(value[valueEnd - 1])) --valueEnd;
     makeKey(section, name, &scratchKey_);
-    if (!store(scratchKey_, value, valueEnd)) {
-      setError(kUserFunctionError, lineNumber);
-      return false;
-    }
+    store(scratchKey_, value, valueEnd);
   }
   return true;
 }

@@ -45,9 +45,6 @@ class IniFile {
   // The stored value (owned by this object) or null.
   const char *getValue(const char *section, const char *name) const;
 
-  // Stores a copy of value (null allowed) under section and name.
-  bool setValue(const char *section, const char *name, const char *value);
-
   const Error *getError() const { return error_.get(); }
   const char *getFilename() const { return filename_ ? filename_->c_str() : nullptr; }
 
@@ -61,18 +58,14 @@ class IniFile {
   // pointers to them stay valid until the next load.
   struct Entry {
     std::string_view key;
-    const char *value;  // null when stored as null
-    Entry *prev;        // the bucket's doubly linked list, newest first
-    Entry *next;
+    const char *value;
   };
-  static constexpr unsigned kBuckets = 32;
   static constexpr size_t kLineBuffer = 200;
   static constexpr size_t kSectionLength = 49;
   static constexpr size_t kArenaBlock = 64 * 1024;
 
-  static unsigned bucketOf(std::string_view key);
   static void makeKey(std::string_view section, std::string_view name, std::string *key);
-  bool store(std::string_view key, const char *value, size_t valueLength);
+  void store(std::string_view key, const char *value, size_t valueLength);
   Entry *find(std::string_view key) const;
   const char *copyText(const char *text, size_t length);
   void growIndex(size_t atLeast = 0);
@@ -80,13 +73,12 @@ class IniFile {
   void clear();
 
   std::optional<std::string> filename_;
-  Entry *buckets_[kBuckets] = {};
   std::deque<Entry> entries_;
   std::vector<std::unique_ptr<char[]>> arena_;
   std::vector<std::unique_ptr<char[]>> bigTexts_;
   size_t arenaUsed_ = kArenaBlock;
-  // The 32 bucket lists are the table; this open-addressing index over
-  // their entries keeps a large file from costing quadratic time.
+  // Open addressing over the entries, so that a large file costs no more
+  // than linear time.
   struct Slot {
     uint32_t hash;
     uint32_t entry;  // position in entries_ plus one; 0 for a free slot
