@@ -117,18 +117,19 @@ static std::string read_update (GSocketConnection *connection, GBytes *received)
 }
 
 // The text between the first `open` tag and the first `close` tag after
-// it, or false after logging which of the two is missing.
-static bool find_element (const char *data, const char *open, const char *close, const char **start,
-                          const char **end) {
+// it, or false after logging which of the two is missing, in the name of
+// the calling function.
+static bool find_element (const char *function, const char *data, const char *open, const char *close,
+                          const char **start, const char **end) {
   const char *opening = strstr (data, open);
   if (opening == nullptr) {
-    ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "parse_data", __LINE__, "Could not find tag %s", open);
+    ryx_log ("RYX", G_LOG_LEVEL_DEBUG, function, __LINE__, "Could not find tag %s", open);
     return false;
   }
   *start = opening + strlen (open);
   *end = strstr (*start, close);
   if (*end == nullptr) {
-    ryx_log ("RYX", G_LOG_LEVEL_DEBUG, "parse_data", __LINE__, "Could not find closing tag %s", close);
+    ryx_log ("RYX", G_LOG_LEVEL_DEBUG, function, __LINE__, "Could not find closing tag %s", close);
     return false;
   }
   return true;
@@ -144,7 +145,7 @@ static void parse_data (RyxConfigConnectedApp *self, const char *data) {
 
   const char *start = nullptr;
   const char *end = nullptr;
-  if (find_element (data, "<AppName>", "</AppName>", &start, &end)) {
+  if (find_element (G_STRFUNC, data, "<AppName>", "</AppName>", &start, &end)) {
     // A path names the program by its last component, for either separator.
     const char *base = start;
     for (const char *p = start; p < end; p++)
@@ -155,7 +156,7 @@ static void parse_data (RyxConfigConnectedApp *self, const char *data) {
     }
   }
 
-  if (find_element (data, "<RenderingServer>", "</RenderingServer>", &start, &end) && start < end) {
+  if (find_element (G_STRFUNC, data, "<RenderingServer>", "</RenderingServer>", &start, &end) && start < end) {
     priv->rendering_server = g_strndup (start, end - start);
     RYX_LOG (G_LOG_LEVEL_DEBUG, "App is using Rendering Server: %s", priv->rendering_server);
   }
