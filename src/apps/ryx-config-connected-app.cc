@@ -43,6 +43,10 @@ static GParamSpec *properties[N_PROPS];
 enum { DISCONNECTED, N_SIGNALS };
 static guint signals[N_SIGNALS];
 
+static RyxConfigConnectedAppPrivate *private_of (RyxConfigConnectedApp *app) {
+  return static_cast<RyxConfigConnectedAppPrivate *> (ryx_config_connected_app_get_instance_private (app));
+}
+
 // Adds received bytes to the update: complete lines go to `text` (without
 // their line feeds), the last unfinished one stays in `line`.  True once the
 // line "</Update>" was added; what follows it in `data` is dropped.
@@ -136,7 +140,7 @@ static bool find_element (const char *function, const char *data, const char *op
 }
 
 static void parse_data (RyxConfigConnectedApp *self, const char *data) {
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   if (data[0] == '\0') {
     priv->name = g_strdup (kUnknownName);
@@ -176,7 +180,7 @@ static void parse_data (RyxConfigConnectedApp *self, const char *data) {
 // closed (0) or failed (< 0) is "disconnected"; sent data (> 0) keeps it
 // listed, no longer watched.
 static gboolean end_watch (RyxConfigConnectedApp *app, gssize count) {
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  RyxConfigConnectedAppPrivate *priv = private_of (app);
   // The source is gone once its callback returns.
   g_source_unref (g_steal_pointer (&priv->watch));
   if (count <= 0) {
@@ -190,7 +194,7 @@ static gboolean end_watch (RyxConfigConnectedApp *app, gssize count) {
 // The watch reads the socket itself: the connection's input stream would
 // be one more object to make for every application.
 static gssize read_watch_byte (RyxConfigConnectedApp *app, GError **error) {
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  RyxConfigConnectedAppPrivate *priv = private_of (app);
   guint8 byte = 0;
   return g_socket_receive_with_blocking (g_socket_connection_get_socket (priv->connection), (gchar *)&byte, 1, FALSE,
                                          nullptr, error);
@@ -215,7 +219,7 @@ static gboolean on_watch_ended (gpointer user_data) {
 }
 
 static void start_watch (RyxConfigConnectedApp *self) {
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
   g_autoptr (GError) error = nullptr;
   gssize count = read_watch_byte (self, &error);
   if (count < 0 && g_error_matches (error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) {
@@ -240,7 +244,7 @@ static void start_watch (RyxConfigConnectedApp *self) {
 static void ryx_config_connected_app_set_property (GObject *object, guint prop_id, const GValue *value,
                                                    GParamSpec *pspec) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   switch (prop_id) {
     case PROP_CONNECTION:
@@ -257,7 +261,7 @@ static void ryx_config_connected_app_set_property (GObject *object, guint prop_i
 
 static void ryx_config_connected_app_get_property (GObject *object, guint prop_id, GValue *value, GParamSpec *pspec) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   switch (prop_id) {
     case PROP_CONNECTION:
@@ -270,7 +274,7 @@ static void ryx_config_connected_app_get_property (GObject *object, guint prop_i
 
 static void ryx_config_connected_app_constructed (GObject *object) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   if (priv->connection != nullptr) {
     std::string update = read_update (priv->connection, priv->received);
@@ -287,7 +291,7 @@ static void ryx_config_connected_app_constructed (GObject *object) {
 
 static void ryx_config_connected_app_dispose (GObject *object) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   if (priv->watch != nullptr) g_source_destroy (priv->watch);
   g_clear_pointer (&priv->watch, g_source_unref);
@@ -299,7 +303,7 @@ static void ryx_config_connected_app_dispose (GObject *object) {
 
 static void ryx_config_connected_app_finalize (GObject *object) {
   RyxConfigConnectedApp *self = RYX_CONFIG_CONNECTED_APP (object);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (self);
+  RyxConfigConnectedAppPrivate *priv = private_of (self);
 
   g_free (priv->name);
   g_free (priv->rendering_server);
@@ -346,19 +350,19 @@ RyxConfigConnectedApp *ryx_config_connected_app_new_with_received (GSocketConnec
 
 const char *ryx_config_connected_app_get_name (RyxConfigConnectedApp *app) {
   g_return_val_if_fail (RYX_IS_CONFIG_CONNECTED_APP(app), nullptr);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  RyxConfigConnectedAppPrivate *priv = private_of (app);
   return priv->name;
 }
 
 const char *ryx_config_connected_app_get_rendering_server (RyxConfigConnectedApp *app) {
   g_return_val_if_fail (RYX_IS_CONFIG_CONNECTED_APP(app), nullptr);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  RyxConfigConnectedAppPrivate *priv = private_of (app);
   return priv->rendering_server;
 }
 
 gboolean ryx_config_connected_app_is_blacklisted (RyxConfigConnectedApp *app) {
   g_return_val_if_fail (RYX_IS_CONFIG_CONNECTED_APP(app), TRUE);
-  RyxConfigConnectedAppPrivate *priv = (RyxConfigConnectedAppPrivate *)ryx_config_connected_app_get_instance_private (app);
+  RyxConfigConnectedAppPrivate *priv = private_of (app);
 
   if (priv->name == nullptr) return FALSE;
   for (const char *prefix : app_blacklist) {
