@@ -235,8 +235,9 @@ static void start_watch (RyxConfigConnectedApp *self) {
     // application would leave until the stream ran dry.
     priv->watch = g_idle_source_new ();
     g_source_set_priority (priv->watch, G_PRIORITY_DEFAULT);
-    g_source_set_callback (priv->watch, on_watch_ended, new EndedWatch{self, count},
-                           [] (gpointer ended) { delete static_cast<EndedWatch *> (ended); });
+    EndedWatch *ended = g_new (EndedWatch, 1);
+    *ended = EndedWatch{self, count};
+    g_source_set_callback (priv->watch, on_watch_ended, ended, g_free);
   }
   g_source_attach (priv->watch, nullptr);
 }
