@@ -55,8 +55,7 @@ void get_ryxd_connection_info(char **host, guint16 *port, char **cookie) {
   }
   if (error != NULL) {
     if (!g_error_matches(error, G_KEY_FILE_ERROR, G_KEY_FILE_ERROR_NOT_FOUND))
-      ryx_log("RYX", G_LOG_LEVEL_WARNING, "get_ryxd_connection_info", __LINE__,
-              "There was an error getting the port from the caching file: %s", error->message);
+      RYX_LOG(G_LOG_LEVEL_WARNING, "There was an error getting the port from the caching file: %s", error->message);
     return;
   }
   *host = g_strdup("localhost");
@@ -103,7 +102,7 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
     g_free(cookie);
     return FALSE;
   }
-  ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "Connected to ryxd on port %d", port);
+  RYX_LOG(G_LOG_LEVEL_DEBUG, "Connected to ryxd on port %d", port);
 
   GOutputStream *base_out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
   gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
@@ -153,7 +152,7 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   data->using_desktop_capture = g_variant_get_boolean(capture_reply);
 
   if (data->using_desktop_capture) {
-    ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "ryxd desktop capture enabled");
+    RYX_LOG(G_LOG_LEVEL_DEBUG, "ryxd desktop capture enabled");
   } else {
     g_autoptr(GVariant) info_request = command("connection-info");
     if (!gvc_bytes_output_stream_put_variant(out, info_request, cancellable, &error))
@@ -168,13 +167,12 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
     g_clear_pointer(&data->encryption_key, g_bytes_unref);
     g_variant_get(info_reply, "(sissv)", &data->payload, &data->port, &data->conference_id, &data->conference_key, &key);
     data->encryption_key = g_variant_get_data_as_bytes(key);
-    ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__,
-            "ryxd port: %d, conference id: %s, conference key: %s. enc key len: %ld, payload: %s", data->port,
-            data->conference_id, data->conference_key, static_cast<long>(g_bytes_get_size(data->encryption_key)),
-            data->payload);
+    RYX_LOG(G_LOG_LEVEL_DEBUG, "ryxd port: %d, conference id: %s, conference key: %s. enc key len: %ld, payload: %s",
+            data->port, data->conference_id, data->conference_key,
+            static_cast<long>(g_bytes_get_size(data->encryption_key)), data->payload);
   }
 
-  ryx_log("RYX", G_LOG_LEVEL_DEBUG, "check_ryxd_server_started", __LINE__, "Retrieved info from ryxd");
+  RYX_LOG(G_LOG_LEVEL_DEBUG, "Retrieved info from ryxd");
   return TRUE;
 }
 
