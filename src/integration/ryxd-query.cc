@@ -27,6 +27,14 @@ void explainDeadline(GError **error) {
               RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
 }
 
+// A connection to the daemon, given up after the query's time-out (the
+// client counts whole seconds).
+GSocketConnection *connectTo(const char *host, guint16 port, GCancellable *cancellable, GError **error) {
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  g_socket_client_set_timeout(client, RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
+  return g_socket_client_connect_to_host(client, host, port, cancellable, error);
+}
+
 GVariant *command(const char *name) { return g_variant_ref_sink(g_variant_new("(sv)", name, g_variant_new_int32(0))); }
 
 }  // namespace
@@ -67,19 +75,16 @@ void get_ryxd_connection_info(char **host, guint16 *port, char **cookie) {
 gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   g_return_val_if_fail(data != NULL, FALSE);
 
-  char *host = NULL;
+  g_autofree char *host = NULL;
   guint16 port = 0;
-  char *cookie = NULL;
+  g_autofree char *cookie = NULL;
   get_ryxd_connection_info(&host, &port, &cookie);
   if (host == NULL || port == 0) {
     g_printerr("Could not find ryxd server info\n");
-    g_free(host);
-    g_free(cookie);
     return FALSE;
   }
   if (cookie == NULL) {
     g_printerr("Could not find ryxd cookie\n");
-    g_free(host);
     return FALSE;
   }
 
@@ -88,42 +93,9 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
   GCancellable *cancellable = data->ryxd_cancellable;
   const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(RYX_RYXD_QUERY_TIMEOUT_MS) * 1000;
 
+  // Every failure from here on: the message, then the connection (if any)
+  // goes; the streams go with the locals and leave the connection alone.
   g_autoptr(GError) error = NULL;
-  GSocketClient *client = g_socket_client_new();
-  g_socket_client_set_timeout(client, RYX_RYXD_QUERY_TIMEOUT_MS / 1000);
-  GSocketConnection *connection = g_socket_client_connect_to_host(client, host, port, cancellable, &error);
-  g_clear_object(&data->ryxd_connection);
-  data->ryxd_connection = connection;
-  g_free(host);
-  g_object_unref(client);
-  if (connection == NULL) {
-    explainDeadline(&error);
-    g_printerr("There was an error connecting to ryxd: %s\n", error->message);
-    g_free(cookie);
-    return FALSE;
-  }
-  RYX_LOG(G_LOG_LEVEL_DEBUG, "Connected to ryxd on port %d", port);
-
-  GOutputStream *base_out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
-  gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
-  g_autoptr(GInputStream) base_in =
-      ryx_deadline_input_stream_new(connection, static_cast<guint>(left_ms > 0 ? left_ms : 1));
-  static const guint8 kVariantFlag = 0x01;
-  if (!g_output_stream_write_all(base_out, &kVariantFlag, 1, NULL, cancellable, &error)) {
-    explainDeadline(&error);
-    g_printerr("There was an error sending the variant flag: %s\n", error->message);
-    g_free(cookie);
-    g_clear_object(&data->ryxd_connection);
-    return FALSE;
-  }
-
-  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base_out);
-  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(base_in);
-  g_filter_output_stream_set_close_base_stream(G_FILTER_OUTPUT_STREAM(out), FALSE);
-  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(in), FALSE);
-
-  // Every failure from here on: the message, then the connection goes (the
-  // filter streams go with the locals and leave the connection alone).
   auto fail = [&](const char *format) {
     explainDeadline(&error);
     g_printerr(format, error->message);
@@ -131,8 +103,26 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
     return FALSE;
   };
 
+  g_clear_object(&data->ryxd_connection);
+  data->ryxd_connection = connectTo(host, port, cancellable, &error);
+  GSocketConnection *connection = data->ryxd_connection;
+  if (connection == NULL) return fail("There was an error connecting to ryxd: %s\n");
+  RYX_LOG(G_LOG_LEVEL_DEBUG, "Connected to ryxd on port %d", port);
+
+  GOutputStream *base_out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
+  gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
+  g_autoptr(GInputStream) base_in =
+      ryx_deadline_input_stream_new(connection, static_cast<guint>(left_ms > 0 ? left_ms : 1));
+  static const guint8 kVariantFlag = 0x01;
+  if (!g_output_stream_write_all(base_out, &kVariantFlag, 1, NULL, cancellable, &error))
+    return fail("There was an error sending the variant flag: %s\n");
+
+  g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base_out);
+  g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(base_in);
+  g_filter_output_stream_set_close_base_stream(G_FILTER_OUTPUT_STREAM(out), FALSE);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(in), FALSE);
+
   g_autoptr(GVariant) cookie_value = g_variant_ref_sink(g_variant_new_string(cookie));
-  g_free(cookie);
   if (!gvc_bytes_output_stream_put_variant(out, cookie_value, cancellable, &error))
     return fail("There was a problem writing the cookie: %s\n");
 
@@ -141,7 +131,7 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
     return fail("There was a problem writing the backend ids command: %s\n");
   g_autoptr(GVariant) backend_reply = gvc_bytes_input_stream_read_variant(in, "as", cancellable, &error);
   if (backend_reply == NULL) return fail("There was an error reading the backend ids: %s\n");
-  g_strfreev(data->backend_ids);
+  g_clear_pointer(&data->backend_ids, g_strfreev);
   data->backend_ids = g_variant_dup_strv(backend_reply, NULL);
 
   g_autoptr(GVariant) capture_request = command("is-using-desktop-capture");
