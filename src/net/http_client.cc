@@ -95,16 +95,12 @@ Response Client::execute(const char *requestLine, const char *headerText, const 
   return Response(text);
 }
 
-bool Client::reserveAnswer(size_t wanted) {
-  if (wanted <= answerCapacity_) return true;
-  size_t capacity = std::max(wanted, answerCapacity_ * 2);
-  capacity = std::min(capacity, std::max(wanted, limits_.maxResponseBytes + kReadSlack));
-  char *grown = static_cast<char *>(realloc(answer_.get(), capacity));
-  if (grown == nullptr) return false;
-  answer_.release();
-  answer_.reset(grown);
-  answerCapacity_ = capacity;
-  return true;
+void Client::reserveAnswer(size_t wanted) {
+  if (wanted <= answer_.size()) return;
+  size_t size = std::max(wanted, answer_.size() * 2);
+  size = std::min(size, std::max(wanted, limits_.maxResponseBytes + kReadSlack));
+  answer_.reserve(size);  // exactly: the vector's own growth could pass the limit
+  answer_.resize(size);
 }
 
 const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
@@ -134,15 +130,15 @@ const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, c
     return failed("Failed to send content to the server");
 
   // Read until the server closes, one chunk of up to 512 bytes at a time,
-  // into one buffer grown by reallocation so that it always has room for
-  // one more chunk and the NUL (the bytes read + 513).  It grows by
-  // doubling, not by a chunk at a time, and is kept for the next request.
+  // into one buffer grown so that it always has room for one more chunk
+  // and the NUL (the bytes read + 513).  It grows by doubling, not by a
+  // chunk at a time, and is kept for the next request.
   if (!readAhead_) readAhead_.reset(static_cast<char *>(malloc(kReadAhead)));
   if (readAhead_) socket.lendReadAhead(readAhead_.get(), kReadAhead);
-  if (!reserveAnswer(kReadSlack)) return failed("Insufficient memory available");
+  reserveAnswer(kReadSlack);
   size_t read = 0;
   for (;;) {
-    int64_t n = socket.receive(answer_.get() + read);
+    int64_t n = socket.receive(answer_.data() + read);
     if (n < 0) return failed("Error reading response");
     if (n == 0) break;
     read += static_cast<size_t>(n);
@@ -150,11 +146,11 @@ const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, c
       RYX_LOG_WARNING(kExecute, "Response larger than %zu bytes", limits_.maxResponseBytes);
       return failed("Error reading response");
     }
-    if (!reserveAnswer(read + kReadSlack)) return failed("Insufficient memory available");
+    reserveAnswer(read + kReadSlack);
   }
-  answer_.get()[read] = '\0';
-  if (strlen(answer_.get()) != read) RYX_LOG_WARNING(kExecute, "Bytes read are different from string length");
-  return answer_.get();
+  answer_[read] = '\0';
+  if (strlen(answer_.data()) != read) RYX_LOG_WARNING(kExecute, "Bytes read are different from string length");
+  return answer_.data();
 }
 
 }  // namespace ryx::http

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "common/cstring.h"
 #include "net/http_response.h"
@@ -56,8 +57,9 @@ class Client {
   // request), or null after a logged failure.
   const char *exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
                        const char *headerText, const char *content);
-  // Makes room for `wanted` bytes in answer_, doubling; false without memory.
-  bool reserveAnswer(size_t wanted);
+  // Makes room for `wanted` bytes in answer_, doubling up to what the size
+  // limit needs.
+  void reserveAnswer(size_t wanted);
 
   CString host_;
   uint16_t port_;
@@ -67,8 +69,7 @@ class Client {
   // client from one request to the next: giving a large buffer back to the
   // system after every request and faulting it in again costs more than
   // reading the answer.  The answer buffer grows up to the size limit.
-  CString answer_;
-  size_t answerCapacity_ = 0;
+  std::vector<char> answer_;
   CString readAhead_;
 };
 
