@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/logger.h"
 #include "net/build_info.h"
@@ -95,12 +96,17 @@ Response Client::execute(const char *requestLine, const char *headerText, const 
   return Response(text);
 }
 
-void Client::reserveAnswer(size_t wanted) {
-  if (wanted <= answer_.size()) return;
+bool Client::reserveAnswer(size_t wanted) {
+  if (wanted <= answer_.size()) return true;
   size_t size = std::max(wanted, answer_.size() * 2);
   size = std::min(size, std::max(wanted, limits_.maxResponseBytes + kReadSlack));
-  answer_.reserve(size);  // exactly: the vector's own growth could pass the limit
-  answer_.resize(size);
+  try {
+    answer_.reserve(size);  // exactly: the vector's own growth could pass the limit
+    answer_.resize(size);
+  } catch (const std::bad_alloc &) {
+    return false;  // the request fails; no exception leaves the client
+  }
+  return true;
 }
 
 const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
@@ -135,7 +141,7 @@ const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, c
   // chunk at a time, and is kept for the next request.
   if (!readAhead_) readAhead_.reset(static_cast<char *>(malloc(kReadAhead)));
   if (readAhead_) socket.lendReadAhead(readAhead_.get(), kReadAhead);
-  reserveAnswer(kReadSlack);
+  if (!reserveAnswer(kReadSlack)) return failed("Insufficient memory available");
   size_t read = 0;
   for (;;) {
     int64_t n = socket.receive(answer_.data() + read);
@@ -146,7 +152,7 @@ const char *Client::exchange(Socket &socket, SocketClock::time_point deadline, c
       RYX_LOG_WARNING(kExecute, "Response larger than %zu bytes", limits_.maxResponseBytes);
       return failed("Error reading response");
     }
-    reserveAnswer(read + kReadSlack);
+    if (!reserveAnswer(read + kReadSlack)) return failed("Insufficient memory available");
   }
   answer_[read] = '\0';
   if (strlen(answer_.data()) != read) RYX_LOG_WARNING(kExecute, "Bytes read are different from string length");

@@ -58,8 +58,8 @@ class Client {
   const char *exchange(Socket &socket, SocketClock::time_point deadline, const char *requestLine,
                        const char *headerText, const char *content);
   // Makes room for `wanted` bytes in answer_, doubling up to what the size
-  // limit needs.
-  void reserveAnswer(size_t wanted);
+  // limit needs; false without memory.
+  bool reserveAnswer(size_t wanted);
 
   CString host_;
   uint16_t port_;
