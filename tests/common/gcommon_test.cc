@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "glib_support.h"
-#include "settings_sandbox.h"
+#include "installation.h"
 
 namespace {
 
-class CommonInterface : public ::testing::Test, public ryx::test::SettingsSandbox {
+class CommonInterface : public ::testing::Test, public ryx::test::Installation {
  protected:
   ryx::test::GLogCapture log;
 };

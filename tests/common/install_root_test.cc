@@ -9,7 +9,7 @@
 
 #include "common/install_config.h"
 #include "platform/registry.h"
-#include "settings_sandbox.h"
+#include "installation.h"
 
 namespace ryx {
 namespace {
@@ -37,7 +37,7 @@ void deleteProductKeys() {
 void deleteProductKeys() {}  // the registry lives in the sandbox's own folder
 #endif
 
-class InstallRoot : public ::testing::Test, public test::SettingsSandbox {
+class InstallRoot : public ::testing::Test, public test::Installation {
  protected:
   InstallRoot() {
     deleteProductKeys();

@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The ryx-settings program, run as a person would run it.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
-#include "settings_sandbox.h"
+#include <algorithm>
+
+#include "common/install_root.h"
+#include "installation.h"
 
 namespace ryx {
 namespace {
 
-class RyxSettingsTool : public ::testing::Test, public test::SettingsSandbox {
+class RyxSettingsTool : public ::testing::Test, public test::Installation {
  protected:
   test::RunResult run(std::vector<std::string> args) {
     args.insert(args.begin(), RYX_SETTINGS_EXE);
@@ -73,6 +80,28 @@ TEST_F(RyxSettingsTool, CheckReportsBrokenFiles) {
   EXPECT_NE(bad.out.find("user file " + userFile() + ": broken"), std::string::npos);
   EXPECT_EQ(bad.err, "Cannot parse .ini file \"" + userFile() + "\": Parser error. (line 1)\n");
 }
+
+#ifdef _WIN32
+// Without RYX_ROOT the root is the product key's InstallPath in the
+// machine hive, which the case owns while it runs (meson runs it alone).
+TEST_F(RyxSettingsTool, ReadsTheConfigurationBelowTheRegisteredRoot) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(root().c_str()),
+                           static_cast<DWORD>(root().size() + 1)),
+            ERROR_SUCCESS);
+  set("RYX_ROOT", nullptr);
+  test::writeFile(systemFile(), "[Console]\nconsole_port = 2100\n");
+  test::RunResult get = run({"get", "Console", "console_port"});
+  test::RunResult check = run({"check"});
+  RegDeleteValueA(key, "InstallPath");
+  RegCloseKey(key);
+  EXPECT_EQ(get.out, "2100\n");
+  EXPECT_NE(check.out.find("system file " + systemFile() + ": ok"), std::string::npos) << check.out;
+}
+#endif
 
 }  // namespace
 }  // namespace ryx

@@ -4,13 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/conf_settings.h"
-#include "settings_sandbox.h"
+#include "installation.h"
 
 namespace ryx {
 namespace {
 
-class SettingsTest : public ::testing::Test, public test::SettingsSandbox {
+class SettingsTest : public ::testing::Test, public test::Installation {
  protected:
   // A store made after the files are written, reloaded, with its messages.
   std::unique_ptr<Settings> make(std::string *messages = nullptr) {

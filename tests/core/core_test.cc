@@ -4,7 +4,6 @@
 // The manager that joins them is tested whole-program (tests/e2e).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <sys/stat.h>
 
 #include <memory>
 
@@ -13,6 +12,7 @@
 #include "core/periodic-check.h"
 #include "core/ryx-console-port.h"
 #include "glib_support.h"
+#include "installation.h"
 #include "integration/ryx-config-viewer.h"
 #include "integration/vnc-ext-pipe.h"
 #include "peer_process.h"
@@ -26,35 +26,20 @@ namespace {
 class PeriodicCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char *sub : {"/pipes", "/registry", "/root", "/lib", "/system", "/home"})
-      mkdir((dir.path() + sub).c_str(), 0700);
-    env("RYX_PIPE_DIR", dir / "pipes");
-    env("RYX_REGISTRY_DIR", dir / "registry");
-    env("RYX_ROOT", dir / "root");
-    env("HOME", dir / "home");
-    env("RYX_LIBRARY_PATH", dir / "lib");
-    env("RYX_SYSTEM_DIR", dir / "system");
-    env("XDG_SESSION_ID", "");
-    env("RYX_CONFIG_CHECK_ENABLED", "");
-    env("RYX_CONFIG_WARN_MISSING_32BIT", "");
-    symlink(RYX_GRID_LIBRARY, (dir / "system/NvIFR64.dll").c_str());
+    install.set("XDG_SESSION_ID", nullptr);
+    install.installGrid();
     ErrorReporter &reporter = ErrorReporter::instance();
     reporter.code = STATUS_OK;
     reporter.ryxOn = false;
     reporter.setMessage(nullptr);
   }
 
-  void env(const char *name, const std::string &value) {
-    vars.push_back(std::make_unique<test::ScopedEnv>(name, value.empty() ? nullptr : value.c_str()));
-  }
-  void installWrapper() { symlink(RYX_WRAPPER_LIBRARY, (dir / "lib/opengl32.so").c_str()); }
   void publish(gboolean desktopCapture = FALSE) {
     test::CaptureFd out(1);  // the missing wrapper's "ERROR: " line
     ryx_periodic_check_publish_state(&commands, desktopCapture);
   }
 
-  test::TempDir dir;
-  std::vector<std::unique_ptr<test::ScopedEnv>> vars;
+  test::Installation install;
   Commands commands;
 };
 
@@ -85,11 +70,11 @@ TEST_F(PeriodicCheck, ViewerListComesInReverseOrderAndIsLoggedWhenItChanges) {
 // or under desktop capture; what is then published is the status rules'.
 TEST_F(PeriodicCheck, DisabledChecksAndDesktopCaptureKeepStateErrorsAway) {
   ErrorReporter &reporter = ErrorReporter::instance();
-  env("RYX_CONFIG_CHECK_ENABLED", "false");  // settings are read again at every check
+  install.set("RYX_CONFIG_CHECK_ENABLED", "false");  // settings are read again at every check
   publish();
   EXPECT_EQ(reporter.code, STATUS_OK);  // no wrapper, yet the commands' untouched state
   EXPECT_TRUE(reporter.ryxOn);          // the switch is still read
-  env("RYX_CONFIG_CHECK_ENABLED", "");
+  install.set("RYX_CONFIG_CHECK_ENABLED", nullptr);
   commands.updateStatus();  // even a code the commands already hold is not published
   ASSERT_EQ(commands.code(), STATUS_NOT_ENABLED);
   publish(TRUE);

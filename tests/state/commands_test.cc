@@ -25,7 +25,6 @@ namespace {
 using test::CaptureFd;
 using test::dword;
 using test::Installation;
-using test::ScopedEnvironment;
 using test::Wrapper;
 
 constexpr const char *kNotEnabled = "RYX is NOT enabled on this system. Please contact your system administrator.";
@@ -51,7 +50,6 @@ int gridLoads(const Installation &install) {
 class CommandsTest : public ::testing::Test {
  protected:
   Installation install;
-  ScopedEnvironment environment{install.environment()};
   Commands commands;
 };
 
@@ -84,7 +82,6 @@ TEST_F(CommandsTest, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Installation fresh;
-    ScopedEnvironment scoped(fresh.environment());
     if (c.hiveExists) fresh.writeProductValues(c.values);
     EXPECT_EQ(commands.isRyxOn(c.directX), c.expected);
     EXPECT_EQ(fresh.read("status"), c.statusAfter);
@@ -99,11 +96,10 @@ TEST_F(CommandsTest, UpdateStatusWithDirectXOffChecksOnlyTheWrapper) {
     Wrapper wrapper;
     bool expected;
   } cases[] = {{Wrapper::Full, true}, {Wrapper::NoConnectionInfo, true}, {Wrapper::Plain, false},
-               {Wrapper::Full, true}, {Wrapper::None, false}};
+               {Wrapper::Full, true}, {Wrapper::Missing, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(static_cast<int>(c.wrapper));
     Installation fresh;
-    ScopedEnvironment scoped(fresh.environment());
     fresh.writeProductValues({"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"});
     fresh.installWrapper(c.wrapper);
     CaptureFd out(1);
@@ -160,7 +156,7 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
       {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
        dword(1), dword(1)},
       {"GRID library missing", false, kBothOn, Wrapper::Full, false, {}, {"update"}, grid, 0, dword(1), dword(1)},
-      {"no wrapper wins over a missing GRID library", false, kBothOn, Wrapper::None, false, {}, {"update"},
+      {"no wrapper wins over a missing GRID library", false, kBothOn, Wrapper::Missing, false, {}, {"update"},
        disabled, 0, dword(1), dword(1)},
       {"directXStatus 0 never loads the GRID library", false,
        {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"update"}, ok,
@@ -173,7 +169,7 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
        {"update", "remove-grid", "update"}, ok + ok, 1, dword(1), dword(1)},
       {"switching off: both values 0, GRID library loaded once", false, kBothOn, Wrapper::Full, true, {},
        {"switch-off"}, "switch=1 code=0 message=-\n", 1, dword(0), dword(0)},
-      {"switching off without the wrapper writes nothing", false, kBothOn, Wrapper::None, false, {}, {"switch-off"},
+      {"switching off without the wrapper writes nothing", false, kBothOn, Wrapper::Missing, false, {}, {"switch-off"},
        "switch=0 code=3 message=" + std::string(kNotEnabled) + "\n", 0, dword(1), dword(1)},
       {"switching on from off: directXStatus stays 0 until the end, so no GRID load", false,
        {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"switch-on"},
@@ -182,9 +178,10 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Installation install;
-    std::vector<std::string> env = install.environment();
-    env.insert(env.end(), c.env.begin(), c.env.end());
-    ScopedEnvironment scoped(env);
+    for (const std::string &entry : c.env) {
+      size_t equals = entry.find('=');
+      install.set(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
+    }
     conf::Settings::instance().reload();
     if (!c.newUser) install.writeProductValues(c.values);
     install.installWrapper(c.wrapper);
