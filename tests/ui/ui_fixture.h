@@ -29,16 +29,7 @@ std::vector<GtkWidget *> toplevels(GType type);
 std::vector<GtkWidget *> shownStatusWindows();
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
-
-std::string labelText(GtkWidget *label);    // the text as displayed
-std::string labelMarkup(GtkWidget *label);  // the text as set, markup included
-// The background colour the widget's style gives it, as 16-bit channels.
-struct Rgb16 {
-  int red, green, blue;
-};
-Rgb16 backgroundOf(GtkWidget *widget);
-bool operator==(const Rgb16 &a, const Rgb16 &b);
-void PrintTo(const Rgb16 &colour, std::ostream *out);
+std::string labelText(GtkWidget *label);  // the text as displayed
 
 class UiFixture : public ::testing::Test {
  protected:
@@ -53,12 +44,9 @@ class UiFixture : public ::testing::Test {
   // A connected application made over a loopback connection from an
   // update naming `name` and `server` (null: element left out).
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
-  // Puts the OpenGL wrapper stand-in where the library search finds it.
-  void installWrapper();
 
-  std::string root() const { return dir_ / "root"; }
-  std::string noticesDir() const { return root() + "/legal-notices"; }
-  std::string imagePath(const char *name) const { return root() + "/share/ryx/images/" + name; }
+  std::string noticesDir() const { return dir_ / "root/legal-notices"; }
+  std::string imagePath(const char *name) const { return dir_ / ("root/share/ryx/images/" + std::string(name)); }
 
   GList *apps_ = nullptr;  // newest first, like the config manager's list
 
