@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui_fixture.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "common/ryx_gcommon.h"
@@ -70,9 +69,7 @@ UiFixture::UiFixture() {
     ADD_FAILURE() << "no display: the gui suite runs under xvfb-run";
     return;
   }
-  for (const char *sub : {"/root", "/root/share", "/root/share/ryx", "/root/share/ryx/images", "/registry", "/lib",
-                          "/system"})
-    mkdir((dir_.path() + sub).c_str(), 0700);
+  std::filesystem::create_directories(imagePath(""));
   const char *images = getenv("RYX_TEST_IMAGES_DIR");
   if (images == nullptr) {
     ADD_FAILURE() << "RYX_TEST_IMAGES_DIR is not set; run the test through meson";
@@ -80,14 +77,11 @@ UiFixture::UiFixture() {
   }
   for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
     writeFile(imagePath(image), readFile(std::string(images) + "/" + image));
-
-  setEnv("RYX_ROOT", (dir_ / "root").c_str());
-  setEnv("RYX_REGISTRY_DIR", (dir_ / "registry").c_str());
-  setEnv("RYX_LIBRARY_PATH", (dir_ / "lib").c_str());
-  setEnv("RYX_SYSTEM_DIR", (dir_ / "system").c_str());
-  setEnv("RYX_USER_CONFIG_DIR", (dir_ / "user").c_str());
+  // No OpenGL wrapper nor GRID library is found.
+  for (const char *name : {"lib", "system"}) std::filesystem::create_directories(sandbox_.dir / name);
+  setEnv("RYX_LIBRARY_PATH", (sandbox_.dir / "lib").c_str());
+  setEnv("RYX_SYSTEM_DIR", (sandbox_.dir / "system").c_str());
   setEnv("RYX_REMOTE_SESSION", "0");
-  setEnv("RYX_RENDERING_SERVER", nullptr);
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   publish(false, 0, nullptr);
 }
@@ -103,12 +97,10 @@ UiFixture::~UiFixture() {
   spinFor(10);
   g_list_free_full(apps_, g_object_unref);
   publish(false, 0, nullptr);
-  env_.clear();
-  ryx_conf_settings_reload();
 }
 
 void UiFixture::setEnv(const char *name, const char *value) {
-  env_.push_back(std::make_unique<ScopedEnv>(name, value));
+  sandbox_.set(name, value);
   ryx_conf_settings_reload();
 }
 

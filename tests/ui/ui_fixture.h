@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The status user interface's tests run on the real widgets, in-process,
-// under Xvfb: a throw-away installation (install root with the built
-// images, registry, library folder), the published status reset for each
+// under Xvfb: the settings sandbox with the built images in its install
+// root and empty library folders, the published status reset for each
 // case, and helpers that walk the widget tree.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "glib_support.h"
-#include "test_support.h"
+#include "settings_sandbox.h"
 
 namespace ryx::test {
 
@@ -45,14 +45,13 @@ class UiFixture : public ::testing::Test {
   // update naming `name` and `server` (null: element left out).
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
 
-  std::string noticesDir() const { return dir_ / "root/legal-notices"; }
-  std::string imagePath(const char *name) const { return dir_ / ("root/share/ryx/images/" + std::string(name)); }
+  std::string noticesDir() const { return sandbox_.root() + "legal-notices"; }
+  std::string imagePath(const char *name) const { return sandbox_.root() + "share/ryx/images/" + name; }
 
   GList *apps_ = nullptr;  // newest first, like the config manager's list
 
  private:
-  TempDir dir_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  SettingsSandbox sandbox_;
   std::vector<std::unique_ptr<LoopbackPair>> pairs_;
 };
 
