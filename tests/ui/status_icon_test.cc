@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The status icon: its image and its status window follow changes of the
-// published code, its tooltip the on/off state, and activation opens one
-// window filled from the last application list.
+// The status icon: its image and status window follow changes of the
+// published code, activation opens one window filled from the last
+// application list; and the icon as a StatusNotifierItem, on a private
+// session bus with the stand-in watcher: it registers, its image, tooltip
+// and signals follow the status, clicks activate the icon, RYX_TRAY, a
+// refusing watcher and a missing bus are dealt with.
 #define GDK_DISABLE_DEPRECATION_WARNINGS  // GtkStatusIcon
 #include "ui/ryx-command-status-icon.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,15 +21,66 @@
 #include "state/commands.h"
 #include "state/status.h"
 #include "ui/ryx-command-status-dialog.h"
+#include "ui/ryx-status-notifier-item.h"
 #include "ui_fixture.h"
 
 namespace ryx::test {
 namespace {
 
+// One bus for the whole program: GIO keeps its session connection for the
+// process, so the bus must be there before the first test and stay.
+class BusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    bus_ = std::make_unique<PrivateBus>();
+    ASSERT_FALSE(bus_->address().empty()) << "dbus-daemon did not start";
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
+  }
+  void TearDown() override { bus_.reset(); }
+
+ private:
+  std::unique_ptr<PrivateBus> bus_;
+};
+[[maybe_unused]] ::testing::Environment *const busEnvironment =
+    ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+
 class StatusIconTest : public UiFixture {
  protected:
-  StatusIconTest() { icon_ = RYX_COMMAND_STATUS_ICON(ryx_command_status_icon_new(&commands_, FALSE)); }
-  ~StatusIconTest() override { g_clear_object(&icon_); }
+  StatusIconTest() {
+    setEnv("RYX_TRAY", nullptr);
+    host_ = g_dbus_connection_new_for_address_sync(
+        getenv("DBUS_SESSION_BUS_ADDRESS"),
+        (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+  }
+  ~StatusIconTest() override {
+    g_clear_object(&icon_);
+    watcher_.reset();
+    spinFor(50);  // the icon's last bus traffic
+    g_clear_object(&host_);
+  }
+
+  void newIcon() {
+    icon_ = RYX_COMMAND_STATUS_ICON(ryx_command_status_icon_new(&commands_, FALSE));
+    g_signal_connect(icon_, "activate", G_CALLBACK(+[](GtkStatusIcon *, gpointer count) { ++*(int *)count; }),
+                     &activations_);
+  }
+  void refresh(bool on, int code) {
+    publish(on, code, code == 0 ? nullptr : "m");
+    ryx_command_status_icon_refresh_status(icon_);
+  }
+  bool embedded() { return ryx_command_status_icon_is_embedded(icon_); }
+  bool trayIconVisible() { return gtk_status_icon_get_visible(GTK_STATUS_ICON(icon_)); }
+  // Whether the tray icon shows the pixels of the error image file.
+  bool showsError() {
+    GdkPixbuf *shown = gtk_status_icon_get_pixbuf(GTK_STATUS_ICON(icon_));
+    g_autoptr(GdkPixbuf) error = gdk_pixbuf_new_from_file(imagePath("ryx_status_icon_error.png").c_str(), nullptr);
+    EXPECT_TRUE(shown != nullptr && error != nullptr);
+    g_autoptr(GBytes) a = gdk_pixbuf_read_pixel_bytes(shown);
+    g_autoptr(GBytes) b = gdk_pixbuf_read_pixel_bytes(error);
+    return g_bytes_equal(a, b);
+  }
 
   // The one status window shown now (null, and a failure, otherwise).
   GtkWidget *window() {
@@ -37,134 +94,291 @@ class StatusIconTest : public UiFixture {
                                           nullptr);
   }
 
-  // Whether the icon shows the pixels of that image file.
-  bool showsImage(const char *name) {
-    GdkPixbuf *shown = gtk_status_icon_get_pixbuf(GTK_STATUS_ICON(icon_));
-    g_autoptr(GdkPixbuf) expected = gdk_pixbuf_new_from_file(imagePath(name).c_str(), nullptr);
-    if (shown == nullptr || expected == nullptr) return false;
-    g_autoptr(GBytes) a = gdk_pixbuf_read_pixel_bytes(shown);
-    g_autoptr(GBytes) b = gdk_pixbuf_read_pixel_bytes(expected);
-    return gdk_pixbuf_get_width(shown) == gdk_pixbuf_get_width(expected) && g_bytes_equal(a, b);
+  void startWatcher(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), getenv("RYX_TEST_SNI_WATCHER"));
+    watcher_ = std::make_unique<Child>(args);
+    lines_.clear();
+    next_ = 0;
+    ASSERT_TRUE(waitFor("watcher ready"));
   }
-  bool showsNormal() { return showsImage("ryx_status_icon.png"); }
-  bool showsError() { return showsImage("ryx_status_icon_error.png"); }
+  // The watcher's next line, from the last match on, that starts with
+  // prefix; read while the main loop runs (the watcher asks our item for
+  // its properties, and we answer from that loop).
+  bool waitFor(const std::string &prefix, std::string *found = nullptr, int timeoutMs = 5000) {
+    bool matched = false;
+    spinUntil(
+        [&] {
+          for (std::string line; !matched && watcher_->readLine(&line, 0);) lines_.push_back(line);
+          for (; !matched && next_ < lines_.size(); ++next_) {
+            matched = lines_[next_].rfind(prefix, 0) == 0;
+            if (matched && found != nullptr) *found = lines_[next_];
+          }
+          return matched;
+        },
+        timeoutMs);
+    return matched;
+  }
+  std::string output() const {
+    std::string all;
+    for (const std::string &line : lines_) all += line + "\n";
+    return all;
+  }
+  // Waits for the watcher to take the item; its BUSNAME/PATH goes to item_.
+  bool registered() {
+    std::string line;
+    if (!waitFor("registered ", &line)) return false;
+    item_ = line.substr(strlen("registered "));
+    busName_ = item_.substr(0, item_.find('/'));
+    return spinUntil([&] { return embedded(); });
+  }
 
-  void refresh(int code) {
-    publish(true, code, "m");
-    ryx_command_status_icon_refresh_status(icon_);
+  // A call from the host's side, the main loop running until it is answered.
+  GVariant *call(const char *interface, const char *method, GVariant *parameters) {
+    using Wait = std::pair<GVariant *, bool>;  // the reply, and whether it came
+    Wait wait = {nullptr, false};
+    g_dbus_connection_call(
+        host_, busName_.c_str(), "/StatusNotifierItem", interface, method, parameters, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
+        +[](GObject *source, GAsyncResult *result, gpointer data) {
+          auto *w = static_cast<Wait *>(data);
+          w->first = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+          w->second = true;
+        },
+        &wait);
+    spinUntil([&] { return wait.second; });
+    return wait.first;
+  }
+  // The value of an item property, or null.
+  GVariant *property(const char *name) {
+    g_autoptr(GVariant) reply = call("org.freedesktop.DBus.Properties", "Get",
+                                     g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
+    if (reply == nullptr) return nullptr;
+    GVariant *boxed = nullptr;
+    g_variant_get(reply, "(v)", &boxed);
+    return boxed;
+  }
+  std::string tooltipTitle() {
+    g_autoptr(GVariant) tip = property("ToolTip");
+    if (tip == nullptr) return "(none)";
+    const char *title = nullptr;
+    g_variant_get_child(tip, 2, "&s", &title);
+    return title;
+  }
+  bool iconIs(const char *image) {
+    g_autoptr(GVariant) shown = property("IconPixmap");
+    g_autoptr(GVariant) expected =
+        g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file(imagePath(image).c_str()));
+    return shown != nullptr && g_variant_n_children(expected) > 0 && g_variant_equal(shown, expected);
   }
 
-  // The text the icon's tooltip handler sets, read from the tooltip's own
-  // window.
-  std::string tooltip() {
-    std::vector<GtkWidget *> before = toplevels(GTK_TYPE_WINDOW);
-    GtkTooltip *tip = GTK_TOOLTIP(g_object_new(GTK_TYPE_TOOLTIP, nullptr));
-    gboolean shown = FALSE;
-    g_signal_emit_by_name(icon_, "query-tooltip", 0, 0, FALSE, tip, &shown);
-    EXPECT_TRUE(shown);
-    std::string text = "(no tooltip window)";
-    for (GtkWidget *window : toplevels(GTK_TYPE_WINDOW)) {
-      if (std::find(before.begin(), before.end(), window) != before.end()) continue;
-      for (GtkWidget *label : findWidgets(window, GTK_TYPE_LABEL))
-        if (gtk_widget_get_visible(label)) text = labelText(label);
-    }
-    g_object_unref(tip);
-    return text;
+  // Counts the item's signals seen by the host from now on.
+  void countSignals() {
+    g_dbus_connection_signal_subscribe(
+        host_, busName_.c_str(), "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection *, const char *, const char *, const char *, const char *name, GVariant *, gpointer data) {
+          static_cast<std::vector<std::string> *>(data)->push_back(name);
+        },
+        &signals_, nullptr);
+    // The bus takes the match rule before it answers a later call of ours.
+    g_autoptr(GVariant) roundTrip = property("Id");
   }
+  int seen(const char *name) { return (int)std::count(signals_.begin(), signals_.end(), name); }
 
   Commands commands_;
   RyxCommandStatusIcon *icon_ = nullptr;
+  int activations_ = 0;
+  std::unique_ptr<Child> watcher_;
+  std::vector<std::string> lines_;
+  size_t next_ = 0;
+  GDBusConnection *host_ = nullptr;
+  std::string item_, busName_;
+  std::vector<std::string> signals_;
 };
 
-TEST_F(StatusIconTest, StartsNormalAndItsTooltipTellsTheOnOffState) {
-  EXPECT_TRUE(showsNormal());
+// A missing GRID library is an error only with GRID in use.  A code that
+// stays leaves a window the user closed alone; an open window is brought up
+// to date, not replaced, and stays open when the error goes.
+TEST_F(StatusIconTest, ImageAndWindowFollowChangesOfTheCodeOnly) {
+  newIcon();
+  refresh(true, STATUS_GRID_LIBRARY_MISSING);
   EXPECT_FALSE(showsError());
   EXPECT_TRUE(shownStatusWindows().empty());
-  EXPECT_EQ(tooltip(), "Vezo RYX Server Switched OFF") << "before the first periodic check";
-  publish(true, 0);
-  EXPECT_EQ(tooltip(), "Vezo RYX Server Switched ON");
-  publish(false, STATUS_NOT_ENABLED, "m");
-  EXPECT_EQ(tooltip(), "Vezo RYX Server Switched OFF");
-}
-
-TEST_F(StatusIconTest, ImageAndWindowFollowChangesOfTheCodeOnly) {
-  refresh(STATUS_NOT_FUNCTIONING);
+  refresh(true, 0);
+  setEnv("RYX_USE_NVIDIA_GRID", "true");
+  refresh(true, STATUS_GRID_LIBRARY_MISSING);
   EXPECT_TRUE(showsError());
   ASSERT_NE(window(), nullptr);
   EXPECT_EQ(heading(window()), "RYX is not functioning correctly:");
 
-  // The user closes it; the same code again leaves it closed.
   gtk_dialog_response(GTK_DIALOG(window()), GTK_RESPONSE_CLOSE);
-  refresh(STATUS_NOT_FUNCTIONING);
+  refresh(true, STATUS_GRID_LIBRARY_MISSING);
   EXPECT_TRUE(shownStatusWindows().empty());
-  EXPECT_TRUE(showsError());
 
-  refresh(STATUS_RENDERING_SERVER_ERROR);
-  EXPECT_TRUE(showsError());
+  refresh(true, STATUS_RENDERING_SERVER_ERROR);
   GtkWidget *open = window();
   ASSERT_NE(open, nullptr);
-  EXPECT_EQ(heading(open), "There is an error contacting the configured Rendering Server:");
-  // An open window is brought up to date, not replaced.
-  refresh(STATUS_NOT_ENABLED);
+  refresh(true, STATUS_NOT_ENABLED);
   EXPECT_EQ(window(), open);
   EXPECT_EQ(heading(open), "Error activating RYX:");
-
-  refresh(0);
-  EXPECT_TRUE(showsNormal());
-  EXPECT_EQ(window(), open) << "the window stays open, now without error";
+  refresh(true, 0);
+  EXPECT_FALSE(showsError());
+  EXPECT_EQ(window(), open);
   EXPECT_FALSE(shownOnScreen(findWidget(open, "error_frame")));
 }
 
-TEST_F(StatusIconTest, MissingGridLibraryIsAnErrorOnlyWithGrid) {
-  setEnv("RYX_USE_NVIDIA_GRID", "false");
-  refresh(STATUS_GRID_LIBRARY_MISSING);
-  EXPECT_TRUE(showsNormal());
-  EXPECT_TRUE(shownStatusWindows().empty());
-  refresh(0);
-  EXPECT_TRUE(showsNormal());
-  // The code was taken as shown: going back to 5 counts as a change again.
-  setEnv("RYX_USE_NVIDIA_GRID", "true");
-  refresh(STATUS_GRID_LIBRARY_MISSING);
-  EXPECT_TRUE(showsError());
-  ASSERT_NE(window(), nullptr);
-  EXPECT_TRUE(shownOnScreen(findWidget(window(), "error_frame")));
-}
-
 TEST_F(StatusIconTest, ActivationOpensOneWindowFilledFromTheStoredList) {
+  newIcon();
   connectApp("first", nullptr);
   connectApp("second", "far.example");
   ryx_command_status_icon_refresh_apps(icon_, apps_);
   EXPECT_TRUE(shownStatusWindows().empty()) << "the list is only kept";
-  RyxConfigViewer *viewer = ryx_config_viewer_new(1, FALSE, FALSE, "v");
+  RyxConfigViewer *viewer = ryx_config_viewer_new(1, TRUE, FALSE, "v");
   GList viewers = {viewer, nullptr, nullptr};
-  ryx_command_status_icon_refresh_viewers(icon_, &viewers);  // no window: nothing kept
 
   g_signal_emit_by_name(icon_, "activate");
   g_signal_emit_by_name(icon_, "activate");
   GtkWidget *open = window();
   ASSERT_NE(open, nullptr);
   EXPECT_EQ(appRows(open), 2);
-  EXPECT_EQ(labelText(findWidget(open, "users_label")), "0") << "no viewer count until the next viewer refresh";
-
   // Refreshes reach the open window.
   ryx_command_status_icon_refresh_apps(icon_, g_list_last(apps_));
   EXPECT_EQ(appRows(open), 1);
   ryx_command_status_icon_refresh_viewers(icon_, &viewers);
-  EXPECT_EQ(labelText(findWidget(open, "users_label")), "1 (without RYX Kestrane)");
+  EXPECT_EQ(labelText(findWidget(open, "users_label")), "1");
   ryx_config_viewer_free(viewer);
 
   gtk_dialog_response(GTK_DIALOG(open), GTK_RESPONSE_CLOSE);
-  EXPECT_TRUE(shownStatusWindows().empty());
   g_signal_emit_by_name(icon_, "activate");
   ASSERT_NE(window(), nullptr);
   EXPECT_EQ(appRows(window()), 1) << "filled from the last list handed over";
-
   // The window outlives a released icon, and closing it must not touch it.
   open = window();
   g_clear_object(&icon_);
   ASSERT_EQ(shownStatusWindows().size(), 1u);
   gtk_dialog_response(GTK_DIALOG(open), GTK_RESPONSE_CLOSE);
   EXPECT_TRUE(shownStatusWindows().empty());
+}
+
+// The item registers instead of the tray icon, sends its image and tooltip
+// as the status changes, one signal per change, turns every click but a
+// scroll into the icon's activation, and leaves the watcher when it is
+// released.  An unknown RYX_TRAY value is reported and the session decides.
+TEST_F(StatusIconTest, ItemRegistersFollowsTheStatusAndLeaves) {
+  startWatcher();
+  setEnv("RYX_TRAY", "systray");
+  {
+    GLogCapture logs;
+    newIcon();
+    EXPECT_EQ(logs.count("RYX_TRAY=systray is neither sni nor xembed; the session decides", G_LOG_LEVEL_WARNING), 1)
+        << logs.dump();
+  }
+  ASSERT_TRUE(registered()) << output();
+  EXPECT_FALSE(trayIconVisible());
+  EXPECT_TRUE(iconIs("ryx_status_icon.png"));
+  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched OFF");
+
+  countSignals();
+  refresh(true, STATUS_NOT_FUNCTIONING);
+  EXPECT_TRUE(iconIs("ryx_status_icon_error.png"));
+  EXPECT_EQ(tooltipTitle(), "Vezo RYX Server Switched ON");
+  refresh(true, STATUS_NOT_FUNCTIONING);  // nothing changed: hosts are not bothered
+  refresh(false, 0);
+  EXPECT_TRUE(iconIs("ryx_status_icon.png"));
+  spinUntil([&] { return seen("NewToolTip") >= 2 && seen("NewIcon") >= 2; }, 2000);
+  spinFor(100);
+  EXPECT_EQ(seen("NewToolTip"), 2);
+  EXPECT_EQ(seen("NewIcon"), 2);
+
+  // Hosts differ in what a click sends; an item without a menu activates
+  // on each, and a scroll does nothing.
+  for (const char *method : {"Activate", "ContextMenu", "Scroll", "SecondaryActivate"}) {
+    GVariant *arguments =
+        strcmp(method, "Scroll") == 0 ? g_variant_new("(is)", 1, "vertical") : g_variant_new("(ii)", 0, 0);
+    g_autoptr(GVariant) reply = call("org.kde.StatusNotifierItem", method, arguments);
+    EXPECT_NE(reply, nullptr) << method;
+  }
+  EXPECT_EQ(activations_, 3) << "every click but the scroll ran the icon's \"activate\"";
+
+  g_clear_object(&icon_);
+  EXPECT_TRUE(waitFor("unregistered " + item_)) << output();
+}
+
+// RYX_TRAY=sni: the item is made before there is a watcher, with what the
+// icon shows by then, and outlives the watcher; the tray is never used.
+TEST_F(StatusIconTest, RyxTraySniWaitsForAWatcherAndNeverUsesTheTray) {
+  setEnv("RYX_TRAY", "SNI");
+  newIcon();
+  refresh(true, STATUS_NOT_FUNCTIONING);
+  spinFor(300);
+  EXPECT_FALSE(trayIconVisible());
+  EXPECT_FALSE(embedded());
+  startWatcher();
+  ASSERT_TRUE(registered()) << output();
+  EXPECT_TRUE(iconIs("ryx_status_icon_error.png")) << "the image went along";
+  watcher_.reset();
+  spinUntil([&] { return !embedded(); });
+  spinFor(200);
+  EXPECT_FALSE(trayIconVisible());
+  EXPECT_FALSE(embedded());
+}
+
+TEST_F(StatusIconTest, ARefusedRegistrationIsNotEmbedded) {
+  startWatcher({"--refuse"});
+  GLogCapture logs;
+  newIcon();
+  ASSERT_TRUE(waitFor("refused ")) << output();
+  const char *warning =
+      "The StatusNotifierWatcher did not take the status icon: GDBus.Error:"
+      "org.kde.StatusNotifierWatcher.Error.Refused: this watcher takes no items";
+  spinUntil([&] { return logs.contains(warning); }, 3000);
+  EXPECT_EQ(logs.count(warning, G_LOG_LEVEL_WARNING), 1) << logs.dump();
+  EXPECT_FALSE(embedded());
+  EXPECT_FALSE(trayIconVisible()) << "the watcher is there; the tray is not used";
+}
+
+TEST_F(StatusIconTest, WithoutASessionBusTheTrayIconShowsAtOnce) {
+  TempDir runtime;
+  setEnv("DBUS_SESSION_BUS_ADDRESS", nullptr);
+  setEnv("XDG_RUNTIME_DIR", runtime.path().c_str());
+  GLogCapture logs;
+  newIcon();
+  EXPECT_TRUE(trayIconVisible());
+  spinFor(100);
+  EXPECT_EQ(logs.count("Status icon shown through XEmbed", G_LOG_LEVEL_INFO), 1) << logs.dump();
+}
+
+// IconPixmap is ARGB32 in network byte order: alpha, red, green, blue.
+TEST(StatusNotifierPixmap, PixelsBecomeArgbBytesMostSignificantFirst) {
+  TempDir dir;
+  struct Case {
+    bool alpha;
+    std::vector<guint8> pixels;    // two pixels of the file, in its channel order
+    std::vector<guint8> expected;  // the same two as IconPixmap bytes
+  } cases[] = {
+      {true, {255, 0, 0, 128, 1, 2, 3, 255}, {128, 255, 0, 0, 255, 1, 2, 3}},
+      {false, {10, 20, 30, 40, 50, 60}, {255, 10, 20, 30, 255, 40, 50, 60}},
+  };
+  for (const Case &c : cases) {
+    GdkPixbuf *image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, c.alpha, 8, 2, 1);
+    std::copy(c.pixels.begin(), c.pixels.end(), gdk_pixbuf_get_pixels(image));
+    std::string path = dir / "image.png";
+    ASSERT_TRUE(gdk_pixbuf_save(image, path.c_str(), "png", nullptr, nullptr));
+    g_object_unref(image);
+
+    g_autoptr(GVariant) pixmaps = g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file(path.c_str()));
+    ASSERT_EQ(g_variant_n_children(pixmaps), 1u) << "no panel size is below 2 pixels";
+    gint32 width = 0, height = 0;
+    g_autoptr(GVariant) bytes = nullptr;
+    g_variant_get_child(pixmaps, 0, "(ii@ay)", &width, &height, &bytes);
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(2, 1));
+    gsize size = 0;
+    auto *data = static_cast<const guint8 *>(g_variant_get_fixed_array(bytes, &size, 1));
+    EXPECT_EQ(std::vector<guint8>(data, data + size), c.expected) << (c.alpha ? "with alpha" : "without alpha");
+  }
+  g_autoptr(GVariant) none =
+      g_variant_ref_sink(ryx_status_notifier_item_pixmaps_from_file((dir / "missing.png").c_str()));
+  EXPECT_EQ(g_variant_n_children(none), 0u);
 }
 
 }  // namespace

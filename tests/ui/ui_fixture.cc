@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui_fixture.h"
 
-#include <sys/stat.h>
-
-#include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "common/ryx_gcommon.h"
@@ -29,17 +27,6 @@ std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidge
   visit(root);
   return found;
 }
-
-std::string requireEnv(const char *name) {
-  const char *value = getenv(name);
-  if (value == nullptr) {
-    ADD_FAILURE() << name << " is not set; run the test through meson";
-    return "";
-  }
-  return value;
-}
-
-void copyFile(const std::string &from, const std::string &to) { writeFile(to, readFile(from)); }
 
 }  // namespace
 
@@ -75,27 +62,6 @@ bool shownOnScreen(GtkWidget *widget) {
 }
 
 std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
-std::string labelMarkup(GtkWidget *label) { return gtk_label_get_label(GTK_LABEL(label)); }
-
-Rgb16 backgroundOf(GtkWidget *widget) {
-  GtkStyleContext *context = gtk_widget_get_style_context(widget);
-  GdkRGBA *colour = nullptr;
-  gtk_style_context_get(context, gtk_style_context_get_state(context), GTK_STYLE_PROPERTY_BACKGROUND_COLOR, &colour,
-                        nullptr);
-  Rgb16 result = {(int)std::lround(colour->red * 65535), (int)std::lround(colour->green * 65535),
-                  (int)std::lround(colour->blue * 65535)};
-  gdk_rgba_free(colour);
-  return result;
-}
-
-// CSS colours pass through doubles: one unit of 65535 either way is the same.
-bool operator==(const Rgb16 &a, const Rgb16 &b) {
-  return std::abs(a.red - b.red) <= 1 && std::abs(a.green - b.green) <= 1 && std::abs(a.blue - b.blue) <= 1;
-}
-
-void PrintTo(const Rgb16 &colour, std::ostream *out) {
-  *out << "rgb16(" << colour.red << ", " << colour.green << ", " << colour.blue << ")";
-}
 
 UiFixture::UiFixture() {
   static bool gtkReady = gtk_init_check(nullptr, nullptr);
@@ -103,20 +69,19 @@ UiFixture::UiFixture() {
     ADD_FAILURE() << "no display: the gui suite runs under xvfb-run";
     return;
   }
-  for (const char *sub : {"/root", "/root/share", "/root/share/ryx", "/root/share/ryx/images", "/registry", "/lib",
-                          "/system"})
-    mkdir((dir_.path() + sub).c_str(), 0700);
-  std::string images = requireEnv("RYX_TEST_IMAGES_DIR");
+  std::filesystem::create_directories(imagePath(""));
+  const char *images = getenv("RYX_TEST_IMAGES_DIR");
+  if (images == nullptr) {
+    ADD_FAILURE() << "RYX_TEST_IMAGES_DIR is not set; run the test through meson";
+    return;
+  }
   for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
-    copyFile(images + "/" + image, imagePath(image));
-
-  setEnv("RYX_ROOT", root().c_str());
-  setEnv("RYX_REGISTRY_DIR", (dir_ / "registry").c_str());
-  setEnv("RYX_LIBRARY_PATH", (dir_ / "lib").c_str());
-  setEnv("RYX_SYSTEM_DIR", (dir_ / "system").c_str());
-  setEnv("RYX_USER_CONFIG_DIR", (dir_ / "user").c_str());
+    writeFile(imagePath(image), readFile(std::string(images) + "/" + image));
+  // No OpenGL wrapper nor GRID library is found.
+  for (const char *name : {"lib", "system"}) std::filesystem::create_directories(sandbox_.dir / name);
+  setEnv("RYX_LIBRARY_PATH", (sandbox_.dir / "lib").c_str());
+  setEnv("RYX_SYSTEM_DIR", (sandbox_.dir / "system").c_str());
   setEnv("RYX_REMOTE_SESSION", "0");
-  setEnv("RYX_RENDERING_SERVER", nullptr);
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   publish(false, 0, nullptr);
 }
@@ -132,12 +97,10 @@ UiFixture::~UiFixture() {
   spinFor(10);
   g_list_free_full(apps_, g_object_unref);
   publish(false, 0, nullptr);
-  env_.clear();
-  ryx_conf_settings_reload();
 }
 
 void UiFixture::setEnv(const char *name, const char *value) {
-  env_.push_back(std::make_unique<ScopedEnv>(name, value));
+  sandbox_.set(name, value);
   ryx_conf_settings_reload();
 }
 
@@ -159,7 +122,5 @@ RyxConfigConnectedApp *UiFixture::connectApp(const char *name, const char *serve
   apps_ = g_list_prepend(apps_, app);
   return app;
 }
-
-void UiFixture::installWrapper() { copyFile(requireEnv("RYX_TEST_WRAPPER"), dir_ / "lib/opengl32.so"); }
 
 }  // namespace ryx::test

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The status user interface's tests run on the real widgets, in-process,
-// under Xvfb: a throw-away installation (install root with the built
-// images, registry, library folder), the published status reset for each
+// under Xvfb: the settings sandbox with the built images in its install
+// root and empty library folders, the published status reset for each
 // case, and helpers that walk the widget tree.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "glib_support.h"
-#include "test_support.h"
+#include "settings_sandbox.h"
 
 namespace ryx::test {
 
@@ -29,16 +29,7 @@ std::vector<GtkWidget *> toplevels(GType type);
 std::vector<GtkWidget *> shownStatusWindows();
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
-
-std::string labelText(GtkWidget *label);    // the text as displayed
-std::string labelMarkup(GtkWidget *label);  // the text as set, markup included
-// The background colour the widget's style gives it, as 16-bit channels.
-struct Rgb16 {
-  int red, green, blue;
-};
-Rgb16 backgroundOf(GtkWidget *widget);
-bool operator==(const Rgb16 &a, const Rgb16 &b);
-void PrintTo(const Rgb16 &colour, std::ostream *out);
+std::string labelText(GtkWidget *label);  // the text as displayed
 
 class UiFixture : public ::testing::Test {
  protected:
@@ -53,18 +44,14 @@ class UiFixture : public ::testing::Test {
   // A connected application made over a loopback connection from an
   // update naming `name` and `server` (null: element left out).
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
-  // Puts the OpenGL wrapper stand-in where the library search finds it.
-  void installWrapper();
 
-  std::string root() const { return dir_ / "root"; }
-  std::string noticesDir() const { return root() + "/legal-notices"; }
-  std::string imagePath(const char *name) const { return root() + "/share/ryx/images/" + name; }
+  std::string noticesDir() const { return sandbox_.root() + "legal-notices"; }
+  std::string imagePath(const char *name) const { return sandbox_.root() + "share/ryx/images/" + name; }
 
   GList *apps_ = nullptr;  // newest first, like the config manager's list
 
  private:
-  TempDir dir_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  SettingsSandbox sandbox_;
   std::vector<std::unique_ptr<LoopbackPair>> pairs_;
 };
 

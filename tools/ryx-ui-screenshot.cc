@@ -4,17 +4,15 @@
 // Runs on a real display or Xvfb; the installation is the one RYX_ROOT
 // names (images and legal notices).
 #include <gtk/gtk.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "apps/ryx-config-connected-app.h"
 #include "common/ryx_gcommon.h"
-#include "glib_support.h"
 #include "integration/ryx-config-viewer.h"
 #include "state/commands.h"
 #include "state/error_reporter.h"
@@ -59,6 +57,20 @@ bool render(GtkWidget *window, const char *path) {
   }
   printf("%s: %dx%d\n", path, width, height);
   return true;
+}
+
+// An application as the console port hands it over: its update already
+// received, on a connection whose other end `peers` keeps open.
+RyxConfigConnectedApp *announcedApp(const char *name, const char *server, GList **peers) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return nullptr;
+  g_autoptr(GSocket) ours = g_socket_new_from_fd(fds[0], nullptr);
+  *peers = g_list_prepend(*peers, g_socket_new_from_fd(fds[1], nullptr));
+  g_autoptr(GSocketConnection) connection = g_socket_connection_factory_create_connection(ours);
+  std::string update = std::string("<Update>\n<AppName>") + name + "</AppName>\n<RenderingServer>" + server +
+                       "</RenderingServer>\n</Update>\n";
+  g_autoptr(GBytes) received = g_bytes_new(update.data(), update.size());
+  return ryx_config_connected_app_new_with_received(connection, received);
 }
 
 void publish(bool on, int code, const char *message = nullptr) {
@@ -106,19 +118,12 @@ int main(int argc, char **argv) {
   GtkWidget *dialog = ryx_command_status_dialog_new(&commands, FALSE);
   RyxCommandStatusDialog *status = RYX_COMMAND_STATUS_DIALOG(dialog);
 
-  // Two applications announced over real loopback connections: one on the
-  // configured rendering server, one elsewhere.
-  std::vector<std::unique_ptr<ryx::test::LoopbackPair>> pairs;
+  // Two applications: one on the configured rendering server, one elsewhere.
+  GList *peers = nullptr;
   GList *apps = nullptr;
-  const char *updates[][2] = {{"C:\\Program Files\\ParaView\\bin\\paraview.exe", "render01.example"},
-                              {"/opt/cad/bin/glyph-cad", "gpu-node-7.example"}};
-  for (const auto &update : updates) {
-    auto pair = std::make_unique<ryx::test::LoopbackPair>();
-    pair->send(std::string("<Update>\n<AppName>") + update[0] + "</AppName>\n<RenderingServer>" + update[1] +
-               "</RenderingServer>\n</Update>\n");
-    apps = g_list_prepend(apps, ryx_config_connected_app_new(pair->server));
-    pairs.push_back(std::move(pair));
-  }
+  apps = g_list_prepend(
+      apps, announcedApp("C:\\Program Files\\Volume Viewer\\bin\\volview.exe", "render01.example", &peers));
+  apps = g_list_prepend(apps, announcedApp("/opt/cad/bin/glyph-cad", "gpu-node-7.example", &peers));
   GList *viewers = nullptr;
   viewers = g_list_prepend(viewers, ryx_config_viewer_new(1, TRUE, FALSE, "alice@workstation"));
   viewers = g_list_prepend(viewers, ryx_config_viewer_new(2, FALSE, FALSE, "bob@laptop"));
@@ -144,5 +149,6 @@ int main(int argc, char **argv) {
   gtk_widget_destroy(dialog);
   g_list_free_full(viewers, (GDestroyNotify)ryx_config_viewer_free);
   g_list_free_full(apps, g_object_unref);
+  g_list_free_full(peers, g_object_unref);
   return ok ? 0 : 1;
 }
