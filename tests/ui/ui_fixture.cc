@@ -77,10 +77,8 @@ UiFixture::UiFixture() {
   }
   for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
     writeFile(imagePath(image), readFile(std::string(images) + "/" + image));
-  // No OpenGL wrapper nor GRID library is found.
-  for (const char *name : {"lib", "system"}) std::filesystem::create_directories(sandbox_.dir / name);
-  setEnv("RYX_LIBRARY_PATH", (sandbox_.dir / "lib").c_str());
-  setEnv("RYX_SYSTEM_DIR", (sandbox_.dir / "system").c_str());
+  // The installation's library folders are empty: no OpenGL wrapper nor
+  // GRID library is found.
   setEnv("RYX_REMOTE_SESSION", "0");
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   publish(false, 0, nullptr);

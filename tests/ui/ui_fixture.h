@@ -14,7 +14,7 @@
 
 #include "apps/ryx-config-connected-app.h"
 #include "glib_support.h"
-#include "settings_sandbox.h"
+#include "installation.h"
 
 namespace ryx::test {
 
@@ -51,7 +51,7 @@ class UiFixture : public ::testing::Test {
   GList *apps_ = nullptr;  // newest first, like the config manager's list
 
  private:
-  SettingsSandbox sandbox_;
+  Installation sandbox_;
   std::vector<std::unique_ptr<LoopbackPair>> pairs_;
 };
 
