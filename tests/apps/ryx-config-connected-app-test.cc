@@ -47,8 +47,6 @@ TEST(ConnectedApp, ReadsNameAndRenderingServer) {
        {"App name: app"}, {"App is using Rendering Server: ", "Could not find tag <RenderingServer>"}},
       {"first element wins", "<AppName>first</AppName><AppName>second</AppName>\n</Update>\n", "first", nullptr,
        {"App name: first"}, {}},
-      {"server not trimmed", "<AppName>a</AppName><RenderingServer>\\\\host\\share</RenderingServer>\n</Update>\n", "a",
-       "\\\\host\\share", {}, {}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
