@@ -26,7 +26,9 @@ bool loadsSample(const char *name) {
   if (library == nullptr) return false;
   auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
   EXPECT_NE(fn, nullptr);
-  if (fn != nullptr) EXPECT_EQ(fn(), 42);
+  if (fn != nullptr) {
+    EXPECT_EQ(fn(), 42);
+  }
   EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
   freeLibrary(library);
   return true;
