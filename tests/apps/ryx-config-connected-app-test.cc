@@ -147,10 +147,11 @@ TEST(ConnectedApp, AnEndIsReportedWhileDefaultPriorityWorkKeepsComing) {
   }
 }
 
-TEST(ConnectedApp, DisposeCancelsTheWatchWithoutSignal) {
+TEST(ConnectedApp, DisposeCancelsTheWatchWithoutSignalAndReleasesTheConnection) {
   LoopbackPair pair;
   pair.send("<AppName>a</AppName>\n</Update>\n");
   int disconnected = 0;
+  const guint connectionRefs = G_OBJECT(pair.server)->ref_count;
   RyxConfigConnectedApp *app = ryx_config_connected_app_new(pair.server);
   g_signal_connect(app, "disconnected", G_CALLBACK(countSignal), &disconnected);
   GWeakRef weak;
@@ -167,6 +168,7 @@ TEST(ConnectedApp, DisposeCancelsTheWatchWithoutSignal) {
   }));
   g_weak_ref_clear(&weak);
   EXPECT_EQ(disconnected, 0);
+  EXPECT_EQ(G_OBJECT(pair.server)->ref_count, connectionRefs) << "the connection goes with the application";
 }
 
 // The console port hands over what it took with the handshake: the update

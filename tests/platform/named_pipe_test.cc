@@ -10,6 +10,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -146,13 +147,19 @@ TEST(PipeFolder, MapsPipeNamesToSockets) {
       << "longer than a socket path";
 }
 
-TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolder) {
+TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolderAndClosesIt) {
   EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\no-such-pipe", PipeAccess::kReadWrite, in(2000)));
   EXPECT_EQ(nullptr, openPipe("test-pipe", PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0777);
   EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\test-pipe", PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0700);
   connectBoth();
+  closePipe(pipe_);
+  pipe_ = nullptr;
+  pollfd ready = {server_, POLLIN, 0};
+  ASSERT_EQ(1, poll(&ready, 1, 2000)) << "closing the pipe ends the server's stream";
+  char byte;
+  EXPECT_EQ(0, serverRead(&byte, 1));
 }
 
 #else
