@@ -8,7 +8,6 @@
 
 #include "gvc/gvc-bytes-stream.h"
 #include "gvc/gvc-data-input-stream.h"
-#include "glib_support.h"
 
 namespace {
 
@@ -50,7 +49,6 @@ TEST(GvcDataInputStream, EndsAndBoundsAsDocumented) {
       {"line\nrest", "\n", 16, "line", 0},
       {std::string("abcd\0", 5), nullptr, 4, "abcd", 0},
       {std::string("abcde\0", 6), nullptr, 4, nullptr, G_IO_ERROR_MESSAGE_TOO_LARGE},
-      {std::string(10000, 'x'), nullptr, GVC_DATA_INPUT_STREAM_MAX_LENGTH, nullptr, G_IO_ERROR_MESSAGE_TOO_LARGE},
   };
   for (const auto &c : cases) {
     g_autoptr(GInputStream) base = memoryInput(c.input);
@@ -105,13 +103,13 @@ TEST(GvcBytesStream, RefusesBrokenFrames) {
   } cases[] = {
       {"another type", frame("s", std::string("x\0", 2)), "as", G_IO_ERROR_INVALID_DATA,
        "Expected a value of type “as” but received one of type “s”"},
-      {"a frame above the limit", std::string("\xff\xff\xff\xff", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE,
-       "A value of 4294967295 bytes is larger than the limit of 1048576 bytes"},
-      {"one byte above the limit", std::string("\x00\x10\x00\x01", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE, nullptr},
+      {"one byte above the limit", std::string("\x00\x10\x00\x01", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE,
+       "A value of 1048577 bytes is larger than the limit of 1048576 bytes"},
       {"a cut header", std::string("\0\0", 2), "s", G_IO_ERROR_PARTIAL_INPUT,
        "The stream ended before a whole value was read"},
       {"a cut body", frame("s", "abc").substr(0, 8), "s", G_IO_ERROR_PARTIAL_INPUT, nullptr},
-      {"no room for a type", std::string("\0\0\0\x01s", 5), "s", G_IO_ERROR_INVALID_DATA, nullptr},
+      {"no room for a type", std::string("\0\0\0\x01s", 5), "s", G_IO_ERROR_INVALID_DATA,
+       "A value of 1 bytes is too short to hold a type"},
       {"a type without its zero byte", std::string("\0\0\0\x02sx", 6), "s", G_IO_ERROR_INVALID_DATA,
        "The value has no valid type"},
       {"an invalid type", frame("z", ""), "s", G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
@@ -120,7 +118,6 @@ TEST(GvcBytesStream, RefusesBrokenFrames) {
        G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
       {"an int32 of 3 bytes", frame("i", "abc"), "i", G_IO_ERROR_INVALID_DATA,
        "The value of type “i” is not in normal form"},
-      {"a string without its zero byte", frame("s", "ab"), "s", G_IO_ERROR_INVALID_DATA, nullptr},
   };
   for (const Case &c : cases) {
     g_autoptr(GError) error = nullptr;
@@ -161,14 +158,3 @@ TEST(GvcBytesStream, TheSizeLimitHoldsBothWays) {
 }
 
 }  // namespace
-
-TEST(GvcStreams, PreconditionWarningsNameTheBareFunction) {
-  ryx::test::GLogCapture logs;
-  EXPECT_EQ(nullptr, gvc_bytes_input_stream_new(nullptr));
-  EXPECT_EQ(nullptr, gvc_data_input_stream_new(nullptr));
-  for (const char *function : {"gvc_bytes_input_stream_new", "gvc_data_input_stream_new"})
-    EXPECT_EQ(logs.count(ryx::test::preconditionMessage(function, "G_IS_INPUT_STREAM (base_stream)"),
-                         G_LOG_LEVEL_CRITICAL),
-              1)
-        << logs.dump();
-}

@@ -1,18 +1,26 @@
 // SPDX-License-Identifier: MIT
 // Where the trigger's connection information goes, seen from the other
 // side: the wrapper stand-in's record when the driver has the entry point,
-// the stand-in extension's record when it has not.  Each case runs the
-// probe program in a process of its own, since a process loads its OpenGL
-// library once, with the stand-in extension in a private pipe folder.
+// the stand-in extension's record when it has not.  Each case runs this
+// program again as a probe (--probe), which makes one trigger in a process
+// of its own, since a process loads its OpenGL library once, with the
+// stand-in extension in a private pipe folder.
+// gtest first: X11's headers define None and Bool as macros.
 #include <gtest/gtest.h>
+
+#include <gdk/gdk.h>
+#include <gdk/gdkx.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "integration/ryx-config-kestrane-trigger-private.h"
+#include "integration/ryx-config-kestrane-trigger.h"
 #include "test_support.h"
 
 namespace {
@@ -66,7 +74,8 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
   ProbeReport runProbe(const std::string &library, const std::vector<std::string> &args,
                        const std::vector<std::string> &extraEnv = {}, const std::vector<std::string> &wrap = {}) {
     std::vector<std::string> argv = wrap;
-    argv.push_back(RYX_TRIGGER_PROBE);
+    g_autofree char *self = g_file_read_link("/proc/self/exe", nullptr);
+    argv.insert(argv.end(), {self, "--probe"});
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = environment();
     env.push_back("RYX_LIBRARY_PATH=" + library);
@@ -214,4 +223,64 @@ TEST_F(KestraneTriggerHandoverTest, WithoutGlxCreationFailsSilently) {
   EXPECT_EQ(extensionLines(), std::vector<std::string>());
 }
 
+// The probe prints "window 0xID" (or "none"), and "log LEVEL FUNCTION:
+// MESSAGE" for every record of the log domain RYX.
+GLogWriterOutput printRyxRecords(GLogLevelFlags level, const GLogField *fields, gsize count, gpointer) {
+  const char *domain = nullptr, *message = "", *function = "", *ryxLevel = "";
+  for (gsize i = 0; i < count; ++i) {
+    const char *value = static_cast<const char *>(fields[i].value);
+    if (strcmp(fields[i].key, "GLIB_DOMAIN") == 0) domain = value;
+    if (strcmp(fields[i].key, "MESSAGE") == 0) message = value;
+    if (strcmp(fields[i].key, "CODE_FUNC") == 0) function = value;
+    if (strcmp(fields[i].key, "RYX_LEVEL") == 0) ryxLevel = value;
+  }
+  if (g_strcmp0(domain, "RYX") != 0) return g_log_writer_default(level, fields, count, nullptr);
+  const char *name = strcmp(ryxLevel, "error") == 0    ? "error"
+                     : (level & G_LOG_LEVEL_WARNING) ? "warning"
+                     : (level & G_LOG_LEVEL_INFO)    ? "info"
+                                                     : "debug";
+  printf("log %s %s: %s\n", name, function, message);
+  fflush(stdout);
+  return G_LOG_WRITER_HANDLED;
+}
+
+// --probe [--payload TEXT] [--port N] [--conference-key TEXT]
+int probe(int argc, char **argv) {
+  const char *payload = nullptr, *conferenceKey = nullptr;
+  guint16 port = 0;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (strcmp(argv[i], "--payload") == 0) payload = argv[i + 1];
+    if (strcmp(argv[i], "--port") == 0) port = static_cast<guint16>(atoi(argv[i + 1]));
+    if (strcmp(argv[i], "--conference-key") == 0) conferenceKey = argv[i + 1];
+  }
+  g_log_set_writer_func(printRyxRecords, nullptr, nullptr);
+  // On a loaded machine the shared test X server has been seen to refuse
+  // one connection in a few dozen runs: three tries before giving up.
+  bool opened = gdk_init_check(&argc, &argv);
+  for (int attempt = 1; !opened && attempt < 3; ++attempt) {
+    g_usleep(200 * 1000);
+    opened = gdk_init_check(&argc, &argv);
+  }
+  if (!opened) {
+    fprintf(stderr, "probe: cannot open a display (DISPLAY %s)\n", g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "unset");
+    return 2;
+  }
+  RyxConfigKestraneTrigger *trigger =
+      ryx_config_kestrane_trigger_new(payload, port, nullptr, conferenceKey, nullptr, nullptr);
+  GdkWindow *window = ryx_config_kestrane_trigger_get_window(trigger);
+  if (window != nullptr && GDK_IS_X11_WINDOW(window))
+    printf("window 0x%lx\n", static_cast<unsigned long>(gdk_x11_window_get_xid(window)));
+  else
+    printf("window %s\n", window != nullptr ? "other" : "none");
+  fflush(stdout);
+  g_object_unref(trigger);
+  return 0;
+}
+
 }  // namespace
+
+int main(int argc, char **argv) {
+  if (argc > 1 && strcmp(argv[1], "--probe") == 0) return probe(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -140,8 +140,6 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
       {nullptr, "Could not find ryxd server info\n",
        {"get_ryxd_connection_info: There was an error getting the port from the caching file: No such file or "
         "directory"}},
-      {"[ryxd]\nport=0\ncookie=c\n", "Could not find ryxd server info\n", {}},
-      {"[ryxd]\ncookie=c\n", "Could not find ryxd server info\n", {}},
       {"[ryxd]\nport=65536\ncookie=c\n", "Could not find ryxd server info\n", {}},
       {"[other]\nport=4000\ncookie=c\n", "Could not find ryxd server info\n", {}},
       {"[ryxd]\nport=4000\n", "Could not find ryxd cookie\n", {}},

@@ -103,7 +103,6 @@ TEST_F(VncExtPipeTest, ListRepliesOfEveryShape) {
        {7, 9223372036854775813u, 18446744073709551615u}, false},
       {"P = 20 gives two ids", {"--viewer", "1:1:a", "--viewer", "2:1:b", "--fault", "extra-bytes"}, {1, 2}, false},
       {"P = 0 gives none", {}, {}, true},
-      {"P = 4 gives none", {"--fault", "extra-bytes"}, {}, true},
       {"another reply name", {"--viewer", "1:1:a", "--fault", "wrong-name"}, {}, false},
       {"P above the bound", {"--viewer", "1:1:a", "--fault", "oversized"}, {}, true},
       {"a reply cut by a close", {"--viewer", "1:1:a", "--fault", "close-mid-reply"}, {}, false},
@@ -147,7 +146,9 @@ TEST_F(VncExtPipeTest, DecodesViewerInfoAndRefusesBrokenReplies) {
   EXPECT_FALSE(GetViewerInfo(99, &info)) << "P = 0 for an unknown id";
   stopExtensions();
 
-  for (const char *fault : {"wrong-name", "short-name", "tiny-info", "oversized", "close-mid-reply"}) {
+  // (Another reply name, P above the bound and a cut reply: the list's rows,
+  // read by the same code.)
+  for (const char *fault : {"short-name", "tiny-info"}) {
     startExtension({"--viewer", "1:1:abc", "--fault", fault});
     memset(&info, 0x55, sizeof info);
     EXPECT_FALSE(GetViewerInfo(1, &info)) << fault;
@@ -164,7 +165,7 @@ TEST_F(VncExtPipeTest, TracksAWindowWithItsDataAndOnlyASingleByteOneAccepts) {
   EXPECT_EQ(1, count(all, "TrackWindow window=4660 p=15 flag=1 n=2 bytes=31 data=6100"));
   EXPECT_EQ(1, count(all, "TrackWindow window=77 p=13 flag=1 n=0 bytes=29 data="));
   stopExtensions();
-  for (const char *fault : {"track-refuse", "track-two-bytes", "close-mid-reply"}) {
+  for (const char *fault : {"track-refuse", "track-two-bytes"}) {
     startExtension({"--fault", fault});
     EXPECT_FALSE(TrackWindow(1, "a", 2)) << fault;
     stopExtensions();
@@ -193,25 +194,19 @@ TEST_F(VncExtPipeTest, AFailedExchangeKeepsThePipe) {
   EXPECT_EQ(2, waitForCount("connect VNC_Visualization_Ext_Session-Console", 2));
 }
 
-// A reply that never comes (to a list request), or never completes (to an
-// info request), ends at the deadline and drops the pipe; the next request
-// opens it again.
+// A reply that never comes ends at the deadline and drops the pipe; the
+// next request opens it again.  (A reply that never completes: e2e faults
+// ExtensionShortReply.)
 TEST_F(VncExtPipeTest, ALateReplyEndsAtTheDeadlineAndDropsThePipe) {
-  for (const char *fault : {"silent", "short-reply"}) {
-    startExtension({"--viewer", "1:1:a", "--fault", fault});
-    auto start = steady_clock::now();
-    guint64 *ids = nullptr;
-    RyxExtViewerInfo info;
-    EXPECT_FALSE(std::string(fault) == "silent" ? GetViewerList(&ids) != 0 : GetViewerInfo(1, &info)) << fault;
-    auto elapsed = steady_clock::now() - start;
-    EXPECT_GE(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS - 100)) << fault;
-    EXPECT_LT(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS + 3000)) << fault;
-
-    EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
-    EXPECT_EQ(2, waitForCount("connect VNC_Visualization_Ext_Session-Console", 2)) << fault << ": opened again";
-    stopExtensions();
-    remove(record("ext").c_str());
-  }
+  startExtension({"--viewer", "1:1:a", "--fault", "silent"});
+  auto start = steady_clock::now();
+  guint64 *ids = nullptr;
+  EXPECT_EQ(0, GetViewerList(&ids));
+  auto elapsed = steady_clock::now() - start;
+  EXPECT_GE(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS - 100));
+  EXPECT_LT(elapsed, milliseconds(RYX_EXT_PIPE_TIMEOUT_MS + 3000));
+  EXPECT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
+  EXPECT_EQ(2, waitForCount("connect VNC_Visualization_Ext_Session-Console", 2));
 }
 
 }  // namespace

@@ -1,28 +1,22 @@
 // SPDX-License-Identifier: MIT
-// The stand-in rendering server, apart from the rest of the net tests'
-// support since only the builds with peers/ have it.
-#include <cstdlib>
+#include "render_server.h"
 
 #include <gtest/gtest.h>
 
-#include "net_test_support.h"
+#include <cstdlib>
 
 namespace ryx::test {
 
-RenderServer::RenderServer(const std::vector<std::string> &args, const char *address) {
+RenderServer::RenderServer(const std::vector<std::string> &args, const std::string &address, int port) {
   const char *program = getenv("RYX_RENDER_SERVER");
   if (program == nullptr) {
     ADD_FAILURE() << "RYX_RENDER_SERVER is not set";
     return;
   }
-  std::vector<std::string> argv = {program, "--address", address, "--port", "0"};
-  argv.insert(argv.end(), args.begin(), args.end());
+  child_ = std::make_unique<Child>(concat({program, "--address", address, "--port", std::to_string(port)}, args));
   std::string line;
-  if (!process_.start(argv) || !process_.readLine(&line, 5000)) {
-    ADD_FAILURE() << "ryx-render-server did not start";
-    return;
-  }
-  port_ = static_cast<uint16_t>(atoi(line.c_str()));
+  if (!child_->started()) ADD_FAILURE() << program << " did not start";
+  if (child_->readLine(&line, 5000)) port_ = static_cast<uint16_t>(atoi(line.c_str()));
 }
 
 }  // namespace ryx::test

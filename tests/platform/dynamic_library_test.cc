@@ -10,32 +10,55 @@
 namespace ryx::platform {
 namespace {
 
-// SAMPLE_DIR holds sample.so and sample-dll.dll, built beside this test.
-// The system's own OpenGL library where no folder has one, and a missing
-// GRID library: the state tests (Wrapper::None, "GRID library missing").
-TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemFolder) {
+// SAMPLE_DIR holds the sample library built beside this test (on POSIX
+// also as sample-dll.dll).  The system's own OpenGL library where no
+// folder has one, and a missing GRID library: the state tests.
+#ifdef _WIN32
+const char kSeparator = ';';
+const char kWithExtension[] = "sample.dll";
+#else
+const char kSeparator = ':';
+const char kWithExtension[] = "sample-dll.dll";
+#endif
+
+bool loadsSample(const char *name) {
+  Library *library = loadLibrary(name);
+  if (library == nullptr) return false;
+  auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
+  EXPECT_NE(fn, nullptr);
+  if (fn != nullptr) {
+    EXPECT_EQ(fn(), 42);
+  }
+  EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
+  freeLibrary(library);
+  return true;
+}
+
+TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemsPlaces) {
   test::TempDir empty;
-  const std::string firstEmpty = empty.path() + "::" + SAMPLE_DIR;
+  const std::string firstEmpty = empty.path() + kSeparator + kSeparator + SAMPLE_DIR;
+  test::ScopedEnv systemDir("RYX_SYSTEM_DIR", empty.path().c_str());
   const struct {
-    const char *name, *libraryPath, *systemDir;  // libraryPath null: unset
+    const char *name, *libraryPath;  // libraryPath null: unset
     bool found;
   } cases[] = {
-      {"sample", firstEmpty.c_str(), empty.path().c_str(), true},  // a bare name gets the suffix
-      {"sample-dll.dll", SAMPLE_DIR, empty.path().c_str(), true},  // a name with an extension is taken as given
-      {"sample", nullptr, empty.path().c_str(), false},
-      {"sample", nullptr, SAMPLE_DIR, true},
+      {"sample", firstEmpty.c_str(), true},  // a bare name gets the suffix
+      {kWithExtension, SAMPLE_DIR, true},    // a name with an extension is taken as given
+      {"sample", nullptr, false},            // neither beside the program nor in the system folder
   };
   for (const auto &c : cases) {
-    test::ScopedEnv path("RYX_LIBRARY_PATH", c.libraryPath), systemDir("RYX_SYSTEM_DIR", c.systemDir);
-    Library *library = loadLibrary(c.name);
-    EXPECT_EQ(library != nullptr, c.found) << c.name << " " << (c.libraryPath ? c.libraryPath : "(unset)");
-    if (library == nullptr) continue;
-    auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
-    ASSERT_NE(fn, nullptr);
-    EXPECT_EQ(fn(), 42);
-    EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
-    freeLibrary(library);
+    test::ScopedEnv path("RYX_LIBRARY_PATH", c.libraryPath);
+    EXPECT_EQ(loadsSample(c.name), c.found) << c.name << " " << (c.libraryPath ? c.libraryPath : "(unset)");
   }
+#ifdef _WIN32
+  Library *system = loadLibrary("kernel32");  // the system's own search
+  ASSERT_NE(system, nullptr);
+  EXPECT_NE(findSymbol(system, "GetCurrentProcessId"), nullptr);
+  freeLibrary(system);
+#else
+  test::ScopedEnv sampleIsSystem("RYX_SYSTEM_DIR", SAMPLE_DIR);
+  EXPECT_TRUE(loadsSample("sample"));
+#endif
   EXPECT_EQ(loadLibrary(""), nullptr);
   EXPECT_EQ(loadLibrary(nullptr), nullptr);
 }

@@ -1,21 +1,31 @@
 // SPDX-License-Identifier: MIT
-// The named pipe back-end: where pipes live, which names map to them, and
-// reads and writes against a socket the test serves itself.
+// The named pipe back-end: reads and writes against a pipe server of the
+// test's own (a listening socket in a private pipe folder; on Windows a
+// pipe instance made with CreateNamedPipeA), and on POSIX where pipes live
+// and which names map to them.
 #include "platform/named_pipe.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <fstream>
+
+#include "platform/posix/pipe_folder.h"
+#endif
+
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 
-#include "platform/posix/pipe_folder.h"
 #include "test_support.h"
 
 namespace ryx::platform {
@@ -26,9 +36,41 @@ using std::chrono::steady_clock;
 
 PipeDeadline in(int ms) { return steady_clock::now() + milliseconds(ms); }
 
-// A pipe server: a listening socket NAME in a private pipe folder.
 class PipeTest : public ::testing::Test {
  protected:
+  void TearDown() override {
+    closePipe(pipe_);
+    closeServer();
+#ifndef _WIN32
+    close(listener_);
+#endif
+  }
+#ifdef _WIN32
+  // Opens the pipe as a client of a new pipe instance.
+  void connectBoth(PipeAccess access = PipeAccess::kReadWrite) {
+    server_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
+                               4096, 4096, 0, nullptr);
+    ASSERT_NE(server_, INVALID_HANDLE_VALUE);
+    pipe_ = openPipe(name_.c_str(), access, in(2000));
+    ASSERT_NE(nullptr, pipe_);
+    ASSERT_TRUE(ConnectNamedPipe(server_, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+  }
+  int serverWrite(const char *data, size_t size) {
+    DWORD done = 0;
+    return WriteFile(server_, data, static_cast<DWORD>(size), &done, nullptr) ? static_cast<int>(done) : -1;
+  }
+  int serverRead(char *data, size_t size) {
+    DWORD done = 0;
+    return ReadFile(server_, data, static_cast<DWORD>(size), &done, nullptr) ? static_cast<int>(done) : -1;
+  }
+  void closeServer() {
+    if (server_ != INVALID_HANDLE_VALUE) CloseHandle(server_);
+    server_ = INVALID_HANDLE_VALUE;
+  }
+
+  const std::string name_ = "\\\\.\\pipe\\ryx-test-" + std::to_string(GetCurrentProcessId());
+  HANDLE server_ = INVALID_HANDLE_VALUE;
+#else
   void SetUp() override {
     ASSERT_EQ(0, mkdir(folder_.c_str(), 0700));
     listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -39,27 +81,31 @@ class PipeTest : public ::testing::Test {
     ASSERT_EQ(0, bind(listener_, reinterpret_cast<struct sockaddr *>(&address), sizeof address));
     ASSERT_EQ(0, listen(listener_, 4));
   }
-  void TearDown() override {
-    closePipe(pipe_);
-    if (server_ >= 0) close(server_);
-    close(listener_);
-  }
   // Opens the pipe as a client and accepts it as the server.
   void connectBoth(PipeAccess access = PipeAccess::kReadWrite) {
-    pipe_ = openPipe("\\\\.\\pipe\\test-pipe", access, in(2000));
+    pipe_ = openPipe(name_.c_str(), access, in(2000));
     ASSERT_NE(nullptr, pipe_);
     server_ = accept(listener_, nullptr, nullptr);
     ASSERT_GE(server_, 0);
   }
+  int serverWrite(const char *data, size_t size) { return static_cast<int>(write(server_, data, size)); }
+  int serverRead(char *data, size_t size) { return static_cast<int>(read(server_, data, size)); }
+  void closeServer() {
+    if (server_ >= 0) close(server_);
+    server_ = -1;
+  }
 
+  const std::string name_ = "\\\\.\\pipe\\test-pipe";
   test::TempDir dir_;
   std::string folder_ = dir_ / "pipes";
   test::ScopedEnv pipeDir_{"RYX_PIPE_DIR", folder_.c_str()};
   int listener_ = -1;
   int server_ = -1;
+#endif
   Pipe *pipe_ = nullptr;
 };
 
+#ifndef _WIN32
 TEST(PipeFolder, FollowsTheEnvironment) {
   const struct {
     const char *pipeDir, *runtimeDir;  // "" counts as unset
@@ -101,14 +147,30 @@ TEST(PipeFolder, MapsPipeNamesToSockets) {
       << "longer than a socket path";
 }
 
-TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolder) {
+TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolderAndClosesIt) {
   EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\no-such-pipe", PipeAccess::kReadWrite, in(2000)));
   EXPECT_EQ(nullptr, openPipe("test-pipe", PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0777);
   EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\test-pipe", PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0700);
   connectBoth();
+  closePipe(pipe_);
+  pipe_ = nullptr;
+  pollfd ready = {server_, POLLIN, 0};
+  ASSERT_EQ(1, poll(&ready, 1, 2000)) << "closing the pipe ends the server's stream";
+  char byte;
+  EXPECT_EQ(0, serverRead(&byte, 1));
 }
+
+#else
+TEST(NamedPipe, OpensOnlyPipesAServerOffersAndKnowsItsSession) {
+  EXPECT_EQ(openPipe("\\\\.\\pipe\\ryx-test-nobody-serves-this", PipeAccess::kRead, in(200)), nullptr);
+  EXPECT_EQ(openPipe("C:\\windows\\win.ini", PipeAccess::kRead, in(200)), nullptr);
+  uint32_t session = 0xffffffffu;
+  EXPECT_TRUE(processSessionId(GetCurrentProcessId(), &session));
+  EXPECT_NE(session, 0xffffffffu);
+}
+#endif
 
 // readPipe waits for the whole count, readPipeSome takes what arrived;
 // both end at the deadline, and short where the server closes.
@@ -116,31 +178,30 @@ TEST_F(PipeTest, ReadsWaitForTheirCountUntilTheDeadlineOrTheClose) {
   connectBoth();
   char buffer[8] = {};
   uint32_t got = 0;
-  ASSERT_EQ(2, write(server_, "ab", 2));
-  usleep(20000);
+  ASSERT_EQ(2, serverWrite("ab", 2));
+  std::this_thread::sleep_for(milliseconds(20));
   EXPECT_EQ(PipeIo::kOk, readPipeSome(pipe_, buffer, 5, &got, in(2000)));
   EXPECT_EQ(2u, got);
 
-  ASSERT_EQ(2, write(server_, "ab", 2));
+  ASSERT_EQ(2, serverWrite("ab", 2));
   std::thread later([this] {
     std::this_thread::sleep_for(milliseconds(100));
-    ASSERT_EQ(3, write(server_, "cde", 3));
+    ASSERT_EQ(3, serverWrite("cde", 3));
   });
   EXPECT_EQ(PipeIo::kOk, readPipe(pipe_, buffer, 5, &got, in(2000)));
   later.join();
   EXPECT_EQ(5u, got);
   EXPECT_EQ(0, memcmp(buffer, "abcde", 5));
 
-  ASSERT_EQ(1, write(server_, "a", 1));
+  ASSERT_EQ(1, serverWrite("a", 1));
   auto start = steady_clock::now();
   EXPECT_EQ(PipeIo::kTimedOut, readPipe(pipe_, buffer, 4, &got, in(200)));
   EXPECT_EQ(1u, got);
   EXPECT_GE(steady_clock::now() - start, milliseconds(190));
   EXPECT_EQ(PipeIo::kTimedOut, readPipeSome(pipe_, buffer, 4, &got, in(100)));
 
-  ASSERT_EQ(3, write(server_, "abc", 3));
-  close(server_);
-  server_ = -1;
+  ASSERT_EQ(3, serverWrite("abc", 3));
+  closeServer();
   EXPECT_EQ(PipeIo::kOk, readPipe(pipe_, buffer, 8, &got, in(2000)));
   EXPECT_EQ(3u, got);
   EXPECT_EQ(PipeIo::kOk, readPipeSome(pipe_, buffer, 8, &got, in(2000)));
@@ -154,8 +215,8 @@ TEST_F(PipeTest, WritesWholeAndFailsOnABrokenPipe) {
   std::string received;
   std::thread reader([this, &received] {
     char chunk[65536];
-    ssize_t n;
-    while (received.size() < (1u << 20) && (n = read(server_, chunk, sizeof chunk)) > 0) received.append(chunk, n);
+    int n;
+    while (received.size() < (1u << 20) && (n = serverRead(chunk, sizeof chunk)) > 0) received.append(chunk, n);
   });
   uint32_t written = 0;
   EXPECT_EQ(PipeIo::kOk, writePipe(pipe_, big.data(), static_cast<uint32_t>(big.size()), &written, in(5000)));
@@ -163,8 +224,7 @@ TEST_F(PipeTest, WritesWholeAndFailsOnABrokenPipe) {
   EXPECT_EQ(big.size(), written);
   EXPECT_EQ(big, received);
 
-  close(server_);
-  server_ = -1;
+  closeServer();
   // The first write after the close may still be taken; a later one fails
   // (and raises no SIGPIPE, which would end the test).
   PipeIo result = PipeIo::kOk;
@@ -179,13 +239,14 @@ TEST_F(PipeTest, WriteEndsAtTheDeadlineWhenTheServerDoesNotReadAndNeedsWriteAcce
   EXPECT_EQ(PipeIo::kTimedOut, writePipe(pipe_, big.data(), static_cast<uint32_t>(big.size()), &written, in(300)));
   EXPECT_LT(written, big.size());
   closePipe(pipe_);
-  close(server_);
+  closeServer();
   connectBoth(PipeAccess::kRead);
   written = 7;
   EXPECT_EQ(PipeIo::kFailed, writePipe(pipe_, "a", 1, &written, in(2000)));
   EXPECT_EQ(0u, written);
 }
 
+#ifndef _WIN32
 // The environment's XDG_SESSION_ID where it is a 32-bit number, else the kernel's.
 TEST(SessionId, ComesFromTheLoginSession) {
   uint32_t kernel = 4294967295u;  // none
@@ -209,6 +270,7 @@ TEST(SessionId, ComesFromTheLoginSession) {
   processSessionId(1, &id);
   EXPECT_NE(7u, id);
 }
+#endif
 
 }  // namespace
 }  // namespace ryx::platform

@@ -3,18 +3,27 @@
 // the whole-program tests' (they need a second uid).
 #include "platform/peer_user.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#define closesocket close
+typedef int SOCKET;
+const SOCKET INVALID_SOCKET = -1;
+#endif
 
 namespace {
 
 using ryx::platform::Endpoint;
 using ryx::platform::PeerUser;
 
-Endpoint endpointOf(int fd, bool peer) {
+Endpoint endpointOf(SOCKET fd, bool peer) {
   sockaddr_in address{};
   socklen_t size = sizeof address;
   if (peer)
@@ -25,31 +34,38 @@ Endpoint endpointOf(int fd, bool peer) {
 }
 
 TEST(PeerUser, OwnSocketsAreOursAndClosedOnesAreNobodys) {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
+#ifdef _WIN32
+  WSADATA winsock;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+#endif
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 1), 0);
   const uint16_t port = endpointOf(listener, false).port;
-  int client = socket(AF_INET, SOCK_STREAM, 0);
+  SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
   address.sin_port = htons(port);
   ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  int served = accept(listener, nullptr, nullptr);
-  ASSERT_GE(served, 0);
+  SOCKET served = accept(listener, nullptr, nullptr);
+  ASSERT_NE(served, INVALID_SOCKET);
 
   PeerUser peer = ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true));
+  const PeerUser listening = ryx::platform::listenerUser(port);
+  closesocket(client);
+#ifndef _WIN32
+  // The client let go first: its socket lingers without an owner.
+  EXPECT_EQ(ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true)).kind,
+            PeerUser::Kind::kNone);
+#endif
+  closesocket(served);
+  closesocket(listener);
+  EXPECT_EQ(ryx::platform::listenerUser(port).kind, PeerUser::Kind::kNone);  // nothing listens any more
+  if (peer.kind == PeerUser::Kind::kUnknown && listening.kind == PeerUser::Kind::kUnknown)
+    GTEST_SKIP() << "this system's TCP table names no owning processes: " << peer.reason;
   EXPECT_EQ(peer.kind, PeerUser::Kind::kSame) << peer.reason;
-  EXPECT_EQ(ryx::platform::listenerUser(port).kind, PeerUser::Kind::kSame);
-
-  // The client lets go first: its socket lingers without an owner.
-  close(client);
-  peer = ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true));
-  EXPECT_EQ(peer.kind, PeerUser::Kind::kNone) << peer.reason;
-
-  close(served);
-  close(listener);
-  EXPECT_EQ(ryx::platform::listenerUser(port).kind, PeerUser::Kind::kNone);
+  EXPECT_EQ(listening.kind, PeerUser::Kind::kSame) << listening.reason;
 }
 
 }  // namespace
