@@ -34,22 +34,25 @@ const char kHive[] =
 const char kRenderingError[] = "Error code: 100, error message: Cannot communicate with the Rendering Server";
 
 // A stand-in extension of the session, recording its requests in a file.
-Child &startExtension(Session &session, const std::string &record) {
-  Child &ext = session.startPeer({RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta",
-                                  "--record", session.folder() + "/" + record},
-                                 record);
+Child &startExtension(Session &session, std::vector<std::string> args, const std::string &record) {
+  args.insert(args.begin(), {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta",
+                             "--record", session.folder() + "/" + record});
+  Child &ext = session.startPeer(args, record);
   EXPECT_TRUE(waitForOut(ext, "ryx-vnc-ext serving", 5000));
   return ext;
 }
 
-bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs) {
-  return waitUntil([&] { return readFile(session.folder() + "/" + record).find(what) != std::string::npos; },
-                   timeoutMs);
+bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs,
+              size_t times = 1) {
+  return waitUntil([&] { return occurrences(readFile(session.folder() + "/" + record), what) >= times; }, timeoutMs);
 }
+
+size_t openDescriptors(const Child &program) { return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size(); }
 
 struct Fault {
   const char *name;
-  int dockTime;  // 0: the standalone window, whose refresh logs the published state
+  int dockTime;                        // 0: the standalone window, whose refresh logs the published state
+  std::vector<std::string> extension;  // the extension's faults; empty: a well-behaved one
   // Before the instance starts (peers, configuration).
   std::function<void(Session &)> prepare;
   // The fault itself, while the instance runs; checks what the instance did.
@@ -67,7 +70,16 @@ auto application(std::vector<std::string> args, const char *log, int timeoutMs =
 }
 
 const Fault kFaults[] = {
-    {"ExtensionKilledAndRestarted", 2, nullptr,
+    // Each request ends at its deadline and the pipe is dropped, to be
+    // opened anew by the next: the instance holds no more descriptors.
+    {"ExtensionSilent", 2, {"--fault", "silent"}, nullptr,
+     [](Session &session, Child &instance, Child &) {
+       ASSERT_TRUE(recorded(session, "ext-record", "GetViewerList", 8000, 2));
+       const size_t open = openDescriptors(instance);
+       EXPECT_TRUE(recorded(session, "ext-record", "GetViewerList", 15000, 6));
+       EXPECT_LE(openDescriptors(instance), open + 1);
+     }},
+    {"ExtensionKilledAndRestarted", 2, {}, nullptr,
      [](Session &session, Child &instance, Child &extension) {
        ASSERT_TRUE(recorded(session, "ext-record", "GetViewerInfo id=7", 8000));
        kill(extension.pid(), SIGKILL);  // its sockets stay behind, as after a crash
@@ -75,18 +87,18 @@ const Fault kFaults[] = {
        std::this_thread::sleep_for(3s);  // periodic checks meet the dead pipe
        EXPECT_TRUE(instance.running());
        // A new extension: the viewers are listed again, ids and info.
-       startExtension(session, "ext-record2");
+       startExtension(session, {}, "ext-record2");
        EXPECT_TRUE(recorded(session, "ext-record2", "GetViewerInfo id=5", 8000));
        EXPECT_TRUE(recorded(session, "ext-record2", "GetViewerInfo id=7", 1000));
      }},
-    {"ApplicationSendsAnEndlessUpdate", 2, nullptr,
+    {"ApplicationSendsAnEndlessUpdate", 2, {}, nullptr,
      application({"--name", "endless", "--update", "endless"}, "Stopped reading the update at 65536 bytes")},
-    {"ApplicationTricklesAnUpdateWithoutEnd", 2, nullptr,
+    {"ApplicationTricklesAnUpdateWithoutEnd", 2, {}, nullptr,
      application({"--name", "trickle", "--update", "trickle"}, "Stopped reading the update after 5 seconds")},
     // A silent rendering server, configured as the external one, met by the
     // check an application's arrival runs: one request deadline (10 s)
     // stalls the instance, not more.
-    {"RenderingServerSilent", 0,
+    {"RenderingServerSilent", 0, {},
      [](Session &session) {
        Child &server = session.startPeer({RYX_RENDER_SERVER_EXE, "--mode", "silent"}, "render-server");
        ASSERT_TRUE(waitForOut(server, "\n", 5000));
@@ -94,13 +106,13 @@ const Fault kFaults[] = {
        session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + port + "\n");
      },
      application({"--name", "viewer", "--rendering-server", "127.0.0.1"}, kRenderingError, 15000)},
-    {"DaemonEndsWhileTheInstanceRuns", 2, nullptr,
+    {"DaemonEndsWhileTheInstanceRuns", 2, {}, nullptr,
      [](Session &session, Child &instance, Child &) {
        kill(session.ryxd()->pid(), SIGKILL);
        std::this_thread::sleep_for(4s);
        EXPECT_TRUE(instance.running());
      }},
-    {"UserHiveCorrupted", 2, nullptr,
+    {"UserHiveCorrupted", 2, {}, nullptr,
      [](Session &session, Child &instance, Child &) {
        const std::string garbage = "REGEDIT9\n[HKEY_CURRENT_USER\\unterminated\n\"status\"=dword:zz\n";
        size_t before = instance.err().size();
@@ -115,7 +127,7 @@ const Fault kFaults[] = {
        EXPECT_EQ(readFile(session.folder() + "/registry/" + aside), garbage);
      },
      false},
-    {"UserHiveUnreadable", 2, nullptr,
+    {"UserHiveUnreadable", 2, {}, nullptr,
      [](Session &session, Child &instance, Child &) {
        ASSERT_EQ(chmod(session.userHive().c_str(), 0), 0);
        std::this_thread::sleep_for(5s);  // two periodic checks read the hive
@@ -138,7 +150,7 @@ TEST_P(Faults, AreSurvived) {
   Session session(options);
   writeFile(session.userHive(), kHive);
   chmod(session.userHive().c_str(), 0600);
-  Child &extension = startExtension(session, "ext-record");
+  Child &extension = startExtension(session, fault.extension, "ext-record");
   if (fault.prepare) fault.prepare(session);
   Child &instance = session.startInstance();
   ASSERT_TRUE(instance.running()) << instance.err();

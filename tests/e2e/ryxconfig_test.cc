@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,16 +38,32 @@ bool linesAndWindows(Session &session, const std::vector<std::string> &lines, si
   return session.waitForWindows(windows);
 }
 
+// Every file below `folder` (but logs/) with its size and change time.
+void listFiles(const std::string &folder, const std::string &relative, std::map<std::string, std::string> *files) {
+  for (const std::string &name : listFolder(folder + relative)) {
+    std::string path = relative + "/" + name;
+    if (path == "/logs") continue;
+    struct stat st;
+    if (lstat((folder + path).c_str(), &st) != 0) continue;
+    (*files)[path] = std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." +
+                     std::to_string(st.st_mtim.tv_nsec);
+    if (S_ISDIR(st.st_mode)) listFiles(folder, path, files);
+  }
+}
+
 // One instance without a notification area, met by everything a user's
 // starts and other local programs send it.  Under -nowin the standalone
 // window that replaces the icon is made, not shown, until a second start
 // shows it; the daemon's data reached the driver through the trigger, once.
-// Second starts hand over their command (an unknown one is not sent), and
-// a hundred of them keep the one window and make no other.  Wrong
-// handshakes are logged and the port carries on.  Closed by the user, the
-// window is destroyed and the next "Show GUI" makes a new one.  From a
-// shell without an X11 display a start still hands over its -quit; only
-// becoming the instance needs the display, and that start says so.
+// Second starts hand over their command (an unknown one is not sent).  The
+// console port listens on 127.0.0.1 alone (not on another loopback
+// address, nor on a wildcard one) and logs each wrong handshake.  Nothing
+// sent to it (a hundred starts, every other command byte, applications with
+// hostile names) makes the instance write a file or open a window beyond
+// its one status window.  Closed by the user, the window is destroyed and
+// the next "Show GUI" makes a new one.  From a shell without an X11
+// display a start still hands over its -quit; only becoming the instance
+// needs the display, and that start says so.
 TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   SessionOptions options;
   options.dockTime = 1;
@@ -58,6 +75,7 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
   // Port, conference id and key, key bytes, key length, back-end ids.
   EXPECT_EQ(session.wrapperRecord(), "7300\tconf-id\tconf-key\t000102030405060708090a0b0c0d0e0f\t16\tb1\n");
+  EXPECT_LT(connectLoopback(session.consolePort(), 0, INADDR_LOOPBACK + 1), 0);
 
   const struct {
     std::vector<std::string> args;
@@ -93,7 +111,6 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   } handshakes[] = {
       {"no line feed", handshake("RYX Command UI") + "\x01", 0, "WRONG HANDSHAKE"},
       {"too long", handshake(std::string(40, 'x')), 0, "WRONG HANDSHAKE"},
-      {"unknown command", handshake("RYX Command UI\n") + "\x03", 0, "Command not supported"},
       {"closed before the command", handshake("RYX Command UI\n"), 0, "Failed to read config manager command"},
       {"silent peer", "", 3000, "Wrong read on listen socket"},
       {"closed at once", "", 0, nullptr},
@@ -109,32 +126,47 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
       EXPECT_FALSE(loggedForConnection(instance.err().substr(before)));
     }
   }
-  // A handshake that arrives a byte at a time within the deadline counts.
-  size_t before = instance.err().size();
-  int fd = connectLoopback(session.consolePort());
-  ASSERT_GE(fd, 0);
-  for (char c : handshake("RYX Command UI\n") + "\x01") {
-    send(fd, &c, 1, MSG_NOSIGNAL);
-    std::this_thread::sleep_for(20ms);
-  }
-  closeAfterTheInstance(fd);
-  EXPECT_TRUE(waitForErr(instance, "Show GUI", 3000, before)) << instance.err().substr(before);
-
   std::this_thread::sleep_for(500ms);  // the first "Show GUI"s settled what GTK makes for them
   const std::vector<std::string> windows = session.topLevelWindows();
+  std::map<std::string, std::string> files, filesAfter;
+  listFiles(session.folder(), "", &files);
+  ASSERT_TRUE(files.count("/registry/user.reg"));
   const size_t shown = occurrences(instance.err(), "Show GUI");
   for (int i = 0; i < 100; ++i) ASSERT_EQ(session.runClient({}).status, 0) << "start " << i;
-  std::this_thread::sleep_for(500ms);
+  // Every command byte but "quit" and "show": each is read and refused.
+  for (int byte = 0; byte < 256; ++byte) {
+    if (byte == 1 || byte == 2) continue;
+    ASSERT_TRUE(sendRaw(session.consolePort(), handshake("RYX Command UI\n") + char(byte))) << byte;
+  }
+  // Updates that would do harm if anything ran, opened or formatted them.
+  const std::string pwned = session.folder() + "/pwned";
+  const std::vector<std::string> hostile = {
+      "$(touch " + pwned + ")", "`touch " + pwned + "`", "; touch " + pwned, "|touch " + pwned,
+      "../../../../../../" + pwned, "file://" + pwned, "%s%s%s%s%n%n%n", "<b>bold</b><span foreground='red'>",
+      "<a href=\"file:///etc/passwd\">x</a>", "\\\\server\\share\\evil.exe", std::string(8000, 'A'),
+      "\x1b]0;title\x07\x1b[2J"};
+  std::vector<int> held;
+  for (const std::string &h : hostile) {
+    held.push_back(announceApp(session.consolePort(), h, h));  // listed in the window while connected
+    ASSERT_GE(held.back(), 0);
+  }
+  waitUntil([&] { return occurrences(instance.err(), "Command not supported") >= 254; }, 10000);
+  EXPECT_EQ(occurrences(instance.err(), "Command not supported"), 254u);
+  EXPECT_TRUE(waitForErr(instance, "A new connected application: evil.exe", 5000));
+  std::this_thread::sleep_for(2500ms);  // a periodic check with all of it listed
   EXPECT_EQ(occurrences(instance.err(), "Show GUI"), shown + 100);
   EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
   EXPECT_EQ(session.topLevelWindows(), windows);
+  listFiles(session.folder(), "", &filesAfter);
+  EXPECT_EQ(filesAfter, files);
+  for (int fd : held) close(fd);
 
   std::vector<std::string> ids = session.findWindows(kStatusWindowTitle);
   ASSERT_EQ(ids.size(), 1u);
   RunResult close = runProgram({"/usr/bin/xdotool", "windowfocus", "--sync", ids[0], "key", "Escape"}, session.env());
   ASSERT_EQ(close.status, 0) << close.err;
   ASSERT_TRUE(session.waitForWindows(0)) << "the window is still there";
-  before = instance.err().size();
+  size_t before = instance.err().size();
   EXPECT_EQ(session.runClient({}).status, 0);
   EXPECT_TRUE(linesAndWindows(session, {"Show GUI", "Creating standalone dialog"}, 1, before))
       << instance.err().substr(before);
@@ -243,8 +275,8 @@ TEST(Ryxconfig, AThousandApplicationsAreHeldAndLeaveCleanly) {
   SessionOptions options;
   options.trayHost = true;
   Session session(options);
-  Child &instance = session.startInstance();
-  ASSERT_TRUE(instance.running());
+  Child &instance = session.startInstance({"-quit"});  // finds no instance and becomes it
+  ASSERT_TRUE(instance.running()) << instance.err();
   std::vector<int> apps;
   for (int i = 0; i < 1000; ++i) {
     apps.push_back(announceApp(session.consolePort(), "app" + std::to_string(i), "rs"));
@@ -259,4 +291,47 @@ TEST(Ryxconfig, AThousandApplicationsAreHeldAndLeaveCleanly) {
 }
 
 }  // namespace
+// Loopback is shared by every user: another uid (numeric, no account
+// needed) reaches nothing through the console port.  Its command bytes and
+// its application's announcement are closed unread, one warning each; its
+// own start finds the port held by another user's program, says what to
+// do and ends with status 0, sending nothing.
+TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
+  if (!canChangeUid()) GTEST_SKIP() << "needs root and setpriv for a second uid";
+  const uid_t other = 54321;
+  SessionOptions options;
+  options.dockTime = 0;  // the standalone window lists the applications
+  Session session(options);
+  Child &instance = session.startInstance({"-nowin"});
+  ASSERT_TRUE(instance.running());
+  const std::string port = std::to_string(session.consolePort());
+  const std::string refused = "Console connection from uid 54321 (port ";
+
+  // Held open until the instance closes it, so the instance sees its owner.
+  RunResult bytes = runProgram(asUid(other, {"/bin/bash", "-c",
+                                                "exec 3<>/dev/tcp/127.0.0.1/" + port +
+                                                    "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 60 cat <&3"}),
+                               session.env());
+  // The instance may close before the bytes are written (bash then dies of
+  // SIGPIPE): refused before anything is read either way.
+  (void)bytes;
+  EXPECT_TRUE(waitForErr(instance, refused, 3000)) << instance.err();
+  session.startPeer(asUid(other, {RYX_3DAPP_EXE, "--port", port, "--name", "theirs.exe"}), "app");
+  EXPECT_TRUE(waitUntil([&] { return occurrences(instance.err(), refused) == 2; }, 5000)) << instance.err();
+
+  RunResult start = runProgram(asUid(other, {RYXCONFIG_EXE, "-quit"}), session.env());
+  EXPECT_EQ(start.status, 0);
+  EXPECT_NE(start.err.find("ryxconfig: the console port " + port +
+                           " is held by another user's program (uid 0); give each session its own console_port"),
+            std::string::npos)
+      << start.err;
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(occurrences(instance.err(), refused), 2u) << instance.err();
+  EXPECT_EQ(instance.err().find("A new connected application"), std::string::npos);
+  EXPECT_EQ(instance.err().find("Quit application"), std::string::npos);
+  EXPECT_TRUE(instance.running());
+  EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
+  EXPECT_EQ(session.quit(), 0);
+}
+
 }  // namespace ryx::test

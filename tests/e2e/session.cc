@@ -8,7 +8,6 @@
 #endif
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 extern char **environ;
@@ -26,12 +24,6 @@ extern char **environ;
 namespace ryx::test {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
-}
 
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
@@ -49,10 +41,10 @@ bool isSessionVariable(const std::string &name) {
 int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaledMs(timeoutMs));
   for (;;) {
     if (condition()) return true;
-    if (nowMs() > end) return false;
+    if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
@@ -174,19 +166,11 @@ Session::~Session() {
   instance_.reset();
   peers_.clear();
   sniWatcher_.reset();
-  panel_.reset();
-  panelSettings_.reset();
   bus_.reset();
   vncExt_.reset();
   ryxd_.reset();
   tray_.reset();
   xvfb_.reset();
-  // RYX_E2E_SANITIZER_DUMP=1 prints every report, ours or not (to write
-  // suppressions).
-  if (getenv("RYX_E2E_SANITIZER_DUMP") != nullptr)
-    for (const std::string &name : listFolder(dir_ / "logs"))
-      if (name.rfind("asan.", 0) == 0 || name.rfind("ubsan.", 0) == 0)
-        fprintf(stderr, "== %s\n%s\n", name.c_str(), readFile(dir_ / ("logs/" + name)).c_str());
   std::string findings = sanitizerFindings() + toolkitWarnings();
 #ifdef RYX_SESSION_GTEST
   if (!findings.empty()) ADD_FAILURE() << "reports on our own code:\n" << findings;
@@ -201,8 +185,7 @@ std::string Session::toolkitWarnings() const {
   std::string found;
   for (const std::string &name : listFolder(dir_ / "logs")) {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
-    // Only our own programs: the real panel and the tray are not ours to judge.
-    if (name.rfind("panel", 0) == 0 || name.rfind("trayer", 0) == 0) continue;
+    if (name.rfind("trayer", 0) == 0) continue;  // only our own programs
     for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
       for (const char *domain : kDomains)
         for (const char *level : {"-CRITICAL **", "-WARNING **"})
@@ -338,78 +321,6 @@ Child &Session::startSniWatcher() {
   return *sniWatcher_;
 }
 
-namespace {
-
-// The window ids xwininfo lists as children: indented lines, the id first.
-std::vector<std::string> childWindowIds(const std::string &listing) {
-  std::vector<std::string> ids;
-  for (const std::string &line : splitLines(listing)) {
-    size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
-  }
-  return ids;
-}
-
-constexpr const char kPanelExe[] = "/usr/bin/xfce4-panel";
-constexpr const char kPanelSettingsExe[] = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd";
-
-// One panel along the top edge holding one plugin, the notification area.
-// The panel reads it through its settings daemon, which reads it here.
-constexpr const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
-      </property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
-  </property>
-</channel>
-)";
-
-}  // namespace
-
-bool panelInstalled() { return access(kPanelExe, X_OK) == 0 && access(kPanelSettingsExe, X_OK) == 0; }
-
-std::string Session::startPanel() {
-  std::string folder = dir_ / "config/xfce4/xfconf/xfce-perchannel-xml";
-  if (system(("mkdir -p '" + folder + "'").c_str()) != 0) return "";
-  writeFile(folder + "/xfce4-panel.xml", kPanelConfig);
-  // Started here, with the session's configuration folder, rather than by
-  // the bus, which would start it with the test's own environment.
-  panelSettings_ = spawn({kPanelSettingsExe}, "panel-settings");
-  // Without the flag the panel waits 5 s for a window manager there is not.
-  panel_ = spawn({kPanelExe, "--disable-wm-check"}, "panel");
-  std::string window;
-  waitUntil(
-      [&] {
-        RunResult owner = runProgram({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                      "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                      "string:org.kde.StatusNotifierWatcher"},
-                                     env());
-        if (owner.out.find("boolean true") == std::string::npos) return false;
-        RunResult found =
-            runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "^xfce4-panel$"}, env());
-        window = found.out.substr(0, found.out.find('\n'));
-        return !window.empty();
-      },
-      10000);
-  return window;
-}
-
-std::vector<std::string> Session::windowsBelow(const std::string &window) const {
-  return childWindowIds(runProgram({"/usr/bin/xwininfo", "-id", window, "-tree"}, env()).out);
-}
-
 Child &Session::startApp(const std::vector<std::string> &args) {
   apps_.push_back(spawn(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args),
                         "app" + std::to_string(apps_.size() + 1)));
@@ -423,7 +334,12 @@ Child &Session::startPeer(const std::vector<std::string> &argv, const std::strin
 }
 
 std::vector<std::string> Session::topLevelWindows() const {
-  std::vector<std::string> ids = childWindowIds(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out);
+  // xwininfo lists each child on an indented line, its id first.
+  std::vector<std::string> ids;
+  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
+    size_t at = line.find_first_not_of(' ');
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+  }
   std::sort(ids.begin(), ids.end());
   return ids;
 }

@@ -63,9 +63,6 @@ std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv);
 // Whether asUid can change users here (root, with setpriv).
 bool canChangeUid();
 
-// Whether the real panel of Session::startPanel (xfce4-panel) is installed.
-bool panelInstalled();
-
 class Session {
  public:
   explicit Session(SessionOptions options = {});
@@ -106,13 +103,6 @@ class Session {
   // The XEmbed notification area (trayer), started while the session runs.
   void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
-  // Starts a real desktop panel holding only its notification area, which
-  // hosts XEmbed icons and StatusNotifierItems, with its settings daemon;
-  // waits until the area owns the StatusNotifierWatcher's name.  Needs
-  // sessionBus.  The panel's window id, or "" when it did not come up.
-  std::string startPanel();
-  // The X windows below `window`, at any depth (xwininfo -tree).
-  std::vector<std::string> windowsBelow(const std::string &window) const;
   // The ids of the X server's top-level windows, mapped or not, sorted.
   std::vector<std::string> topLevelWindows() const;
   // The visible windows whose name matches the regular expression.
@@ -146,7 +136,7 @@ class Session {
   std::map<std::string, std::string> extraEnv_;
   std::unique_ptr<Child> xvfb_, tray_, ryxd_, vncExt_, instance_;
   std::unique_ptr<PrivateBus> bus_;
-  std::unique_ptr<Child> sniWatcher_, panelSettings_, panel_;
+  std::unique_ptr<Child> sniWatcher_;
   std::vector<std::unique_ptr<Child>> apps_, peers_;
   int runs_ = 0;
 };
