@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Whole-program runs: a private X server (optionally with a notification
 // area), an installation in a temporary folder, the stand-in peers and the
-// real ryxconfig, each a real process (a Child with its output in the
-// session's logs/ folder).
+// real ryxconfig, each a Child with its output in the session's logs/.
 #pragma once
 
 #include <sys/types.h>
@@ -58,17 +57,16 @@ struct SessionOptions {
   int consolePort = 0;  // 0: a free port
 };
 
-// Runs argv as the numeric uid (and gid) through setpriv; argv itself for 0.
+// argv run as the numeric uid (and gid) through setpriv; argv itself for 0.
+// canChangeUid: whether that works here (root, with setpriv).
 std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv);
-// Whether asUid can change users here (root, with setpriv).
 bool canChangeUid();
 
 class Session {
  public:
   explicit Session(SessionOptions options = {});
-  // Stops everything, then fails the running test when a sanitizer wrote a
-  // report that names the program's own code (see sanitizerFindings) or a
-  // program wrote a toolkit warning (toolkitWarnings).
+  // Stops everything, then fails the running test on sanitizerFindings()
+  // or toolkitWarnings().
   ~Session();
 
   // What every program of the session gets on top of the test's own
@@ -86,9 +84,8 @@ class Session {
   // Starts any program with the session's environment (as its uid), its
   // output in logs/NAME.out and .err; it is stopped with the session.
   Child &startPeer(const std::vector<std::string> &argv, const std::string &name);
-  // Ends the instance as a user would: a second start with -quit.  Returns
-  // the instance's exit status, or -1 when the client failed or the instance
-  // was still running timeoutMs after the client had ended.
+  // Ends the instance as a user would, with a second start with -quit; its
+  // exit status, or -1 when the client failed or it still runs after timeoutMs.
   int quit(int timeoutMs = 5000);
 
   int consolePort() const { return consolePort_; }
@@ -113,15 +110,12 @@ class Session {
   // What the wrapper stand-in was handed by the Kestrane trigger.
   std::string wrapperRecord() const { return readFile(dir_ / "wrapper-record.txt"); }
 
-  // What the sanitizers reported so far for this session's programs (their
-  // logs are in logs/asan.PID and logs/ubsan.PID): every memory error, every
-  // undefined behaviour, and every leak whose stack has a frame in the
-  // program's own code (src/ or peers/) that the suppressions in lsan.supp
-  // did not take.  Empty when there is nothing to blame on us, and always
-  // empty for a build without sanitizers.
+  // What the sanitizers reported for this session's programs (in logs/asan.PID
+  // and logs/ubsan.PID): every memory error and undefined behaviour, and
+  // every leak that lsan.supp did not take with a frame in our own code
+  // (src/ or peers/).  Always empty for a build without sanitizers.
   std::string sanitizerFindings() const;
-  // Every GTK, GDK or GLib critical or warning line any program of the
-  // session wrote: none is expected of a start, a run or an end.
+  // Every GTK, GDK or GLib critical or warning line our programs wrote.
   std::string toolkitWarnings() const;
 
  private:
