@@ -47,8 +47,6 @@ bool recorded(const Session &session, const std::string &record, const std::stri
   return waitUntil([&] { return occurrences(readFile(session.folder() + "/" + record), what) >= times; }, timeoutMs);
 }
 
-size_t openDescriptors(const Child &program) { return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size(); }
-
 struct Fault {
   const char *name;
   int dockTime;                        // 0: the standalone window, whose refresh logs the published state

@@ -281,6 +281,7 @@ TEST(Ryxconfig, AThousandApplicationsAreHeldAndLeaveCleanly) {
   Session session(options);
   Child &instance = session.startInstance({"-quit"});  // finds no instance and becomes it
   ASSERT_TRUE(instance.running()) << instance.err();
+  const size_t open = openDescriptors(instance);
   std::vector<int> apps;
   for (int i = 0; i < 1000; ++i) {
     apps.push_back(announceApp(session.consolePort(), "app" + std::to_string(i), "rs"));
@@ -289,7 +290,8 @@ TEST(Ryxconfig, AThousandApplicationsAreHeldAndLeaveCleanly) {
   ASSERT_TRUE(waitForErr(instance, "A new connected application: app999", 30000));
   EXPECT_EQ(occurrences(instance.err(), "A new connected application: app"), 1000u);
   for (int fd : apps) close(fd);
-  // The instance drops them all and still answers.
+  // The instance drops them all, their sockets too, and still answers.
+  EXPECT_TRUE(waitUntil([&] { return openDescriptors(instance) <= open + 2; }, 10000)) << openDescriptors(instance);
   EXPECT_EQ(session.runClient({"-quit"}, 30000).status, 0);
   EXPECT_EQ(instance.wait(scaledMs(30000)), 0);
 }

@@ -36,6 +36,9 @@ size_t occurrences(const std::string &text, const std::string &what);
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from = 0);
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs);
 
+// How many descriptors the running program has open.
+size_t openDescriptors(const Child &program);
+
 // The status window's title, as a pattern for Session::findWindows.
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
 
