@@ -39,7 +39,7 @@ namespace {
 using ryx::bench::cpuNanoseconds;
 using ryx::bench::median;
 using ryx::test::connectLoopback;
-using ryx::test::Process;
+using ryx::test::Child;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
 
@@ -169,7 +169,7 @@ Instance &instance(bool debugLog) {
 
 struct Minimal {
   std::unique_ptr<ryx::test::TempDir> dir;
-  std::unique_ptr<Process> process;
+  std::unique_ptr<Child> process;
   int port = 0;
 };
 
@@ -177,10 +177,9 @@ Minimal &minimal() {
   static Minimal m;
   if (m.process) return m;
   m.dir = std::make_unique<ryx::test::TempDir>();
-  m.process = std::make_unique<Process>();
-  std::vector<std::string> env;
-  m.process->start({MINIMAL_SOCKET_SERVICE}, env, *m.dir / "minimal");
-  if (m.process->waitForOut("listening on", 5000)) {
+  m.process = std::make_unique<Child>(std::vector<std::string>{MINIMAL_SOCKET_SERVICE}, std::vector<std::string>{},
+                                      *m.dir / "minimal");
+  if (ryx::test::waitForOut(*m.process, "listening on", 5000)) {
     std::string out = m.process->out();
     m.port = atoi(out.c_str() + out.find("listening on ") + strlen("listening on "));
     warmUp("minimal", m.port);
@@ -256,7 +255,7 @@ bool verify() {
     const int64_t count = sent(debugLog ? "ryxconfig-debug-log" : "ryxconfig");
     if (count == 0) continue;
     Instance &entry = instance(debugLog);
-    Process &process = entry.session->instance();
+    Child &process = entry.session->instance();
     const bool alive = process.running();
     std::string err = process.err();
     size_t warnings = countOf(err, "WRONG HANDSHAKE") + countOf(err, "Wrong read") + countOf(err, "Stopped reading");
@@ -273,8 +272,7 @@ bool verify() {
   }
   if (const int64_t count = sent("minimal"); count > 0) {
     Minimal &m = minimal();
-    m.process->signal(SIGTERM);
-    m.process->wait(5000);
+    m.process->stop();
     std::string out = m.process->out();
     unsigned long long connections = 0, bytes = 0;
     size_t at = out.find("connections ");

@@ -51,7 +51,7 @@ namespace {
 
 using ryx::bench::Memory;
 using ryx::bench::median;
-using ryx::test::Process;
+using ryx::test::Child;
 using ryx::test::RunResult;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
@@ -144,8 +144,8 @@ std::string trayHolds(const Session &session, const std::string &className) {
 }
 
 // Waits for the line in the program's standard error; ms since start, or -1.
-double waitForLine(Process &program, const std::string &line, Clock::time_point start, int timeoutMs) {
-  return program.waitForErr(line, timeoutMs) ? msSince(start) : -1;
+double waitForLine(Child &program, const std::string &line, Clock::time_point start, int timeoutMs) {
+  return ryx::test::waitForErr(program, line, timeoutMs) ? msSince(start) : -1;
 }
 
 double waitForDock(const Session &session, const std::string &className, Clock::time_point start, int timeoutMs) {
@@ -163,7 +163,7 @@ struct Ours {
   uid_t uid = 0;
   int port = 0;
   std::unique_ptr<Session> session;
-  Process *instance = nullptr;
+  Child *instance = nullptr;
   double iconMs = -1, dockMs = -1;
   double cpuMs[2] = {-1, -1};
   int64_t cpuNs[2] = {-1, -1};
@@ -174,7 +174,7 @@ struct Ours {
 struct Minimal {
   uid_t uid = 0;
   std::unique_ptr<Session> session;
-  Process *program = nullptr;
+  Child *program = nullptr;
   double dockMs = -1;
   double cpuMs[2] = {-1, -1};
   int64_t cpuNs[2] = {-1, -1};

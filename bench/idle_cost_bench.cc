@@ -37,7 +37,7 @@
 namespace {
 
 using ryx::bench::cpuNanoseconds;
-using ryx::test::Process;
+using ryx::test::Child;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
 
@@ -88,11 +88,10 @@ void IdleCost(benchmark::State &state) {
   linkImages(session);
 
   for (auto _ : state) {
-    Process &instance = session.startInstance({"-nowin"}, false);
+    Child &instance = session.startInstance({"-nowin"}, false);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     for (int i = 0; i < kApps; ++i) session.startApp({"--name", "C:\\Apps\\app" + std::to_string(i) + ".exe"});
-    Process minimal;
-    minimal.start({MINIMAL_STATUS_ICON, RYX_IMAGES_DIR "/ryx_status_icon.png"}, session.env(),
+    Child minimal({MINIMAL_STATUS_ICON, RYX_IMAGES_DIR "/ryx_status_icon.png"}, session.env(),
                   session.folder() + "/logs/minimal");
     std::this_thread::sleep_for(std::chrono::seconds(kSettleSeconds));
 
@@ -128,7 +127,7 @@ void BusyCheck(benchmark::State &state) {
   Session session(options);
   linkImages(session);
   for (auto _ : state) {
-    Process &instance = session.startInstance({"-nowin"}, false);
+    Child &instance = session.startInstance({"-nowin"}, false);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     for (int i = 0; i < kBusyApps; ++i) session.startApp({"--name", "app" + std::to_string(i)});
     session.runClient({});  // opens the status window

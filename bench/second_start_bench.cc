@@ -35,7 +35,7 @@
 namespace {
 
 using ryx::bench::median;
-using ryx::test::Process;
+using ryx::test::Child;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
 
@@ -87,7 +87,7 @@ int runToExit(const std::vector<std::string> &argv, const std::vector<std::strin
 }
 
 bool startInstance() {
-  Process &p = session().startInstance();
+  Child &p = session().startInstance();
   if (!p.running() || p.err().find("Started server") == std::string::npos) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
   return true;
@@ -124,7 +124,7 @@ void HandOff(benchmark::State &state) {
       break;
     }
     bool handed = timed("ryxconfig -quit", {RYXCONFIG_EXE, "-quit"}, logs + "bench-quit");
-    Process &instance = session().instance();
+    Child &instance = session().instance();
     int ended = instance.wait(10000);
     bool quit = instance.err().find("Quit application") != std::string::npos;
     if (!handed || ended != 0 || !quit) {

@@ -9,12 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
 
-#include "peer_process.h"
 #include "session.h"
 
 namespace ryx::test {
@@ -36,17 +34,17 @@ const char kHive[] =
 const char kRenderingError[] = "Error code: 100, error message: Cannot communicate with the Rendering Server";
 
 // A stand-in extension of the session, recording its requests in a file.
-Process &startExtension(Session &session, std::vector<std::string> args, const std::string &record) {
+Child &startExtension(Session &session, std::vector<std::string> args, const std::string &record) {
   args.insert(args.begin(), {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta",
                              "--record", session.folder() + "/" + record});
-  Process &ext = session.startPeer(args, record);
-  EXPECT_TRUE(ext.waitForOut("ryx-vnc-ext serving", 5000));
+  Child &ext = session.startPeer(args, record);
+  EXPECT_TRUE(waitForOut(ext, "ryx-vnc-ext serving", 5000));
   return ext;
 }
 
-bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs) {
-  return waitUntil([&] { return readFile(session.folder() + "/" + record).find(what) != std::string::npos; },
-                   timeoutMs);
+bool recorded(const Session &session, const std::string &record, const std::string &what, int timeoutMs,
+              size_t times = 1) {
+  return waitUntil([&] { return occurrences(readFile(session.folder() + "/" + record), what) >= times; }, timeoutMs);
 }
 
 struct Fault {
@@ -54,55 +52,35 @@ struct Fault {
   int dockTime;                        // 0: the standalone window, whose refresh logs the published state
   std::vector<std::string> extension;  // the extension's faults; empty: a well-behaved one
   // Before the instance starts (peers, configuration).
-  std::function<void(Session &, std::vector<std::unique_ptr<PeerProcess>> &)> prepare;
+  std::function<void(Session &)> prepare;
   // The fault itself, while the instance runs; checks what the instance did.
-  std::function<void(Session &, Process &instance, Process &extension)> act;
+  std::function<void(Session &, Child &instance, Child &extension)> act;
   bool hiveKept = true;  // false where the hive itself is the fault
 };
 
-// A rendering server that misbehaves as told, configured as the external one.
-auto renderingServer(std::vector<std::string> mode) {
-  return [mode](Session &session, std::vector<std::unique_ptr<PeerProcess>> &peers) {
-    peers.push_back(std::make_unique<PeerProcess>());
-    std::vector<std::string> argv = {RYX_RENDER_SERVER_EXE};
-    argv.insert(argv.end(), mode.begin(), mode.end());
-    ASSERT_TRUE(peers.back()->start(argv));
-    std::string port;
-    ASSERT_TRUE(peers.back()->readLine(&port, 5000));
-    session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + port + "\n");
-  };
-}
-
-// The extension was asked for the viewer list while it misbehaved, and the
-// instance goes on through two more periodic checks.
-void extensionAsked(Session &session, Process &instance, Process &) {
-  EXPECT_TRUE(recorded(session, "ext-record", "GetViewerList", 8000));
-  std::this_thread::sleep_for(4s);
-  EXPECT_TRUE(instance.running());
-}
-
 // An application that sends what args say; the instance logs `log` within timeoutMs.
 auto application(std::vector<std::string> args, const char *log, int timeoutMs = 8000) {
-  return [args, log, timeoutMs](Session &session, Process &instance, Process &) {
+  return [args, log, timeoutMs](Session &session, Child &instance, Child &) {
     size_t before = instance.err().size();
     session.startApp(args);
-    EXPECT_TRUE(instance.waitForErr(log, timeoutMs, before)) << instance.err().substr(before);
+    EXPECT_TRUE(waitForErr(instance, log, timeoutMs, before)) << instance.err().substr(before);
   };
-}
-
-// An application that uses the rendering server: its arrival runs the
-// check, which shows the error within timeoutMs.
-auto appOnTheRenderingServer(int timeoutMs) {
-  return application({"--name", "viewer", "--rendering-server", "127.0.0.1"}, kRenderingError, timeoutMs);
 }
 
 const Fault kFaults[] = {
-    {"ExtensionShortReply", 2, {"--fault", "short-reply"}, nullptr, extensionAsked},
-    {"ExtensionSilent", 2, {"--fault", "silent"}, nullptr, extensionAsked},
+    // Each request ends at its deadline and the pipe is dropped, to be
+    // opened anew by the next: the instance holds no more descriptors.
+    {"ExtensionSilent", 2, {"--fault", "silent"}, nullptr,
+     [](Session &session, Child &instance, Child &) {
+       ASSERT_TRUE(recorded(session, "ext-record", "GetViewerList", 8000, 2));
+       const size_t open = openDescriptors(instance);
+       EXPECT_TRUE(recorded(session, "ext-record", "GetViewerList", 15000, 6));
+       EXPECT_LE(openDescriptors(instance), open + 1);
+     }},
     {"ExtensionKilledAndRestarted", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &extension) {
+     [](Session &session, Child &instance, Child &extension) {
        ASSERT_TRUE(recorded(session, "ext-record", "GetViewerInfo id=7", 8000));
-       extension.signal(SIGKILL);  // its sockets stay behind, as after a crash
+       kill(extension.pid(), SIGKILL);  // its sockets stay behind, as after a crash
        EXPECT_EQ(extension.wait(3000), 128 + SIGKILL);
        std::this_thread::sleep_for(3s);  // periodic checks meet the dead pipe
        EXPECT_TRUE(instance.running());
@@ -115,21 +93,30 @@ const Fault kFaults[] = {
      application({"--name", "endless", "--update", "endless"}, "Stopped reading the update at 65536 bytes")},
     {"ApplicationTricklesAnUpdateWithoutEnd", 2, {}, nullptr,
      application({"--name", "trickle", "--update", "trickle"}, "Stopped reading the update after 5 seconds")},
-    // One request deadline (10 s) stalls the instance, not more.
-    {"RenderingServerSilent", 0, {}, renderingServer({"--mode", "silent"}), appOnTheRenderingServer(15000)},
+    // A silent rendering server, configured as the external one, met by the
+    // check an application's arrival runs: one request deadline (10 s)
+    // stalls the instance, not more.
+    {"RenderingServerSilent", 0, {},
+     [](Session &session) {
+       Child &server = session.startPeer({RYX_RENDER_SERVER_EXE, "--mode", "silent"}, "render-server");
+       ASSERT_TRUE(waitForOut(server, "\n", 5000));
+       std::string port = server.out().substr(0, server.out().find('\n'));
+       session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + port + "\n");
+     },
+     application({"--name", "viewer", "--rendering-server", "127.0.0.1"}, kRenderingError, 15000)},
     {"DaemonEndsWhileTheInstanceRuns", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &) {
-       session.ryxd()->signal(SIGKILL);
+     [](Session &session, Child &instance, Child &) {
+       kill(session.ryxd()->pid(), SIGKILL);
        std::this_thread::sleep_for(4s);
        EXPECT_TRUE(instance.running());
      }},
     {"UserHiveCorrupted", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &) {
+     [](Session &session, Child &instance, Child &) {
        const std::string garbage = "REGEDIT9\n[HKEY_CURRENT_USER\\unterminated\n\"status\"=dword:zz\n";
        size_t before = instance.err().size();
        writeFile(session.userHive() + ".new", garbage);  // replaced in one step, as an editor would
        ASSERT_EQ(rename((session.userHive() + ".new").c_str(), session.userHive().c_str()), 0);
-       ASSERT_TRUE(instance.waitForErr("cannot be read", 5000, before)) << instance.err().substr(before);
+       ASSERT_TRUE(waitForErr(instance, "cannot be read", 5000, before)) << instance.err().substr(before);
        // Moved aside whole, never overwritten.
        std::string aside;
        for (const std::string &name : listFolder(session.folder() + "/registry"))
@@ -139,7 +126,7 @@ const Fault kFaults[] = {
      },
      false},
     {"UserHiveUnreadable", 2, {}, nullptr,
-     [](Session &session, Process &instance, Process &) {
+     [](Session &session, Child &instance, Child &) {
        ASSERT_EQ(chmod(session.userHive().c_str(), 0), 0);
        std::this_thread::sleep_for(5s);  // two periodic checks read the hive
        EXPECT_TRUE(instance.running());
@@ -161,10 +148,9 @@ TEST_P(Faults, AreSurvived) {
   Session session(options);
   writeFile(session.userHive(), kHive);
   chmod(session.userHive().c_str(), 0600);
-  Process &extension = startExtension(session, fault.extension, "ext-record");
-  std::vector<std::unique_ptr<PeerProcess>> peers;
-  if (fault.prepare) fault.prepare(session, peers);
-  Process &instance = session.startInstance();
+  Child &extension = startExtension(session, fault.extension, "ext-record");
+  if (fault.prepare) fault.prepare(session);
+  Child &instance = session.startInstance();
   ASSERT_TRUE(instance.running()) << instance.err();
 
   fault.act(session, instance, extension);
@@ -177,43 +163,6 @@ TEST_P(Faults, AreSurvived) {
 
 INSTANTIATE_TEST_SUITE_P(Ryxconfig, Faults, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault> &info) { return std::string(info.param.name); });
-
-// The daemon is asked once, at start: a start that meets a misbehaving
-// daemon ends by itself, exit 0, with the step's message and no window;
-// once a working daemon runs, the next start becomes the instance.
-TEST(RyxconfigFaults, DaemonFaultsEndTheStartCleanly) {
-  const struct {
-    const char *fault;
-    std::vector<const char *> messages;  // one of them is printed
-  } cases[] = {
-      {"drop-before-backend-ids", {"There was an error reading the backend ids"}},
-      {"drop-before-desktop-capture", {"There was an error reading whether desktop capture is enabled"}},
-      {"drop-before-connection-info",
-       {"There was a problem writing the connection information", "There was an error reading ryxd information"}},
-      {"wrong-type", {"There was an error reading ryxd information"}},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.fault);
-    SessionOptions options;
-    options.ryxdArgs = {"--fault", c.fault};
-    Session session(options);
-    writeFile(session.userHive(), kHive);
-    Process &failed = session.startInstance({}, false);
-    EXPECT_EQ(failed.wait(20000), 0);
-    std::string log = failed.err();
-    EXPECT_EQ(log.find("Started server"), std::string::npos);
-    EXPECT_TRUE(std::any_of(c.messages.begin(), c.messages.end(),
-                            [&](const char *m) { return log.find(m) != std::string::npos; }))
-        << log;
-    // A working daemon replaces the port file of the broken one.
-    Process &daemon = session.startPeer({RYXD_EXE}, "ryxd-good");
-    ASSERT_TRUE(daemon.waitForOut("ryxd listening on", 5000));
-    Process &instance = session.startInstance();
-    ASSERT_TRUE(instance.running()) << instance.err();
-    EXPECT_EQ(session.quit(5000), 0);
-    EXPECT_EQ(readFile(session.userHive()), kHive);
-  }
-}
 
 }  // namespace
 }  // namespace ryx::test

@@ -8,20 +8,15 @@
 #endif
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 extern char **environ;
@@ -29,12 +24,6 @@ extern char **environ;
 namespace ryx::test {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
-}
 
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
@@ -49,56 +38,13 @@ bool isSessionVariable(const std::string &name) {
 
 }  // namespace
 
-namespace {
-
-}  // namespace
-
-Process::~Process() { stop(); }
-
-bool Process::start(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                    const std::string &logBase) {
-  outFile_ = logBase + ".out";
-  errFile_ = logBase + ".err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // its own group, killed as one
-  posix_spawnattr_setpgroup(&attributes, 0);
-  std::vector<char *> args, envp;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
-  envp.push_back(nullptr);
-  int rc = posix_spawn(&pid_, args[0], &actions, &attributes, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (rc != 0) pid_ = -1;
-  return rc == 0;
-}
-
-bool Process::running() {
-  if (pid_ < 0) return false;
-  int status = 0;
-  pid_t r = waitpid(pid_, &status, WNOHANG);
-  if (r == pid_) {
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    pid_ = -1;
-    return false;
-  }
-  return true;
-}
-
 int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
-  int64_t end = nowMs() + scaledMs(timeoutMs);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaledMs(timeoutMs));
   for (;;) {
     if (condition()) return true;
-    if (nowMs() > end) return false;
+    if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
@@ -109,37 +55,22 @@ size_t occurrences(const std::string &text, const std::string &what) {
   return n;
 }
 
-int Process::wait(int timeoutMs) { return waitUntil([&] { return !running(); }, timeoutMs) ? status_ : -1; }
-
-void Process::signal(int sig) {
-  if (pid_ > 0) kill(pid_, sig);
-}
-
-void Process::stop() {
-  if (!running()) return;
-  kill(-pid_, SIGTERM);
-  if (wait(3000) >= 0) return;
-  kill(-pid_, SIGKILL);
-  wait(3000);
-}
-
-std::string Process::out() const { return readFile(outFile_); }
-std::string Process::err() const { return readFile(errFile_); }
-
-bool Process::waitForErr(const std::string &text, int timeoutMs, size_t from) {
+bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from) {
   return waitUntil(
       [&] {
-        std::string e = err();
+        std::string e = child.err();
         return e.size() > from && e.find(text, from) != std::string::npos;
       },
       timeoutMs);
 }
 
-bool Process::waitForOut(const std::string &text, int timeoutMs) {
-  return waitUntil([&] { return out().find(text) != std::string::npos; }, timeoutMs);
+bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
+  return waitUntil([&] { return child.out().find(text) != std::string::npos; }, timeoutMs);
 }
 
-int connectLoopback(int port, uint32_t source) {
+size_t openDescriptors(const Child &program) { return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size(); }
+
+int connectLoopback(int port, uint32_t source, uint32_t to) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   if (source != 0) {
@@ -157,7 +88,7 @@ int connectLoopback(int port, uint32_t source) {
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(to);
   if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
     close(fd);
     return -1;
@@ -209,20 +140,27 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
     setEnv("RYX_WRAPPER_RECORD", dir_ / "wrapper-record.txt");
   }
   symlink(RYX_GRID_LIBRARY, (dir_ / "system/NvIFR64.dll").c_str());
-  if (!startXServer()) return;
+  // Xvfb writes its display number to the descriptor given with -displayfd.
+  xvfb_ = std::make_unique<Child>(
+      asUid(options_.uid, {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}));
+  std::string number;
+  if (!xvfb_->readLine(&number, 10000) || number.empty()) return;
+  display_ = ":" + number;
   if (options_.trayHost) startTray();
   if (options_.sessionBus || options_.sniWatcher) bus_ = std::make_unique<PrivateBus>();
-  if (options_.sniWatcher) startSniWatcher(options_.sniWatcherArgs);
+  if (options_.sniWatcher) startSniWatcher();
   if (options_.ryxd) {
-    ryxd_ = std::make_unique<Process>();
-    ryxd_->start(own(concat({RYXD_EXE}, options_.ryxdArgs)), env(), dir_ / "logs/ryxd");
-    ryxd_->waitForOut("ryxd listening on", 5000);
+    ryxd_ = spawn(concat({RYXD_EXE}, options_.ryxdArgs), "ryxd");
+    waitForOut(*ryxd_, "ryxd listening on", 5000);
   }
   if (options_.vncExt) {
-    vncExt_ = std::make_unique<Process>();
-    vncExt_->start(own(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs)), env(), dir_ / "logs/vnc-ext");
+    vncExt_ = spawn(concat({RYX_VNC_EXT_EXE, "--console"}, options_.vncExtArgs), "vnc-ext");
     waitUntil([&] { return !listFolder(dir_ / "pipes").empty(); }, 2000);
   }
+}
+
+std::unique_ptr<Child> Session::spawn(const std::vector<std::string> &argv, const std::string &name) const {
+  return std::make_unique<Child>(asUid(options_.uid, argv), env(), dir_ / ("logs/" + name));
 }
 
 Session::~Session() {
@@ -230,18 +168,11 @@ Session::~Session() {
   instance_.reset();
   peers_.clear();
   sniWatcher_.reset();
-  stopPanel();
   bus_.reset();
   vncExt_.reset();
   ryxd_.reset();
   tray_.reset();
   xvfb_.reset();
-  // RYX_E2E_SANITIZER_DUMP=1 prints every report, ours or not (to write
-  // suppressions).
-  if (getenv("RYX_E2E_SANITIZER_DUMP") != nullptr)
-    for (const std::string &name : listFolder(dir_ / "logs"))
-      if (name.rfind("asan.", 0) == 0 || name.rfind("ubsan.", 0) == 0)
-        fprintf(stderr, "== %s\n%s\n", name.c_str(), readFile(dir_ / ("logs/" + name)).c_str());
   std::string findings = sanitizerFindings() + toolkitWarnings();
 #ifdef RYX_SESSION_GTEST
   if (!findings.empty()) ADD_FAILURE() << "reports on our own code:\n" << findings;
@@ -256,8 +187,7 @@ std::string Session::toolkitWarnings() const {
   std::string found;
   for (const std::string &name : listFolder(dir_ / "logs")) {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
-    // Only our own programs: the real panel and the tray are not ours to judge.
-    if (name.rfind("panel", 0) == 0 || name.rfind("trayer", 0) == 0) continue;
+    if (name.rfind("trayer", 0) == 0) continue;  // only our own programs
     for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
       for (const char *domain : kDomains)
         for (const char *level : {"-CRITICAL **", "-WARNING **"})
@@ -313,28 +243,6 @@ std::string Session::sanitizerFindings() const {
   return findings;
 }
 
-bool Session::startXServer() {
-  int fds[2];
-  if (pipe(fds) != 0) return false;
-  xvfb_ = std::make_unique<Process>();
-  // Xvfb writes its display number to the descriptor given with -displayfd.
-  std::string fd = std::to_string(fds[1]);
-  std::vector<std::string> argv = {"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten",
-                                   "tcp"};
-  std::vector<std::string> environment;
-  for (char **e = environ; *e != nullptr; ++e) environment.push_back(*e);
-  xvfb_->start(own(argv), environment, dir_ / "logs/xvfb");
-  close(fds[1]);
-  struct pollfd p = {fds[0], POLLIN, 0};
-  std::string number;
-  char c;
-  while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-  close(fds[0]);
-  if (number.empty()) return false;
-  display_ = ":" + number;
-  return true;
-}
-
 std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv) {
   if (uid == 0) return argv;
   const std::string id = std::to_string(uid);
@@ -346,8 +254,9 @@ bool canChangeUid() { return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) 
 std::vector<std::string> Session::env() const {
   std::vector<std::string> result;
   for (char **e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    if (!isSessionVariable(entry.substr(0, entry.find('=')))) result.push_back(entry);
+    std::string name(*e);
+    name = name.substr(0, name.find('='));
+    if (isSessionVariable(name)) result.push_back(name);  // unset
   }
   std::map<std::string, std::string> vars = {
       {"HOME", dir_ / "home"},
@@ -383,9 +292,7 @@ std::vector<std::string> Session::env() const {
 }
 
 void Session::startTray() {
-  tray_ = std::make_unique<Process>();
-  tray_->start(own({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}), env(),
-               dir_ / "logs/trayer");
+  tray_ = spawn({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, "trayer");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
 }
 
@@ -395,126 +302,46 @@ std::string Session::writeSystemConfig(const std::string &content) {
   return path;
 }
 
-Process &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
-  instance_ = std::make_unique<Process>();
-  instance_->start(own(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args)), env(), dir_ / "logs/instance");
-  if (waitForStart) instance_->waitForErr("Started server", 15000);
+Child &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
+  instance_ = spawn(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), "instance");
+  if (waitForStart) waitForErr(*instance_, "Started server", 15000);
   return *instance_;
 }
 
 RunResult Session::runClient(const std::vector<std::string> &args, int timeoutMs) {
-  Process client;
-  client.start(own(concat({RYXCONFIG_EXE}, args)), env(), dir_ / ("logs/client" + std::to_string(runs_++)));
+  std::unique_ptr<Child> client = spawn(concat({RYXCONFIG_EXE}, args), "client" + std::to_string(runs_++));
   RunResult result;
-  result.status = client.wait(timeoutMs);
-  result.out = client.out();
-  result.err = client.err();
+  result.status = client->wait(scaledMs(timeoutMs));
+  result.out = client->out();
+  result.err = client->err();
   return result;
 }
 
-Process &Session::startSniWatcher(const std::vector<std::string> &args) {
-  sniWatcher_ = std::make_unique<Process>();
-  sniWatcher_->start(own(concat({RYX_SNI_WATCHER_EXE}, args)), env(),
-                     dir_ / ("logs/sni-watcher" + std::to_string(sniWatchers_++)));
-  sniWatcher_->waitForOut("watcher ready", 5000);
+Child &Session::startSniWatcher() {
+  sniWatcher_ = spawn({RYX_SNI_WATCHER_EXE}, "sni-watcher" + std::to_string(runs_++));
+  waitForOut(*sniWatcher_, "watcher ready", 5000);
   return *sniWatcher_;
 }
 
-namespace {
-
-// The window ids xwininfo lists as children: indented lines, the id first.
-std::vector<std::string> childWindowIds(const std::string &listing) {
-  std::vector<std::string> ids;
-  for (const std::string &line : splitLines(listing)) {
-    size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
-  }
-  return ids;
-}
-
-constexpr const char kPanelExe[] = "/usr/bin/xfce4-panel";
-constexpr const char kPanelSettingsExe[] = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd";
-
-// One panel along the top edge holding one plugin, the notification area.
-// The panel reads it through its settings daemon, which reads it here.
-constexpr const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
-      </property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
-  </property>
-</channel>
-)";
-
-}  // namespace
-
-bool panelInstalled() { return access(kPanelExe, X_OK) == 0 && access(kPanelSettingsExe, X_OK) == 0; }
-
-std::string Session::startPanel() {
-  std::string folder = dir_ / "config/xfce4/xfconf/xfce-perchannel-xml";
-  if (system(("mkdir -p '" + folder + "'").c_str()) != 0) return "";
-  writeFile(folder + "/xfce4-panel.xml", kPanelConfig);
-  // Started here, with the session's configuration folder, rather than by
-  // the bus, which would start it with the test's own environment.
-  panelSettings_ = std::make_unique<Process>();
-  panelSettings_->start(own({kPanelSettingsExe}), env(), dir_ / "logs/panel-settings");
-  panel_ = std::make_unique<Process>();
-  // Without the flag the panel waits 5 s for a window manager there is not.
-  panel_->start(own({kPanelExe, "--disable-wm-check"}), env(), dir_ / "logs/panel");
-  std::string window;
-  waitUntil(
-      [&] {
-        RunResult owner = runProgram({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                                      "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                      "string:org.kde.StatusNotifierWatcher"},
-                                     env());
-        if (owner.out.find("boolean true") == std::string::npos) return false;
-        RunResult found =
-            runProgram({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "^xfce4-panel$"}, env());
-        window = found.out.substr(0, found.out.find('\n'));
-        return !window.empty();
-      },
-      10000);
-  return window;
-}
-
-void Session::stopPanel() {
-  panel_.reset();
-  panelSettings_.reset();
-}
-
-std::vector<std::string> Session::windowsBelow(const std::string &window) const {
-  return childWindowIds(runProgram({"/usr/bin/xwininfo", "-id", window, "-tree"}, env()).out);
-}
-
-Process &Session::startApp(const std::vector<std::string> &args) {
-  apps_.push_back(std::make_unique<Process>());
-  apps_.back()->start(own(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args)), env(),
-                      dir_ / ("logs/app" + std::to_string(apps_.size())));
-  apps_.back()->waitForOut("connected", 5000);
+Child &Session::startApp(const std::vector<std::string> &args) {
+  apps_.push_back(spawn(concat({RYX_3DAPP_EXE, "--port", std::to_string(consolePort_)}, args),
+                        "app" + std::to_string(apps_.size() + 1)));
+  waitForOut(*apps_.back(), "connected", 5000);
   return *apps_.back();
 }
 
-Process &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
-  peers_.push_back(std::make_unique<Process>());
-  peers_.back()->start(own(argv), env(), dir_ / ("logs/" + name));
+Child &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
+  peers_.push_back(spawn(argv, name));
   return *peers_.back();
 }
 
 std::vector<std::string> Session::topLevelWindows() const {
-  std::vector<std::string> ids = childWindowIds(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out);
+  // xwininfo lists each child on an indented line, its id first.
+  std::vector<std::string> ids;
+  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
+    size_t at = line.find_first_not_of(' ');
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+  }
   std::sort(ids.begin(), ids.end());
   return ids;
 }
@@ -531,17 +358,10 @@ bool Session::waitForWindows(size_t count, const std::string &title, int timeout
   return waitUntil([&] { return findWindows(title).size() == count; }, timeoutMs);
 }
 
-bool Session::waitForLinesAndWindows(const std::vector<std::string> &lines, size_t windows, size_t from,
-                                     int timeoutMs) {
-  for (const std::string &line : lines)
-    if (!instance_ || !instance_->waitForErr(line, timeoutMs, from)) return false;
-  return waitForWindows(windows, kStatusWindowTitle, timeoutMs);
-}
-
 int Session::quit(int timeoutMs) {
   RunResult client = runClient({"-quit"});
   if (client.status != 0 || !instance_) return -1;
-  return instance_->wait(timeoutMs);
+  return instance_->wait(scaledMs(timeoutMs));
 }
 
 }  // namespace ryx::test

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Whole-program runs: a private X server (optionally with a notification
 // area), an installation in a temporary folder, the stand-in peers and the
-// real ryxconfig, each a real process.
+// real ryxconfig, each a Child with its output in the session's logs/.
 #pragma once
 
-#include <cstdint>
-
 #include <sys/types.h>
+
+#include <cstdint>
 
 #include <functional>
 #include <map>
@@ -31,38 +31,19 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 // How many times `what` occurs in `text`.
 size_t occurrences(const std::string &text, const std::string &what);
 
+// Waits until `text` appears in the child's standard error after offset
+// `from` (or in its output); false on time-out.
+bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from = 0);
+bool waitForOut(const Child &child, const std::string &text, int timeoutMs);
+
+// How many descriptors the running program has open.
+size_t openDescriptors(const Child &program);
+
 // The status window's title, as a pattern for Session::findWindows.
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
 
 // A console-port handshake: the text and its terminating zero byte.
 inline std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
-
-// A child process with its standard output and error in files.
-class Process {
- public:
-  Process() = default;
-  ~Process();
-  Process(const Process &) = delete;
-  Process &operator=(const Process &) = delete;
-
-  bool start(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &logBase);
-  bool running();
-  // Waits for the exit; the status (128+signal when killed), or -1 on time-out.
-  int wait(int timeoutMs);
-  void signal(int sig);
-  void stop();  // SIGTERM, then SIGKILL after a while
-  pid_t pid() const { return pid_; }
-  std::string out() const;
-  std::string err() const;
-  // Waits until `text` appears in standard error (or output); false on time-out.
-  bool waitForErr(const std::string &text, int timeoutMs, size_t from = 0);
-  bool waitForOut(const std::string &text, int timeoutMs);
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-  std::string outFile_, errFile_;
-};
 
 struct SessionOptions {
   bool trayHost = false;  // run an XEmbed notification area (trayer)
@@ -72,7 +53,6 @@ struct SessionOptions {
   int dockTime = 2;         // ryx_config_dock_time
   bool sessionBus = false;  // a D-Bus session bus of the session's own (otherwise none; not with uid)
   bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
-  std::vector<std::string> sniWatcherArgs;
   std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
   // Not 0: every program of the session (its X server and notification
   // area too) runs as this numeric uid, which then owns the session's folder.
@@ -80,106 +60,87 @@ struct SessionOptions {
   int consolePort = 0;  // 0: a free port
 };
 
-// Runs argv as the numeric uid (and gid) through setpriv; argv itself for 0.
+// argv run as the numeric uid (and gid) through setpriv; argv itself for 0.
+// canChangeUid: whether that works here (root, with setpriv).
 std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv);
-// Whether asUid can change users here (root, with setpriv).
 bool canChangeUid();
-
-// Whether the real panel of Session::startPanel (xfce4-panel) is installed.
-bool panelInstalled();
 
 class Session {
  public:
   explicit Session(SessionOptions options = {});
-  // Stops everything, then fails the running test when a sanitizer wrote a
-  // report that names the program's own code (see sanitizerFindings) or a
-  // program wrote a toolkit warning (toolkitWarnings).
+  // Stops everything, then fails the running test on sanitizerFindings()
+  // or toolkitWarnings().
   ~Session();
 
-  // The environment every program of the session gets.
+  // What every program of the session gets on top of the test's own
+  // environment (the session's variables, and the outer ones that would
+  // leak into it unset), as runProgram and Child take it.
   std::vector<std::string> env() const;
   void setEnv(const std::string &name, const std::string &value) { extraEnv_[name] = value; }
 
   // Starts an instance of ryxconfig; waits for "Started server" unless told not to.
-  Process &startInstance(const std::vector<std::string> &args = {}, bool waitForStart = true);
+  Child &startInstance(const std::vector<std::string> &args = {}, bool waitForStart = true);
   // Runs ryxconfig to its end (a second start); returns its status and output.
   RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
   // Starts a stand-in 3D application; waits until it has sent its update.
-  Process &startApp(const std::vector<std::string> &args);
+  Child &startApp(const std::vector<std::string> &args);
   // Starts any program with the session's environment (as its uid), its
   // output in logs/NAME.out and .err; it is stopped with the session.
-  Process &startPeer(const std::vector<std::string> &argv, const std::string &name);
-  // Ends the instance as a user would: a second start with -quit.  Returns
-  // the instance's exit status, or -1 when the client failed or the instance
-  // was still running timeoutMs after the client had ended.
+  Child &startPeer(const std::vector<std::string> &argv, const std::string &name);
+  // Ends the instance as a user would, with a second start with -quit; its
+  // exit status, or -1 when the client failed or it still runs after timeoutMs.
   int quit(int timeoutMs = 5000);
 
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
-  Process &instance() { return *instance_; }
-  Process *ryxd() { return ryxd_.get(); }
+  Child &instance() { return *instance_; }
+  Child *ryxd() { return ryxd_.get(); }
   // The stand-in StatusNotifierWatcher, started (waiting until it owns its
   // name) or stopped while the session runs; needs sessionBus.
-  Process &startSniWatcher(const std::vector<std::string> &args = {});
+  Child &startSniWatcher();
   void stopSniWatcher() { sniWatcher_.reset(); }
-  Process *sniWatcher() { return sniWatcher_.get(); }
+  Child *sniWatcher() { return sniWatcher_.get(); }
   // The XEmbed notification area (trayer), started while the session runs.
   void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
-  // Starts a real desktop panel holding only its notification area, which
-  // hosts XEmbed icons and StatusNotifierItems, with its settings daemon;
-  // waits until the area owns the StatusNotifierWatcher's name.  Needs
-  // sessionBus.  The panel's window id, or "" when it did not come up.
-  std::string startPanel();
-  void stopPanel();
-  // The X windows below `window`, at any depth (xwininfo -tree).
-  std::vector<std::string> windowsBelow(const std::string &window) const;
   // The ids of the X server's top-level windows, mapped or not, sorted.
   std::vector<std::string> topLevelWindows() const;
   // The visible windows whose name matches the regular expression.
   std::vector<std::string> findWindows(const std::string &name) const;
   // Waits until `count` visible windows have the title; false on time-out.
   bool waitForWindows(size_t count, const std::string &title = kStatusWindowTitle, int timeoutMs = 6000) const;
-  // Waits until each line has appeared in the instance's standard error
-  // after offset `from`, then until `windows` status windows are visible:
-  // the usual end of a case that starts, provokes and counts.
-  bool waitForLinesAndWindows(const std::vector<std::string> &lines, size_t windows, size_t from = 0,
-                              int timeoutMs = 6000);
   std::string writeSystemConfig(const std::string &content);
   // What the wrapper stand-in was handed by the Kestrane trigger.
   std::string wrapperRecord() const { return readFile(dir_ / "wrapper-record.txt"); }
 
-  // What the sanitizers reported so far for this session's programs (their
-  // logs are in logs/asan.PID and logs/ubsan.PID): every memory error, every
-  // undefined behaviour, and every leak whose stack has a frame in the
-  // program's own code (src/ or peers/) that the suppressions in lsan.supp
-  // did not take.  Empty when there is nothing to blame on us, and always
-  // empty for a build without sanitizers.
+  // What the sanitizers reported for this session's programs (in logs/asan.PID
+  // and logs/ubsan.PID): every memory error and undefined behaviour, and
+  // every leak that lsan.supp did not take with a frame in our own code
+  // (src/ or peers/).  Always empty for a build without sanitizers.
   std::string sanitizerFindings() const;
-  // Every GTK, GDK or GLib critical or warning line any program of the
-  // session wrote: none is expected of a start, a run or an end.
+  // Every GTK, GDK or GLib critical or warning line our programs wrote.
   std::string toolkitWarnings() const;
 
  private:
-  bool startXServer();
-  std::vector<std::string> own(const std::vector<std::string> &argv) const { return asUid(options_.uid, argv); }
+  // argv (as the session's uid) with the session's environment, its output
+  // in logs/NAME.out and .err.
+  std::unique_ptr<Child> spawn(const std::vector<std::string> &argv, const std::string &name) const;
 
   SessionOptions options_;
   TempDir dir_;
   std::string display_;
   int consolePort_ = 0;
   std::map<std::string, std::string> extraEnv_;
-  std::unique_ptr<Process> xvfb_, tray_, ryxd_, vncExt_, instance_;
+  std::unique_ptr<Child> xvfb_, tray_, ryxd_, vncExt_, instance_;
   std::unique_ptr<PrivateBus> bus_;
-  std::unique_ptr<Process> sniWatcher_, panelSettings_, panel_;
-  int sniWatchers_ = 0;
-  std::vector<std::unique_ptr<Process>> apps_, peers_;
+  std::unique_ptr<Child> sniWatcher_;
+  std::vector<std::unique_ptr<Child>> apps_, peers_;
   int runs_ = 0;
 };
 
-// A connected socket to 127.0.0.1:port, or -1; from `source` (a 127/8
-// address in host byte order) when it is not 0.
-int connectLoopback(int port, uint32_t source = 0);
+// A connected socket to port on `to` (127.0.0.1), or -1; from `source`
+// when it is not 0 (127/8 addresses in host byte order).
+int connectLoopback(int port, uint32_t source = 0, uint32_t to = 0x7f000001);
 
 // Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);

@@ -92,10 +92,13 @@ std::vector<std::string> concat(std::vector<std::string> head, const std::vector
 // A program running in the background, such as a stand-in peer, with its
 // standard output on a pipe the test reads (standard error stays the
 // test's), killed by the system if the test process dies first, stopped
-// by the destructor.  extraEnv as for runProgram.
+// by the destructor.  extraEnv as for runProgram.  With a logBase, standard
+// output and error go to the files logBase.out and logBase.err instead,
+// which out() and err() read (readLine then reads nothing).
 class Child {
  public:
-  Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
+  Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {},
+        const std::string &logBase = "");
   ~Child();
   Child(const Child &) = delete;
   Child &operator=(const Child &) = delete;
@@ -104,15 +107,24 @@ class Child {
   // Reads one line of standard output (without its newline); false when
   // the output ends or timeoutMs passes first (0: only what is there now).
   bool readLine(std::string *line, int timeoutMs);
+  // Waits up to timeoutMs for the exit; the exit status (or 128 + the
+  // signal), again on later calls, or -1 while it runs or if it never ran.
+  int wait(int timeoutMs);
+  bool running() { return wait(0) < 0 && pid_ > 0; }
   // Sends SIGTERM, waits (SIGKILL after 5 s) and returns the exit status,
   // or 128 + the signal; -1 when it was not running.
   int stop();
+  std::string out() const { return logBase_.empty() ? std::string() : readFile(logBase_ + ".out"); }
+  std::string err() const { return logBase_.empty() ? std::string() : readFile(logBase_ + ".err"); }
 
  private:
   pid_t pid_ = -1;
+  int status_ = -1;
   int out_ = -1;  // Windows: how much of outFile_ has been read
   std::string buffered_;
-  std::string outFile_;  // Windows: the file the peer's output goes to
+  std::string outFile_;     // Windows: the file the peer's output goes to
+  std::string statusFile_;  // Windows: the file sh writes the exit status to
+  std::string logBase_;
 };
 
 // A D-Bus session bus of the test's own, so tests that own names on it run

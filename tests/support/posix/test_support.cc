@@ -161,10 +161,21 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   return result;
 }
 
-Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
+             const std::string &logBase)
+    : logBase_(logBase) {
   if (argv.empty()) return;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  // The child's standard output and error, and the end of the pipe read here.
+  int output = -1, error = -1, pipeEnd = -1;
+  if (logBase.empty()) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    pipeEnd = fds[0];
+    output = fds[1];
+  } else {
+    output = open((logBase + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    error = open((logBase + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
   std::vector<std::string> env = mergedEnvironment(extraEnv);
   std::vector<char *> args = cStrings(argv), envp = cStrings(env);
   const pid_t parent = getpid();
@@ -174,19 +185,21 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
     // async-signal-safe calls from here on.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    dup2(fds[1], STDOUT_FILENO);
+    dup2(output, STDOUT_FILENO);
+    if (error >= 0) dup2(error, STDERR_FILENO);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, STDIN_FILENO);
     execve(args[0], args.data(), envp.data());
     _exit(127);
   }
-  close(fds[1]);
+  close(output);
+  if (error >= 0) close(error);
   if (pid < 0) {
-    close(fds[0]);
+    if (pipeEnd >= 0) close(pipeEnd);
     return;
   }
   pid_ = pid;
-  out_ = fds[0];
+  out_ = pipeEnd;
 }
 
 Child::~Child() {
@@ -218,19 +231,30 @@ bool Child::readLine(std::string *line, int timeoutMs) {
   }
 }
 
+int Child::wait(int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (pid_ > 0) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      pid_ = -1;
+    } else if (std::chrono::steady_clock::now() >= end) {
+      return -1;
+    } else {
+      usleep(10000);
+    }
+  }
+  return status_;
+}
+
 int Child::stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
-  int status = 0;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  pid_t done = 0;
-  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) usleep(10000);
-  if (done == 0) {
+  if (wait(5000) < 0) {
     kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
+    wait(5000);
   }
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status_;
 }
 
 PrivateBus::PrivateBus()

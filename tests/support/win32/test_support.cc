@@ -191,15 +191,19 @@ int runShell(const std::string &script) { return runProgram({"Z:\\bin\\sh", "-c"
 
 // The stand-in peers are the Linux programs themselves.  Wine starts a Unix
 // program that CreateProcess names on its Z: drive but hands it none of
-// our handles, so sh writes the program's pid and output to files here and
-// ends it on stop(); `timeout` ends one whose test died first.
-Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
+// our handles, so sh writes the program's pid, output and exit status to
+// files here and ends it on stop(); `timeout` ends one whose test died first.
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
+             const std::string &logBase)
+    : logBase_(logBase) {
   static TempDir folder;
   static unsigned counter = 0;
   const std::string base = folder / ("child-" + std::to_string(++counter));
   const std::string unixBase = unixPath(base);
-  if (unixBase.empty() || argv.empty()) return;
-  std::string command = "exec timeout 300";
+  outFile_ = logBase.empty() ? base + ".out" : logBase + ".out";
+  const std::string unixOut = unixPath(outFile_), unixErr = logBase.empty() ? "" : unixPath(logBase + ".err");
+  if (unixBase.empty() || unixOut.empty() || (!logBase.empty() && unixErr.empty()) || argv.empty()) return;
+  std::string command = "timeout 300";
   for (const std::string &arg : argv) command += " " + shellQuoted(arg);
   std::vector<std::unique_ptr<ScopedEnv>> env;
   for (const std::string &entry : extraEnv) {
@@ -207,8 +211,12 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
     env.push_back(std::make_unique<ScopedEnv>(entry.substr(0, equals).c_str(),
                                               equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
   }
-  std::string script = "echo $$ > " + shellQuoted(unixBase + ".pid") + "; " + command + " > " +
-                       shellQuoted(unixBase + ".out") + " 2>&1 < /dev/null";
+  // Each file is written whole under another name, then renamed.
+  const std::string pid = shellQuoted(unixBase + ".pid"), status = shellQuoted(unixBase + ".status");
+  std::string script = command + " > " + shellQuoted(unixOut) + " 2>" +
+                       (logBase.empty() ? std::string("&1") : " " + shellQuoted(unixErr)) + " < /dev/null & echo $! > " +
+                       pid + ".new && mv " + pid + ".new " + pid + "; wait $!; echo $? > " + status + ".new && mv " +
+                       status + ".new " + status;
   std::string commandLine = "Z:\\bin\\sh -c " + (quoted)(script);  // not std::quoted
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -217,12 +225,11 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
     return;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  // The pid file is written before the program starts.
   for (int waited = 0; waited < 5000 && pid_ <= 0; waited += 10) {
     pid_ = atoi(readFile(base + ".pid").c_str());
     if (pid_ <= 0) Sleep(10);
   }
-  outFile_ = base + ".out";
+  statusFile_ = base + ".status";
   out_ = 0;  // here: how much of that file has been read
 }
 
@@ -250,14 +257,28 @@ bool Child::readLine(std::string *line, int timeoutMs) {
   }
 }
 
+int Child::wait(int timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  while (pid_ > 0) {
+    if (fileExists(statusFile_)) {
+      status_ = atoi(readFile(statusFile_).c_str());
+      pid_ = -1;
+    } else if (GetTickCount64() >= deadline) {
+      return -1;
+    } else {
+      Sleep(10);
+    }
+  }
+  return status_;
+}
+
 int Child::stop() {
   if (pid_ <= 0) return -1;
-  // SIGTERM, then SIGKILL after 5 s; the exit status stays on the Unix side.
+  // SIGTERM, then SIGKILL after 5 s.
   const std::string pid = std::to_string(pid_);
-  pid_ = -1;
   runShell("kill " + pid + " 2>/dev/null || exit 0; for i in $(seq 50); do kill -0 " + pid +
            " 2>/dev/null || exit 0; sleep 0.1; done; kill -9 " + pid);
-  return 0;
+  return wait(5000);
 }
 
 }  // namespace ryx::test
