@@ -97,7 +97,7 @@ inline Memory memoryOf(pid_t pid) {
 // rasteriser with LLVM).  The driver's own heap allocations are not in it.
 inline Memory glDriverMemory(pid_t pid) {
   static const char *const kDriverFiles[] = {"/dri/", "libLLVM", "libgallium", "libglapi", "libGLX_mesa",
-                                             "libz3", "libdrm", "libsensors", "libelf", "libxcb-glx"};
+                                             "libz3", "libdrm",  "libsensors", "libelf",   "libxcb-glx"};
   std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
   if (!in) return {};
   Memory memory{0, 0, 0};

@@ -38,8 +38,8 @@ namespace {
 
 using ryx::bench::cpuNanoseconds;
 using ryx::bench::median;
-using ryx::test::connectLoopback;
 using ryx::test::Child;
+using ryx::test::connectLoopback;
 using ryx::test::Session;
 using ryx::test::SessionOptions;
 
@@ -52,8 +52,7 @@ constexpr const char kAppName[] = "bench-app";
 std::string message() {
   std::string m("RVN Dashboard Thread\n");
   m.push_back('\0');
-  m += std::string("<Update>\n<AppName>") + kAppName +
-       "</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n";
+  m += std::string("<Update>\n<AppName>") + kAppName + "</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n";
   return m;
 }
 

@@ -49,8 +49,8 @@
 
 namespace {
 
-using ryx::bench::Memory;
 using ryx::bench::median;
+using ryx::bench::Memory;
 using ryx::test::Child;
 using ryx::test::RunResult;
 using ryx::test::Session;
@@ -138,7 +138,8 @@ std::string trayHolds(const Session &session, const std::string &className) {
       panelIndent = std::string::npos;
       continue;
     }
-    if (line.find("(\"" + className + "\"") != std::string::npos) return line.substr(indent, line.find(' ', indent) - indent);
+    if (line.find("(\"" + className + "\"") != std::string::npos)
+      return line.substr(indent, line.find(' ', indent) - indent);
   }
   return "";
 }
@@ -335,7 +336,8 @@ void FiftySessions(benchmark::State &state) {
     for (int i = 0; i < sessions; ++i) {
       ours.push_back(startOurs(kFirstUid + i));
       minimal.push_back(startMinimal(kFirstMinimalUid + i));
-      fprintf(stderr, "session %d of %d (uid %u, console port %d): icon line %.0f ms, docked %.0f ms; minimal docked %.0f ms\n",
+      fprintf(stderr,
+              "session %d of %d (uid %u, console port %d): icon line %.0f ms, docked %.0f ms; minimal docked %.0f ms\n",
               i + 1, sessions, static_cast<unsigned>(ours.back()->uid), ours.back()->port, ours.back()->iconMs,
               ours.back()->dockMs, minimal.back()->dockMs);
     }
@@ -380,8 +382,8 @@ void FiftySessions(benchmark::State &state) {
     results.sessions = sessions;
     results.seconds = seconds;
     for (auto &o : ours) {
-      ok = ok && o->port != 0 && o->instance->running() && o->cpuMs[0] >= 0 && o->cpuMs[1] >= o->cpuMs[0] && o->cpuNs[0] >= 0 &&
-           o->cpuNs[1] >= o->cpuNs[0] && o->memory.uss >= 0;
+      ok = ok && o->port != 0 && o->instance->running() && o->cpuMs[0] >= 0 && o->cpuMs[1] >= o->cpuMs[0] &&
+           o->cpuNs[0] >= 0 && o->cpuNs[1] >= o->cpuNs[0] && o->memory.uss >= 0;
       results.cpuOurs += o->cpuMs[1] - o->cpuMs[0];
       results.schedOurs += static_cast<double>(o->cpuNs[1] - o->cpuNs[0]) / 1e6;
       results.pssOurs.push_back(o->memory.pss);
@@ -451,9 +453,10 @@ int main(int argc, char **argv) {
   printf("  marginal    ryxconfig %.0f KiB, minimal status icon %.0f KiB, ratio %.2f (goal <= 1.30)\n",
          median(r.ussOurs), median(r.ussMinimal), ratio(median(r.ussOurs), median(r.ussMinimal)));
   // GTK maps the driver too as it opens the display (to choose GL visuals).
-  printf("  gl driver   in its files: ryxconfig uss median %.0f KiB, pss median %.0f KiB; minimal uss median %.0f KiB, "
-         "pss median %.0f KiB\n",
-         median(r.driverUss), median(r.driverPss), median(r.driverUssMinimal), median(r.driverPssMinimal));
+  printf(
+      "  gl driver   in its files: ryxconfig uss median %.0f KiB, pss median %.0f KiB; minimal uss median %.0f KiB, "
+      "pss median %.0f KiB\n",
+      median(r.driverUss), median(r.driverPss), median(r.driverUssMinimal), median(r.driverPssMinimal));
   printf("  outside it  ryxconfig uss median %.0f KiB, minimal %.0f KiB, ratio %.2f\n",
          median(r.ussOurs) - median(r.driverUss), median(r.ussMinimal) - median(r.driverUssMinimal),
          ratio(median(r.ussOurs) - median(r.driverUss), median(r.ussMinimal) - median(r.driverUssMinimal)));

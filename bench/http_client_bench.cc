@@ -95,8 +95,8 @@ void Curl(benchmark::State &state) {
   for (auto _ : state) {
     body.clear();
     long code = 0;
-    if (curl_easy_perform(curl) != CURLE_OK ||
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code != 200) {
+    if (curl_easy_perform(curl) != CURLE_OK || curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK ||
+        code != 200) {
       state.SkipWithError("request failed");
       break;
     }

@@ -65,8 +65,7 @@ struct Result {
 std::vector<std::string> viewerArgs(int count) {
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i)
-    args.push_back("--viewer=" + std::to_string(100 + i) + ":" + (i % 3 ? "1" : "0") + ":viewer-" +
-                   std::to_string(i));
+    args.push_back("--viewer=" + std::to_string(100 + i) + ":" + (i % 3 ? "1" : "0") + ":viewer-" + std::to_string(i));
   return args;
 }
 
@@ -157,9 +156,10 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (result.busyCpuMsPerPeriod >= 0)
-    printf("\nbusy check (100 applications, 64 viewers, window open): %.2f ms CPU per 2 s period, %.3f %% "
-           "(goal < 0.5 %%)\n",
-           result.busyCpuMsPerPeriod, result.busyCpuMsPerPeriod / 2000.0 * 100.0);
+    printf(
+        "\nbusy check (100 applications, 64 viewers, window open): %.2f ms CPU per 2 s period, %.3f %% "
+        "(goal < 0.5 %%)\n",
+        result.busyCpuMsPerPeriod, result.busyCpuMsPerPeriod / 2000.0 * 100.0);
   if (!result.ok) return result.busyCpuMsPerPeriod >= 0 ? 0 : 1;
   printf("\nidle for %d s with %d applications and %d viewers:\n", result.seconds, kApps, kViewers);
   printf("  cpu    ryxconfig %8.1f ms, minimal status icon %8.1f ms, ratio %.2f (goal <= 1.50)\n", result.cpuMs[0],

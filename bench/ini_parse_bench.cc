@@ -47,8 +47,7 @@ void BM_GKeyFile(benchmark::State &state) {
   const std::string &path = sampleFile();
   for (auto _ : state) {
     GKeyFile *file = g_key_file_new();
-    if (!g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr))
-      state.SkipWithError("parse failed");
+    if (!g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr)) state.SkipWithError("parse failed");
     char *value = g_key_file_get_value(file, "Section7", "key_3", nullptr);
     benchmark::DoNotOptimize(value);
     g_free(value);

@@ -42,8 +42,7 @@ void onRead(GObject *source, GAsyncResult *result, gpointer userData) {
 gboolean onIncoming(GSocketService *, GSocketConnection *connection, GObject *, gpointer userData) {
   Reader *reader = new Reader{G_SOCKET_CONNECTION(g_object_ref(connection)), static_cast<Totals *>(userData), {}};
   GInputStream *input = g_io_stream_get_input_stream(G_IO_STREAM(connection));
-  g_input_stream_read_async(input, reader->buffer, sizeof reader->buffer, G_PRIORITY_DEFAULT, nullptr, onRead,
-                            reader);
+  g_input_stream_read_async(input, reader->buffer, sizeof reader->buffer, G_PRIORITY_DEFAULT, nullptr, onRead, reader);
   return TRUE;
 }
 
@@ -58,10 +57,11 @@ int main(int argc, char **argv) {
   guint16 port = 0;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--help") == 0) {
-      printf("usage: minimal-socket-service [--port N]\n"
-             "Listens on 127.0.0.1:N (0: a free port), prints \"listening on PORT\",\n"
-             "reads every connection to its end and closes it; on SIGTERM prints\n"
-             "\"connections C bytes B\" and exits.\n");
+      printf(
+          "usage: minimal-socket-service [--port N]\n"
+          "Listens on 127.0.0.1:N (0: a free port), prints \"listening on PORT\",\n"
+          "reads every connection to its end and closes it; on SIGTERM prints\n"
+          "\"connections C bytes B\" and exits.\n");
       return 0;
     }
     if (strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
@@ -78,8 +78,8 @@ int main(int argc, char **argv) {
   GSocketAddress *address = g_inet_socket_address_new(loopback, port);
   GSocketAddress *bound = nullptr;
   GError *error = nullptr;
-  if (!g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
-                                     G_SOCKET_PROTOCOL_TCP, nullptr, &bound, &error)) {
+  if (!g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP,
+                                     nullptr, &bound, &error)) {
     fprintf(stderr, "minimal-socket-service: %s\n", error->message);
     return 1;
   }

@@ -81,8 +81,8 @@ int runToExit(const std::vector<std::string> &argv, const std::vector<std::strin
   int status = 0;
   struct rusage usage = {};
   if (wait4(pid, &status, 0, &usage) != pid) return -1;
-  *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  *cpuMs =
+      (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

@@ -93,7 +93,8 @@ int main(int argc, char **argv) {
   }
   for (const auto &used : kUsedHere) {
     bool found = false;
-    for (const Row &row : table()) found = found || (strcmp(used[0], row.section) == 0 && strcmp(used[1], row.key) == 0);
+    for (const Row &row : table())
+      found = found || (strcmp(used[0], row.section) == 0 && strcmp(used[1], row.key) == 0);
     if (!found) {
       fprintf(stderr, "make-sample-conf: %s.%s is not in the settings table\n", used[0], used[1]);
       return 1;

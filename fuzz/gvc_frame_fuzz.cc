@@ -20,10 +20,12 @@ void checkRoundTrip(GVariant *value) {
   g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(sink);
   if (!gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) abort();
   GMemoryOutputStream *memory = G_MEMORY_OUTPUT_STREAM(sink);
-  g_autoptr(GInputStream) source = g_memory_input_stream_new_from_data(
-      g_memory_output_stream_get_data(memory), static_cast<gssize>(g_memory_output_stream_get_data_size(memory)), nullptr);
+  g_autoptr(GInputStream) source =
+      g_memory_input_stream_new_from_data(g_memory_output_stream_get_data(memory),
+                                          static_cast<gssize>(g_memory_output_stream_get_data_size(memory)), nullptr);
   g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(source);
-  g_autoptr(GVariant) back = gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, nullptr);
+  g_autoptr(GVariant) back =
+      gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, nullptr);
   if (back == nullptr || !g_variant_equal(value, back)) abort();
 }
 
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(text);
   gvc_data_input_stream_set_max_length(reader, 64);
   gsize length = 0;
-  g_autofree char *string = gvc_data_input_stream_read_string(reader, data[0] & 1 ? "\n" : nullptr, &length, nullptr, nullptr);
+  g_autofree char *string =
+      gvc_data_input_stream_read_string(reader, data[0] & 1 ? "\n" : nullptr, &length, nullptr, nullptr);
   if (string != nullptr && (length > 64 || strlen(string) != length)) abort();
   return 0;
 }

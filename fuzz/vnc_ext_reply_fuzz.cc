@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       memset(&info, 0x55, sizeof info);
       if (ryx::vncext::requestViewerInfo(channel, 42, &info)) {
         if (info.id != 42 || memchr(info.name, '\0', sizeof info.name) == nullptr) abort();
-        if ((info.supports_rvn != TRUE && info.supports_rvn != FALSE) || (info.second_flag != TRUE && info.second_flag != FALSE))
+        if ((info.supports_rvn != TRUE && info.supports_rvn != FALSE) ||
+            (info.second_flag != TRUE && info.second_flag != FALSE))
           abort();
       } else if (info.id != 0x5555555555555555u) {
         abort();  // a failure leaves the record alone

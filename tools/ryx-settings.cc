@@ -48,9 +48,7 @@ std::string originOf(const ryx::conf::Settings &settings, const SettingInfo &row
       found = settings.findInt(row.envName, row.section, row.key, &value);
       break;
     }
-    case SettingType::String:
-      found = settings.findString(row.envName, row.section, row.key);
-      break;
+    case SettingType::String: found = settings.findString(row.envName, row.section, row.key); break;
   }
   return ryx::describeOrigin(settings, found.origin, row.envName);
 }

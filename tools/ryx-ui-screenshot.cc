@@ -121,8 +121,8 @@ int main(int argc, char **argv) {
   // Two applications: one on the configured rendering server, one elsewhere.
   GList *peers = nullptr;
   GList *apps = nullptr;
-  apps = g_list_prepend(
-      apps, announcedApp("C:\\Program Files\\Volume Viewer\\bin\\volview.exe", "render01.example", &peers));
+  apps = g_list_prepend(apps,
+                        announcedApp("C:\\Program Files\\Volume Viewer\\bin\\volview.exe", "render01.example", &peers));
   apps = g_list_prepend(apps, announcedApp("/opt/cad/bin/glyph-cad", "gpu-node-7.example", &peers));
   GList *viewers = nullptr;
   viewers = g_list_prepend(viewers, ryx_config_viewer_new(1, TRUE, FALSE, "alice@workstation"));

@@ -26,4 +26,3 @@ __attribute__((constructor)) void recordLoad() {
 }
 
 }  // namespace
-

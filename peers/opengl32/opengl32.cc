@@ -70,9 +70,10 @@ void appendText(std::string *line, const char *text) {
 // The driver's entry point: port (the 16-bit port widened), conference id,
 // conference key, the encryption key's bytes and length, the back-end ids
 // (a null-terminated list).  Returns 1 when the line was recorded, else 0.
-extern "C" __attribute__((visibility("default"))) int glRyxSetConnectionInfo(
-    uint32_t port, const char *conferenceId, const char *conferenceKey, const void *key, uint32_t keyLength,
-    const char *const *backendIds) {
+extern "C" __attribute__((visibility("default"))) int glRyxSetConnectionInfo(uint32_t port, const char *conferenceId,
+                                                                             const char *conferenceKey, const void *key,
+                                                                             uint32_t keyLength,
+                                                                             const char *const *backendIds) {
   const char *record = getenv("RYX_WRAPPER_RECORD");
   if (record == nullptr || *record == '\0') return 0;
 

@@ -73,12 +73,18 @@ struct ModeName {
   Mode mode;
 };
 const ModeName kModes[] = {
-    {"normal", Mode::kNormal},       {"echo", Mode::kEcho},
-    {"silent", Mode::kSilent},       {"no-close", Mode::kNoClose},
-    {"no-empty-line", Mode::kNoEmptyLine}, {"bad-header", Mode::kBadHeader},
-    {"nul", Mode::kNul},             {"close", Mode::kClose},
-    {"reset", Mode::kReset},         {"trickle", Mode::kTrickle},
-    {"endless", Mode::kEndless},     {"raw", Mode::kRaw},
+    {"normal", Mode::kNormal},
+    {"echo", Mode::kEcho},
+    {"silent", Mode::kSilent},
+    {"no-close", Mode::kNoClose},
+    {"no-empty-line", Mode::kNoEmptyLine},
+    {"bad-header", Mode::kBadHeader},
+    {"nul", Mode::kNul},
+    {"close", Mode::kClose},
+    {"reset", Mode::kReset},
+    {"trickle", Mode::kTrickle},
+    {"endless", Mode::kEndless},
+    {"raw", Mode::kRaw},
     {"never-accept", Mode::kNeverAccept},
 };
 
@@ -166,15 +172,12 @@ std::string head(const Options &o, size_t contentLength) {
 void serve(int fd, const Options &o, const std::string &answer) {
   std::string request;
   switch (o.mode) {
-    case Mode::kNeverAccept:
-      break;
+    case Mode::kNeverAccept: break;
     case Mode::kReset:
       // Unread data at close makes the system send a reset.
       readRequest(fd, &request, true);
       break;
-    case Mode::kClose:
-      readRequest(fd, &request, false);
-      break;
+    case Mode::kClose: readRequest(fd, &request, false); break;
     case Mode::kSilent:
       if (readRequest(fd, &request, false)) hold(fd, o.holdMs);
       break;
@@ -225,16 +228,11 @@ void serve(int fd, const Options &o, const std::string &answer) {
 // The bytes sent for the modes whose answer is fixed.
 std::string makeAnswer(const Options &o) {
   switch (o.mode) {
-    case Mode::kRaw:
-      return o.body;
-    case Mode::kNoEmptyLine:
-      return head(o, o.body.size()) + o.body;
-    case Mode::kBadHeader:
-      return head(o, o.body.size()) + "Content-Language en\r\n\r\n" + o.body;
-    case Mode::kNul:
-      return head(o, o.body.size()) + std::string("X-Nul: a\0b\r\n\r\n", 14) + o.body;
-    default:
-      return head(o, o.body.size()) + "\r\n" + o.body;
+    case Mode::kRaw: return o.body;
+    case Mode::kNoEmptyLine: return head(o, o.body.size()) + o.body;
+    case Mode::kBadHeader: return head(o, o.body.size()) + "Content-Language en\r\n\r\n" + o.body;
+    case Mode::kNul: return head(o, o.body.size()) + std::string("X-Nul: a\0b\r\n\r\n", 14) + o.body;
+    default: return head(o, o.body.size()) + "\r\n" + o.body;
   }
 }
 
@@ -330,8 +328,7 @@ int main(int argc, char **argv) {
   if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       bind(listener, ai->ai_addr, ai->ai_addrlen) != 0 ||
       listen(listener, o.mode == Mode::kNeverAccept ? 0 : 64) != 0) {
-    fprintf(stderr, "ryx-render-server: cannot listen on %s port %u: %s\n", o.address.c_str(), o.port,
-            strerror(errno));
+    fprintf(stderr, "ryx-render-server: cannot listen on %s port %u: %s\n", o.address.c_str(), o.port, strerror(errno));
     return 1;
   }
   freeaddrinfo(ai);

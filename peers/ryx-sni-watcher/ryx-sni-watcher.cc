@@ -43,8 +43,8 @@ constexpr const char *kWatcherXml =
     "</node>";
 
 struct Options {
-  gboolean refuse = FALSE;  // answer registrations with an error
-  int activateAfterMs = -1;  // call Activate on each new item after this delay
+  gboolean refuse = FALSE;    // answer registrations with an error
+  int activateAfterMs = -1;   // call Activate on each new item after this delay
   gboolean activate = FALSE;  // client mode: activate the items of the running watcher
   gboolean dump = FALSE;      // client mode: print their properties
   gboolean show = FALSE;      // draw the items in a window of ours
@@ -63,7 +63,7 @@ Options options;
 GDBusConnection *bus = nullptr;
 GMainLoop *loop = nullptr;
 std::map<std::string, Item> items;  // by "BUSNAME/PATH"
-GtkWidget *panel = nullptr;          // the box of icons (--show)
+GtkWidget *panel = nullptr;         // the box of icons (--show)
 
 void say(const std::string &line) {
   std::printf("%s\n", line.c_str());
@@ -204,10 +204,9 @@ bool activate(const std::string &busName, const std::string &path) {
   g_autoptr(GError) error = nullptr;
   const char *method = options.method != nullptr ? options.method : "Activate";
   // Activate, SecondaryActivate and ContextMenu all take the pointer's (x, y).
-  g_autoptr(GVariant) reply =
-      g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, method,
-                                  g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
-                                  nullptr, &error);
+  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(bus, busName.c_str(), path.c_str(), kItemInterface, method,
+                                                          g_variant_new("(ii)", 0, 0), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                                                          kCallTimeoutMs, nullptr, &error);
   if (reply != nullptr)
     say("activated " + busName + path + " with " + method);
   else
@@ -276,9 +275,9 @@ void registerItem(const char *sender, const char *service, GDBusMethodInvocation
   // item makes after that read comes as a signal, one it made before is in
   // what we read, so none falls between.  (An item's signal from before its
   // registration is seen by no one; the read is what shows its state.)
-  item.signalId = g_dbus_connection_signal_subscribe(bus, item.busName.c_str(), kItemInterface, nullptr,
-                                                     item.path.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onItemSignal,
-                                                     g_strdup(key.c_str()), g_free);
+  item.signalId =
+      g_dbus_connection_signal_subscribe(bus, item.busName.c_str(), kItemInterface, nullptr, item.path.c_str(), nullptr,
+                                         G_DBUS_SIGNAL_FLAGS_NONE, onItemSignal, g_strdup(key.c_str()), g_free);
   items[key] = item;
   say("registered " + key);
   emitWatcherSignal("StatusNotifierItemRegistered", key);
@@ -343,8 +342,20 @@ int serve() {
     gtk_widget_show_all(window);
   }
   loop = g_main_loop_new(nullptr, FALSE);
-  g_unix_signal_add(SIGTERM, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
-  g_unix_signal_add(SIGINT, [](gpointer) { g_main_loop_quit(loop); return G_SOURCE_REMOVE; }, nullptr);
+  g_unix_signal_add(
+      SIGTERM,
+      [](gpointer) {
+        g_main_loop_quit(loop);
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+  g_unix_signal_add(
+      SIGINT,
+      [](gpointer) {
+        g_main_loop_quit(loop);
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
   g_main_loop_run(loop);
   g_main_loop_unref(loop);
   return 0;

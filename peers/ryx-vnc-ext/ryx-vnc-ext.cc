@@ -30,8 +30,8 @@
 namespace {
 
 constexpr uint32_t kMaxRequestPayload = 16u * 1024u * 1024u;  // larger requests close the pipe
-constexpr int kReplyTimeoutMs = 5000;  // a client that does not read its reply is dropped
-constexpr int kSlowReplyMs = 2500;     // fault "slow": longer than a client's 2 s pipe deadline
+constexpr int kReplyTimeoutMs = 5000;                         // a client that does not read its reply is dropped
+constexpr int kSlowReplyMs = 2500;                            // fault "slow": longer than a client's 2 s pipe deadline
 
 const char kSummary[] =
     "Serves the VNC visualization extension's pipes of one session in the pipe\n"
@@ -77,9 +77,9 @@ const char kDescription[] =
     "  slow             every reply is sent whole, 2.5 s late (the whole stand-in waits)\n"
     "Unknown viewer ids get an empty info reply (P = 0); unknown commands close the pipe.";
 
-const std::set<std::string> kFaults = {"wrong-name", "short-reply", "oversized", "extra-bytes", "short-name",
-                                        "tiny-info", "track-refuse", "track-two-bytes", "silent", "close-mid-reply",
-                                        "slow"};
+const std::set<std::string> kFaults = {"wrong-name", "short-reply",     "oversized",    "extra-bytes",
+                                       "short-name", "tiny-info",       "track-refuse", "track-two-bytes",
+                                       "silent",     "close-mid-reply", "slow"};
 
 struct Viewer {
   uint64_t id = 0;
@@ -164,7 +164,8 @@ void putU64(std::vector<uint8_t> *out, uint64_t value) {
 }
 
 uint32_t getU32(const uint8_t *at) {
-  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 | at[3];
+  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
+         at[3];
 }
 
 uint64_t getU64(const uint8_t *at) {
@@ -395,8 +396,8 @@ class Server {
       hex += two;
     }
     char line[160];
-    snprintf(line, sizeof line, "TrackWindow window=%" PRIu64 " p=%zu flag=%u n=%u bytes=%zu data=", window, payload.size(),
-             flag, n, requestSize);
+    snprintf(line, sizeof line, "TrackWindow window=%" PRIu64 " p=%zu flag=%u n=%u bytes=%zu data=", window,
+             payload.size(), flag, n, requestSize);
     record(options_, line + hex);
 
     if (options_.has("silent")) return true;

@@ -51,8 +51,8 @@ const char kDescription[] =
     "  silent                       reads everything, answers nothing";
 
 struct Config {
-  char *cookie = nullptr;   // what the port file says
-  char *expected = nullptr; // what the daemon accepts
+  char *cookie = nullptr;    // what the port file says
+  char *expected = nullptr;  // what the daemon accepts
   char **backend_ids = nullptr;
   gboolean desktop_capture = FALSE;
   char *payload = nullptr;
@@ -221,8 +221,13 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  static const char *const kFaults[] = {"wrong-cookie", "drop-before-backend-ids", "drop-before-desktop-capture",
-                                        "drop-before-connection-info", "wrong-type", "silent", nullptr};
+  static const char *const kFaults[] = {"wrong-cookie",
+                                        "drop-before-backend-ids",
+                                        "drop-before-desktop-capture",
+                                        "drop-before-connection-info",
+                                        "wrong-type",
+                                        "silent",
+                                        nullptr};
   if (fault != nullptr && !g_strv_contains(kFaults, fault)) {
     g_printerr("ryxd: unknown fault \"%s\"\n", fault);
     return 2;
@@ -233,7 +238,8 @@ int main(int argc, char **argv) {
   }
   config.fault = fault != nullptr ? fault : "";
   config.cookie = cookie != nullptr ? g_strdup(cookie) : random_cookie();
-  config.expected = config.fault == "wrong-cookie" ? g_strconcat(config.cookie, "-renewed", nullptr) : g_strdup(config.cookie);
+  config.expected =
+      config.fault == "wrong-cookie" ? g_strconcat(config.cookie, "-renewed", nullptr) : g_strdup(config.cookie);
   static const char *const kDefaultIds[] = {"b1", nullptr};
   config.backend_ids = g_strdupv(backend_ids != nullptr ? backend_ids : const_cast<char **>(kDefaultIds));
   config.desktop_capture = desktop_capture;
@@ -267,7 +273,8 @@ int main(int argc, char **argv) {
   gsize length = 0;
   g_autofree char *text = g_key_file_to_data(keys, &length, nullptr);
   if (g_mkdir_with_parents(folder, 0700) != 0 ||
-      !g_file_set_contents_full(path, text, static_cast<gssize>(length), G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
+      !g_file_set_contents_full(path, text, static_cast<gssize>(length), G_FILE_SET_CONTENTS_CONSISTENT, 0600,
+                                &error)) {
     g_printerr("ryxd: cannot write %s: %s\n", path, error != nullptr ? error->message : g_strerror(errno));
     return 1;
   }

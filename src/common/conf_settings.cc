@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "common/conf_settings.h"
 
-
 #include <cstring>
 
 #include "common/cstring.h"

@@ -121,8 +121,8 @@ bool readProductDword(const char *name, uint32_t *value) {
 bool writeProductDword(const char *name, uint32_t value) {
   RegKeyPtr key;
   if (regOpenKey(Hive::CurrentUser, kProductKey, kKeySetValue, &key) != kRegOk) return false;
-  uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                      static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+                      static_cast<uint8_t>(value >> 24)};
   return regSetValue(key.get(), name, kRegDword, bytes, sizeof bytes) == kRegOk;
 }
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "common/logger.h"
 
-
 #include <cstdlib>
 #include <cstring>
 
@@ -69,8 +68,8 @@ void formatLogTimestamp(uint64_t counter, uint64_t frequency, char *buffer, size
   snprintf(buffer, size, "%llu.%03llu", seconds, milliseconds);
 }
 
-void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName,
-                  const char *function, bool echo, const char *format, va_list args) {
+void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName, const char *function,
+                  bool echo, const char *format, va_list args) {
   if (echo) {
     va_list copy;
     va_copy(copy, args);

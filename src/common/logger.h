@@ -60,9 +60,8 @@ LoggerState makeLoggerState(bool verbose, const char *logLevel, const char *logF
 void formatLogTimestamp(uint64_t counter, uint64_t frequency, char *buffer, size_t size);
 
 // Writes one line through `state` (the part of logMessage after the state exists).
-void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName,
-                  const char *function, bool echo, const char *format, va_list args)
-    __attribute__((format(RYX_PRINTF_FORMAT, 7, 0)));
+void writeLogLine(const LoggerState &state, const char *domain, int level, const char *levelName, const char *function,
+                  bool echo, const char *format, va_list args) __attribute__((format(RYX_PRINTF_FORMAT, 7, 0)));
 
 }  // namespace ryx
 

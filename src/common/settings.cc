@@ -153,8 +153,7 @@ Settings::Found Settings::findBool(const char *envName, const char *section, con
   return find(envName, section, key, kBoolBuffer, [value](const char *text) { return parseBool(text, value); });
 }
 
-CString Settings::getString(const char *envName, const char *section, const char *key,
-                            const char *defaultValue) const {
+CString Settings::getString(const char *envName, const char *section, const char *key, const char *defaultValue) const {
   Found found = findString(envName, section, key);
   return copyCString(found.origin == Origin::Default ? defaultValue : found.text);
 }

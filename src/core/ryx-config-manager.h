@@ -20,17 +20,17 @@ typedef enum {
   RYX_CONFIG_CLIENT_COMMAND_NO_WINDOW = 3,
 } RyxConfigClientCommand;
 
-#define RYX_TYPE_CONFIG_MANAGER (ryx_config_manager_get_type ())
-G_DECLARE_FINAL_TYPE (RyxConfigManager, ryx_config_manager, RYX, CONFIG_MANAGER, GObject)
+#define RYX_TYPE_CONFIG_MANAGER (ryx_config_manager_get_type())
+G_DECLARE_FINAL_TYPE(RyxConfigManager, ryx_config_manager, RYX, CONFIG_MANAGER, GObject)
 
-RyxConfigManager *ryx_config_manager_new (ryx::Commands *commands, guint32 client_commands);
+RyxConfigManager *ryx_config_manager_new(ryx::Commands *commands, guint32 client_commands);
 
 /* Returns when this process has done its work: at once after reaching an
  * instance or failing to become one, else when the instance is told to quit. */
-void ryx_config_manager_run (RyxConfigManager *manager);
+void ryx_config_manager_run(RyxConfigManager *manager);
 /* Hands the start's command to the session's running instance, as
  * ryx_config_manager_run() does first; FALSE when no instance took it.
  * Needs no display. */
-gboolean ryx_config_manager_hand_over (RyxConfigManager *manager);
+gboolean ryx_config_manager_hand_over(RyxConfigManager *manager);
 
 G_END_DECLS

@@ -24,15 +24,15 @@
 
 G_BEGIN_DECLS
 
-#define RYX_TYPE_DEADLINE_INPUT_STREAM (ryx_deadline_input_stream_get_type ())
-G_DECLARE_FINAL_TYPE (RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DEADLINE_INPUT_STREAM, GInputStream)
+#define RYX_TYPE_DEADLINE_INPUT_STREAM (ryx_deadline_input_stream_get_type())
+G_DECLARE_FINAL_TYPE(RyxDeadlineInputStream, ryx_deadline_input_stream, RYX, DEADLINE_INPUT_STREAM, GInputStream)
 
 /* Reads from the connection's socket until `timeout_ms` from now.  Closing
  * or releasing this stream leaves the connection open.  (It reads the
  * socket itself, not the connection's input stream: a connection served
  * only through this stream and its socket never makes that stream.)  With
  * no connection: a stream to aim at one later. */
-GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guint timeout_ms);
+GInputStream *ryx_deadline_input_stream_new(GSocketConnection *connection, guint timeout_ms);
 
 /* Aims the stream at another connection (NULL: none) with a deadline of
  * `timeout_ms` from now.  What concerned the previous connection goes with
@@ -41,22 +41,22 @@ GInputStream *ryx_deadline_input_stream_new (GSocketConnection *connection, guin
  * limit starts again (the limit itself stays).  So one stream can serve
  * connection after connection.  Reads with no connection fail with
  * G_IO_ERROR_NOT_CONNECTED. */
-void ryx_deadline_input_stream_set_connection (RyxDeadlineInputStream *self, GSocketConnection *connection,
-                                               guint timeout_ms);
+void ryx_deadline_input_stream_set_connection(RyxDeadlineInputStream *self, GSocketConnection *connection,
+                                              guint timeout_ms);
 
 /* Takes bytes as they are read, at most `limit` (> 0) in all per
  * connection; set before the first read.  Bytes taken and not read are
  * dropped when the stream is aimed elsewhere or released, unless
  * ryx_deadline_input_stream_take_unread() took them first. */
-void ryx_deadline_input_stream_set_take_limit (RyxDeadlineInputStream *self, gsize limit);
+void ryx_deadline_input_stream_set_take_limit(RyxDeadlineInputStream *self, gsize limit);
 
 /* With a take limit: the bytes taken from the socket and not read yet, which
  * the stream then forgets; NULL when there are none (and always without a
  * take limit, where they are still in the socket). */
-GBytes *ryx_deadline_input_stream_take_unread (RyxDeadlineInputStream *self);
+GBytes *ryx_deadline_input_stream_take_unread(RyxDeadlineInputStream *self);
 
 /* Takes the bytes handed out so far from the socket (nothing to do with a
  * take limit). */
-gboolean ryx_deadline_input_stream_commit (RyxDeadlineInputStream *self, GError **error);
+gboolean ryx_deadline_input_stream_commit(RyxDeadlineInputStream *self, GError **error);
 
 G_END_DECLS

@@ -20,4 +20,4 @@
 /* Runs the check on the setting "external_rendering_server" (host or
  * host:port) and sets *refresh_count, the config manager's count of
  * refreshes since the last check, back to 0. */
-void check_rendering_server (guint32 *refresh_count);
+void check_rendering_server(guint32 *refresh_count);

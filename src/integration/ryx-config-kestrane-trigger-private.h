@@ -10,9 +10,9 @@ G_BEGIN_DECLS
 
 /* The trigger window, or NULL when its creation failed (not a new
  * reference). */
-GdkWindow *ryx_config_kestrane_trigger_get_window (RyxConfigKestraneTrigger *self);
+GdkWindow *ryx_config_kestrane_trigger_get_window(RyxConfigKestraneTrigger *self);
 
 /* The trigger position read from the settings when the trigger was made. */
-void ryx_config_kestrane_trigger_get_position (RyxConfigKestraneTrigger *self, gint32 *x, gint32 *y);
+void ryx_config_kestrane_trigger_get_position(RyxConfigKestraneTrigger *self, gint32 *x, gint32 *y);
 
 G_END_DECLS

@@ -10,8 +10,8 @@
 
 G_BEGIN_DECLS
 
-#define RYX_TYPE_CONFIG_KESTRANE_TRIGGER (ryx_config_kestrane_trigger_get_type ())
-G_DECLARE_FINAL_TYPE (RyxConfigKestraneTrigger, ryx_config_kestrane_trigger, RYX, CONFIG_KESTRANE_TRIGGER, GObject)
+#define RYX_TYPE_CONFIG_KESTRANE_TRIGGER (ryx_config_kestrane_trigger_get_type())
+G_DECLARE_FINAL_TYPE(RyxConfigKestraneTrigger, ryx_config_kestrane_trigger, RYX, CONFIG_KESTRANE_TRIGGER, GObject)
 
 /* Highest port the "port" property takes. */
 #define RYX_CONFIG_KESTRANE_TRIGGER_MAX_PORT 32767
@@ -20,11 +20,8 @@ G_DECLARE_FINAL_TYPE (RyxConfigKestraneTrigger, ryx_config_kestrane_trigger, RYX
  * The values are copied; a port above RYX_CONFIG_KESTRANE_TRIGGER_MAX_PORT
  * is refused with GLib's out-of-range warning and the trigger keeps 0.
  * encryption_key and backend_ids may be NULL. */
-RyxConfigKestraneTrigger *ryx_config_kestrane_trigger_new (const char *payload,
-                                                           guint16 port,
-                                                           const char *conference_id,
-                                                           const char *conference_key,
-                                                           GBytes *encryption_key,
-                                                           const char *const *backend_ids);
+RyxConfigKestraneTrigger *ryx_config_kestrane_trigger_new(const char *payload, guint16 port, const char *conference_id,
+                                                          const char *conference_key, GBytes *encryption_key,
+                                                          const char *const *backend_ids);
 
 G_END_DECLS

@@ -155,7 +155,8 @@ gboolean check_ryxd_server_started(RyxConfigDaemonData *data) {
     g_clear_pointer(&data->conference_id, g_free);
     g_clear_pointer(&data->conference_key, g_free);
     g_clear_pointer(&data->encryption_key, g_bytes_unref);
-    g_variant_get(info_reply, "(sissv)", &data->payload, &data->port, &data->conference_id, &data->conference_key, &key);
+    g_variant_get(info_reply, "(sissv)", &data->payload, &data->port, &data->conference_id, &data->conference_key,
+                  &key);
     data->encryption_key = g_variant_get_data_as_bytes(key);
     RYX_LOG(G_LOG_LEVEL_DEBUG, "ryxd port: %d, conference id: %s, conference key: %s. enc key len: %ld, payload: %s",
             data->port, data->conference_id, data->conference_key,

@@ -30,24 +30,24 @@ typedef struct {
 } RyxConfigDaemonData;
 
 /* A new GFile for USER_DATA_DIR/Vezo/ryx/ryxdport.HOST.WINSESSION. */
-GFile *get_ryxd_port_file (void);
+GFile *get_ryxd_port_file(void);
 
 /* Reads the port cache file.  Sets *host and *cookie to NULL and *port to
  * 0 first; after a successful load *host is "localhost" and *port and
  * *cookie are the file's (a missing key leaves 0 or NULL; the port is cut
  * to 16 bits).  Free host and cookie with g_free. */
-void get_ryxd_connection_info (char **host, guint16 *port, char **cookie);
+void get_ryxd_connection_info(char **host, guint16 *port, char **cookie);
 
 /* Runs the query and fills data; TRUE on success.  Failures are reported on
  * standard error, and every failure after connecting releases and clears
  * data->ryxd_connection. */
-gboolean check_ryxd_server_started (RyxConfigDaemonData *data);
+gboolean check_ryxd_server_started(RyxConfigDaemonData *data);
 
 /* Releases the key, the cancellable and the connection (the manager's
  * dispose); may run twice. */
-void ryx_config_daemon_data_release_objects (RyxConfigDaemonData *data);
+void ryx_config_daemon_data_release_objects(RyxConfigDaemonData *data);
 
 /* Releases everything and sets every field back to 0/NULL. */
-void ryx_config_daemon_data_clear (RyxConfigDaemonData *data);
+void ryx_config_daemon_data_clear(RyxConfigDaemonData *data);
 
 G_END_DECLS

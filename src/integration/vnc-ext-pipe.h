@@ -28,8 +28,8 @@ G_BEGIN_DECLS
 #define RYX_EXT_PIPE_MAX_PAYLOAD (1024u * 1024u)
 
 typedef enum {
-  RYX_EXT_PIPE_SESSION,  /* "VNC_Visualization_Ext_Session-%u", read and write */
-  RYX_EXT_PIPE_NOTIFY,   /* "VNC_Visualization_Ext_Notify-%u", read only */
+  RYX_EXT_PIPE_SESSION, /* "VNC_Visualization_Ext_Session-%u", read and write */
+  RYX_EXT_PIPE_NOTIFY,  /* "VNC_Visualization_Ext_Notify-%u", read only */
 } RyxExtPipeSlot;
 
 /* The scratch record GetViewerInfo fills; the caller copies it into a
@@ -38,12 +38,12 @@ typedef struct {
   guint64 id;
   gboolean supports_rvn;
   gboolean second_flag;
-  char name[256];  /* up to 255 name bytes and a terminating zero */
+  char name[256]; /* up to 255 name bytes and a terminating zero */
 } RyxExtViewerInfo;
 
 /* Makes sure the slot holds an open pipe: the one of this login session,
  * else the console session's.  TRUE when it does afterwards. */
-gboolean OpenExtPipe (RyxExtPipeSlot slot);
+gboolean OpenExtPipe(RyxExtPipeSlot slot);
 
 /* The ids of the connected viewers.  Returns -1 when the session pipe
  * cannot be opened, ids is NULL or the request cannot be written whole; 0
@@ -52,14 +52,14 @@ gboolean OpenExtPipe (RyxExtPipeSlot slot);
  * caller frees with free().  *ids is set to NULL once the reply's header
  * has been read; before that it is left as it was, so callers start it at
  * NULL. */
-gint32 GetViewerList (guint64 **ids);
+gint32 GetViewerList(guint64 **ids);
 
 /* Fills *info for viewer id (info->id is id itself).  FALSE on any
  * failure, also for a NULL info or a payload shorter than its name. */
-gboolean GetViewerInfo (guint64 id, RyxExtViewerInfo *info);
+gboolean GetViewerInfo(guint64 id, RyxExtViewerInfo *info);
 
 /* Asks the extension to track the window, handing it length bytes of data
  * (at most RYX_EXT_PIPE_MAX_PAYLOAD - 13).  TRUE when it accepted. */
-gboolean TrackWindow (guint64 window, const void *data, guint32 length);
+gboolean TrackWindow(guint64 window, const void *data, guint32 length);
 
 G_END_DECLS

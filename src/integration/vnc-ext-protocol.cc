@@ -20,7 +20,8 @@ void putU64(uint8_t *at, uint64_t value) {
 }
 
 uint32_t getU32(const uint8_t *at) {
-  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 | at[3];
+  return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
+         at[3];
 }
 
 uint64_t getU64(const uint8_t *at) {

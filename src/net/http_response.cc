@@ -84,9 +84,8 @@ bool Response::parseResponse(const char *text) {
   // A status line too short to reach offset 13 ("HTTP/1.0 200") has an
   // empty status text; nothing before offset 13 is taken for it.
   const size_t statusLength = static_cast<size_t>(lineEnd - h);
-  statusText_ = statusLength > kStatusTextOffset
-                    ? copyRange(h + kStatusTextOffset, statusLength - kStatusTextOffset)
-                    : copyCString("");
+  statusText_ = statusLength > kStatusTextOffset ? copyRange(h + kStatusTextOffset, statusLength - kStatusTextOffset)
+                                                 : copyCString("");
 
   for (const char *line = lineEnd + 2; strncmp(line, "\r\n", 2) != 0;) {
     const char *end = strstr(line, "\r\n");

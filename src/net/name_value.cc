@@ -174,9 +174,10 @@ char *joinTexts(const std::vector<NameValueItem> &items, TextOf text, const char
 const char *NameValueCollection::urlencode() const {
   if (!urlencoded_) {
     // Total + one per item: the "&" between items and the ending NUL.
-    urlencoded_.reset(items_.empty() ? strdup("")
-                                     : joinTexts(items_, [](const NameValueItem &i) { return i.urlencode(); }, "&",
-                                                 items_.size()));
+    urlencoded_.reset(items_.empty()
+                          ? strdup("")
+                          : joinTexts(
+                                items_, [](const NameValueItem &i) { return i.urlencode(); }, "&", items_.size()));
   }
   return urlencoded_.get();
 }
@@ -184,7 +185,8 @@ const char *NameValueCollection::urlencode() const {
 const char *NameValueCollection::htmlheader() const {
   if (!header_) {
     header_.reset(items_.empty() ? strdup("")
-                                 : joinTexts(items_, [](const NameValueItem &i) { return i.htmlheader(); }, nullptr, 2));
+                                 : joinTexts(
+                                       items_, [](const NameValueItem &i) { return i.htmlheader(); }, nullptr, 2));
   }
   return header_.get();
 }

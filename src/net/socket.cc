@@ -197,8 +197,8 @@ int64_t Socket::receiveOnce(void *buffer, size_t length) {
 
 namespace detail {
 
-std::unique_ptr<TCPSocket> connectFirst(const std::vector<platform::ResolvedAddress> &addresses,
-                                        int connectTimeoutMs, SocketClock::time_point deadline) {
+std::unique_ptr<TCPSocket> connectFirst(const std::vector<platform::ResolvedAddress> &addresses, int connectTimeoutMs,
+                                        SocketClock::time_point deadline) {
   static const char kFunction[] = "ryx::TCPSocket::getClientSocket";
   for (const platform::ResolvedAddress &entry : addresses) {
     if (entry.family != platform::kAddressFamilyInet && entry.family != platform::kAddressFamilyInet6) continue;

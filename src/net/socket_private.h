@@ -13,7 +13,7 @@ namespace ryx::detail {
 
 // Tries each IPv4 and IPv6 entry in order; the first that connects is the
 // result.  Logs each failed address.
-std::unique_ptr<TCPSocket> connectFirst(const std::vector<platform::ResolvedAddress> &addresses,
-                                        int connectTimeoutMs, SocketClock::time_point deadline);
+std::unique_ptr<TCPSocket> connectFirst(const std::vector<platform::ResolvedAddress> &addresses, int connectTimeoutMs,
+                                        SocketClock::time_point deadline);
 
 }  // namespace ryx::detail

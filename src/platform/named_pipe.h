@@ -17,7 +17,7 @@ namespace ryx::platform {
 struct Pipe;  // an open client end
 
 enum class PipeAccess {
-  kRead,       // reading only; writes fail
+  kRead,  // reading only; writes fail
   kReadWrite,
 };
 

@@ -32,7 +32,7 @@ constexpr uint32_t kKeyWow64_64Key = 0x0100;
 constexpr uint32_t kKeyWow64_32Key = 0x0200;
 constexpr uint32_t kReadControl = 0x20000;
 constexpr uint32_t kKeyRead = kReadControl | kKeyQueryValue | kKeyEnumerateSubKeys | kKeyNotify;  // 0x20019
-constexpr uint32_t kKeyWrite = kReadControl | kKeySetValue | kKeyCreateSubKey;                   // 0x20006
+constexpr uint32_t kKeyWrite = kReadControl | kKeySetValue | kKeyCreateSubKey;                    // 0x20006
 
 // Value types.
 constexpr uint32_t kRegNone = 0;

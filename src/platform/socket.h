@@ -62,8 +62,7 @@ SocketHandle openSocket(int family, int socketType, int protocol);
 // Connects.  With timeoutMs < 0 the call waits as long as the system does;
 // otherwise it gives up with kTimedOut after timeoutMs milliseconds.  The
 // socket is left in blocking mode either way.  kNone on success.
-SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length,
-                          int timeoutMs);
+SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length, int timeoutMs);
 
 bool setSocketBlocking(SocketHandle handle, bool blocking);
 
@@ -73,8 +72,7 @@ bool setSocketBlocking(SocketHandle handle, bool blocking);
 // together (where it cannot, the flag does nothing).  Sending to a peer
 // that has gone is an error result, never a signal.  The byte count, or -1
 // with *error set.
-int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more,
-                   SocketError *error);
+int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more, SocketError *error);
 int64_t socketReceive(SocketHandle handle, void *buffer, size_t length, bool noWait, SocketError *error);
 
 // Waits up to timeoutMs (>= 0) for the socket to become readable (or

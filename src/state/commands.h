@@ -14,7 +14,7 @@
 namespace ryx {
 
 // Per-user registry values under the product key, both 32-bit.
-constexpr const char *kStatusValue = "status";               // nonzero: RYX switched on
+constexpr const char *kStatusValue = "status";                // nonzero: RYX switched on
 constexpr const char *kDirectXStatusValue = "directXStatus";  // nonzero: GRID check applies
 
 class Commands {

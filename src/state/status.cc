@@ -4,7 +4,8 @@
 namespace ryx {
 
 bool isStatusPublished(int32_t code, int32_t publishedCode, bool desktopCapture, bool warnMissing32Bit) {
-  if (desktopCapture && (code == STATUS_SWITCH_ON_FAILED || code == STATUS_NOT_ENABLED || code == STATUS_NOT_FUNCTIONING))
+  if (desktopCapture &&
+      (code == STATUS_SWITCH_ON_FAILED || code == STATUS_NOT_ENABLED || code == STATUS_NOT_FUNCTIONING))
     return false;
   if (code == STATUS_NOT_FUNCTIONING && !warnMissing32Bit) return false;
   return publishedCode != STATUS_RENDERING_SERVER_ERROR;

@@ -41,13 +41,13 @@ struct StatusView {
   enum class Panel { kNone, kError, kNotFunctioning };
   enum class StateWord { kKept, kDisabled, kHidden };
 
-  bool error = false;            // the icon's error image, and the window opens
-  Panel panel = Panel::kNone;    // the coloured panel's look
-  bool panelShown = false;       // the panel's frame (a panel look may still apply, hidden)
-  const char *heading = nullptr; // the panel's title, null for none
+  bool error = false;             // the icon's error image, and the window opens
+  Panel panel = Panel::kNone;     // the coloured panel's look
+  bool panelShown = false;        // the panel's frame (a panel look may still apply, hidden)
+  const char *heading = nullptr;  // the panel's title, null for none
   StateWord state = StateWord::kKept;
-  bool switchShown = true;       // the application list and the ON/OFF switch
-  bool warningShown = false;     // the "contact your administrator" line
+  bool switchShown = true;    // the application list and the ON/OFF switch
+  bool warningShown = false;  // the "contact your administrator" line
 };
 
 // `gridInUse`: the "use_nvidia_grid" setting, without which a missing GRID

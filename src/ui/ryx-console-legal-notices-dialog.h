@@ -8,9 +8,9 @@
 
 G_BEGIN_DECLS
 
-#define RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG (ryx_console_legal_notices_dialog_get_type ())
-G_DECLARE_FINAL_TYPE (RyxConsoleLegalNoticesDialog, ryx_console_legal_notices_dialog, RYX, CONSOLE_LEGAL_NOTICES_DIALOG,
-                      GtkDialog)
+#define RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG (ryx_console_legal_notices_dialog_get_type())
+G_DECLARE_FINAL_TYPE(RyxConsoleLegalNoticesDialog, ryx_console_legal_notices_dialog, RYX, CONSOLE_LEGAL_NOTICES_DIALOG,
+                     GtkDialog)
 
 /* Made with g_object_new (RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG, NULL); any
  * response destroys it. */

@@ -29,8 +29,9 @@ void countSignal(RyxConfigConnectedApp *, gpointer user_data) { ++*static_cast<i
 TEST(ConnectedApp, ReadsNameAndRenderingServer) {
   const struct {
     const char *label, *update, *name, *renderingServer;  // null: none
-    std::vector<std::string> logs;                       // debug lines, in any order
+    std::vector<std::string> logs;                        // debug lines, in any order
     std::vector<std::string> absent;
+    // clang-format off
   } cases[] = {
       {"complete", "<Update>\n<AppName>glxgears</AppName>\n<RenderingServer>render01</RenderingServer>\n</Update>\n",
        "glxgears", "render01", {"App name: glxgears", "App is using Rendering Server: render01"}, {}},
@@ -48,6 +49,7 @@ TEST(ConnectedApp, ReadsNameAndRenderingServer) {
       {"first element wins", "<AppName>first</AppName><AppName>second</AppName>\n</Update>\n", "first", nullptr,
        {"App name: first"}, {}},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
     LoopbackPair pair;
@@ -97,7 +99,8 @@ TEST(ConnectedApp, Blacklist) {
     GLogCapture logs;
     g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(pair.server);
     EXPECT_EQ(ryx_config_connected_app_is_blacklisted(app), c.blacklisted) << c.name;
-    EXPECT_EQ(logs.count(std::string("Blacklisted: ") + c.name, G_LOG_LEVEL_DEBUG), c.blacklisted ? 1 : 0) << logs.dump();
+    EXPECT_EQ(logs.count(std::string("Blacklisted: ") + c.name, G_LOG_LEVEL_DEBUG), c.blacklisted ? 1 : 0)
+        << logs.dump();
   }
 }
 
@@ -179,11 +182,13 @@ TEST(ConnectedApp, TheUpdateMayStartInBytesTakenWithTheHandshake) {
     const char *sent;
     const char *name;
     const char *server;
+    // clang-format off
   } rows[] = {
       {"<AppName>a</AppName>\n</Update>\n", "", "a", "(null)"},
       {"<AppName>sp", "lit</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n", "split", "rs"},
       {"<AppName>b</AppName>\n</Update>\n<AppName>late</AppName>\n", "", "b", "(null)"},
   };
+  // clang-format on
   for (const Row &row : rows) {
     SCOPED_TRACE(row.received);
     LoopbackPair pair;

@@ -25,9 +25,15 @@ TEST_F(CommonInterface, LogRecordsCarryTheirFieldsAndAnErrorDoesNotAbort) {
     size_t record;
     const char *field, *value;  // value null: the field is absent
   } rows[] = {
-      {0, "GLIB_DOMAIN", "RYX"},      {0, "MESSAGE", "Show GUI"},   {0, "CODE_FUNC", "show_gui"},
-      {0, "CODE_LINE", "42"},         {0, "PRIORITY", "7"},         {0, "SYSLOG_IDENTIFIER", "ryxconfig"},
-      {1, "MESSAGE", "No RVN extension 1"}, {1, "RYX_LEVEL", "error"}, {1, "PRIORITY", "3"},
+      {0, "GLIB_DOMAIN", "RYX"},
+      {0, "MESSAGE", "Show GUI"},
+      {0, "CODE_FUNC", "show_gui"},
+      {0, "CODE_LINE", "42"},
+      {0, "PRIORITY", "7"},
+      {0, "SYSLOG_IDENTIFIER", "ryxconfig"},
+      {1, "MESSAGE", "No RVN extension 1"},
+      {1, "RYX_LEVEL", "error"},
+      {1, "PRIORITY", "3"},
       {1, "CODE_FUNC", "TestBody"},  // the plain name, not the signature
       {2, "RYX_LEVEL", nullptr},
   };

@@ -41,11 +41,21 @@ TEST_F(IniFileTest, ValueRules) {
   const struct {
     const char *section, *name, *expected;
   } cases[] = {
-      {"LOGGING", "LOG_LEVEL", "debug"}, {"logging", "log_file", "a"},
+      {"LOGGING", "LOG_LEVEL", "debug"},
+      {"logging", "log_file", "a"},
       {" LOGGING ", "log_level", "other"},  // blanks inside the brackets count
-      {"S", "semi", "a;b"},   {"S", "comment", "a"}, {"S", "leading", ";b"}, {"S", "path", "C:\\data"},
-      {"S", "both", "a:b"},   {"S", "empty", ""},    {"S", "spaced", "x y"}, {"S", "repeat", "2"},
-      {"S", "tab", "v"},      {"S", "later", "yes"}, {"T", "k", "second"},   {"S", "# hash comment", "<absent>"},
+      {"S", "semi", "a;b"},
+      {"S", "comment", "a"},
+      {"S", "leading", ";b"},
+      {"S", "path", "C:\\data"},
+      {"S", "both", "a:b"},
+      {"S", "empty", ""},
+      {"S", "spaced", "x y"},
+      {"S", "repeat", "2"},
+      {"S", "tab", "v"},
+      {"S", "later", "yes"},
+      {"T", "k", "second"},
+      {"S", "# hash comment", "<absent>"},
       {"S", "last", "no final line feed"},
   };
   for (const auto &c : cases) EXPECT_EQ(value(file, c.section, c.name), c.expected) << c.section << "." << c.name;

@@ -11,8 +11,8 @@
 namespace ryx {
 namespace {
 
-__attribute__((format(printf, 6, 7))) void write(const LoggerState &state, int level, const char *name, const char *function, bool echo,
-           const char *format, ...) {
+__attribute__((format(printf, 6, 7))) void write(const LoggerState &state, int level, const char *name,
+                                                 const char *function, bool echo, const char *format, ...) {
   va_list args;
   va_start(args, format);
   writeLogLine(state, "RYX", level, name, function, echo, format, args);
@@ -112,7 +112,7 @@ TEST(Logger, PrintErrorPrefixesFormatsAndDropsAFormatThatDoesNotFit) {
   printError("No OpenGL library could be found on this system.\n");
   printError("code %d", 3);
   printError("%s", std::string(300, 'x').c_str());  // the argument may be long...
-  printError(std::string(250, 'z').c_str(), 0);      // ...the format with "ERROR: " and "\n" may not pass 255
+  printError(std::string(250, 'z').c_str(), 0);     // ...the format with "ERROR: " and "\n" may not pass 255
   printError("%s", "");
   EXPECT_EQ(out.finish(), "ERROR: No OpenGL library could be found on this system.\n\nERROR: code 3\nERROR: " +
                               std::string(300, 'x') + "\nERROR: \n");

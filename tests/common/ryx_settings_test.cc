@@ -60,9 +60,14 @@ TEST_F(RyxSettingsTool, ListNamesEachOrigin) {
   test::RunResult r = run({"list"});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Logging.verbose = true  (environment RYX_VERBOSE)\n"
-                        "Logging.log_level = info  (system file " + systemFile() + ")\n"
-                        "Logging.log_file = /tmp/x  (user file " + userFile() + ")\n"
-                        "Logging.log_dir = (unset)  (default)\n", 0),
+                        "Logging.log_level = info  (system file " +
+                            systemFile() +
+                            ")\n"
+                            "Logging.log_file = /tmp/x  (user file " +
+                            userFile() +
+                            ")\n"
+                            "Logging.log_dir = (unset)  (default)\n",
+                        0),
             0u)
       << r.out;
   EXPECT_NE(r.out.find("Console.console_port = 2300  (admin file " + adminFile() + ")\n"), std::string::npos);

@@ -54,11 +54,20 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeFallThrough) {
     char type;
     std::string env, expected;
   } cases[] = {
-      {'i', "\t-7\n", "-7"}, {'i', "2001x", "2004"}, {'i', "0x10", "2004"}, {'i', "", "2004"},
-      {'i', "99999999999", "2147483647"}, {'i', "-99999999999", "-2147483648"},
-      {'b', "TRUE", "1"},    {'b', " False ", "0"}, {'b', "yes", "0"}, {'b', "2", "0"},
-      {'b', "00000001", "0"}, {'b', "0000001", "1"},  // 8 bytes with the zero: too long
-      {'s', fits, fits},     {'s', tooLong, "dflt"},
+      {'i', "\t-7\n", "-7"},
+      {'i', "2001x", "2004"},
+      {'i', "0x10", "2004"},
+      {'i', "", "2004"},
+      {'i', "99999999999", "2147483647"},
+      {'i', "-99999999999", "-2147483648"},
+      {'b', "TRUE", "1"},
+      {'b', " False ", "0"},
+      {'b', "yes", "0"},
+      {'b', "2", "0"},
+      {'b', "00000001", "0"},
+      {'b', "0000001", "1"},  // 8 bytes with the zero: too long
+      {'s', fits, fits},
+      {'s', tooLong, "dflt"},
   };
   for (const auto &c : cases) {
     set("RYX_TEST_VALUE", c.env.c_str());
@@ -152,8 +161,7 @@ TEST_F(SettingsTest, TableRowsDescribeTheirFields) {
     }
   }
   EXPECT_EQ(conf::Settings::findRow("kestrane", "ENCRYPTION")->envName, std::string("RYX_KESTRANE_ENCRYPTION"));
-  EXPECT_EQ(conf::Settings::findRow("Application", "print_nvidia_grid")->envName,
-            std::string("RYX_PRINT_NVDIA_GRID"));
+  EXPECT_EQ(conf::Settings::findRow("Application", "print_nvidia_grid")->envName, std::string("RYX_PRINT_NVDIA_GRID"));
   EXPECT_EQ(conf::Settings::findRow("Application", "nope"), nullptr);
 }
 

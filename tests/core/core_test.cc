@@ -47,8 +47,8 @@ class PeriodicCheck : public ::testing::Test {
 // read from its log; a quiet session logs nothing every period).
 TEST_F(PeriodicCheck, ViewerListComesInReverseOrderAndIsLoggedWhenItChanges) {
   test::PeerProcess extension;
-  ASSERT_TRUE(extension.start({RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven",
-                               "--viewer", "9:1:nine"}));
+  ASSERT_TRUE(extension.start(
+      {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven", "--viewer", "9:1:nine"}));
   std::string line;
   ASSERT_TRUE(extension.readLine(&line, 5000));
   ASSERT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));
@@ -108,8 +108,8 @@ TEST(ConsolePort, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {
   std::vector<GSocketConnection *> apps;
   // The blacklisted one never joins; the next one's change shows it was served.
   for (const char *name : {"/usr/bin/ryxconfig", "first", "second"}) {
-    GSocketConnection *connection = g_socket_client_connect_to_host(client, ("127.0.0.1:" + port).c_str(), 0,
-                                                                    nullptr, nullptr);
+    GSocketConnection *connection =
+        g_socket_client_connect_to_host(client, ("127.0.0.1:" + port).c_str(), 0, nullptr, nullptr);
     ASSERT_NE(connection, nullptr);
     std::string hello = std::string("RVN Dashboard Thread\n", 22) + "<AppName>" + name + "</AppName>\n</Update>\n";
     ASSERT_TRUE(g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)), hello.data(),

@@ -35,8 +35,8 @@ const char kRenderingError[] = "Error code: 100, error message: Cannot communica
 
 // A stand-in extension of the session, recording its requests in a file.
 Child &startExtension(Session &session, std::vector<std::string> args, const std::string &record) {
-  args.insert(args.begin(), {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta",
-                             "--record", session.folder() + "/" + record});
+  args.insert(args.begin(), {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:alpha", "--viewer", "7:0:beta", "--record",
+                             session.folder() + "/" + record});
   Child &ext = session.startPeer(args, record);
   EXPECT_TRUE(waitForOut(ext, "ryx-vnc-ext serving", 5000));
   return ext;
@@ -67,6 +67,7 @@ auto application(std::vector<std::string> args, const char *log, int timeoutMs =
   };
 }
 
+// clang-format off
 const Fault kFaults[] = {
     // Each request ends at its deadline and the pipe is dropped, to be
     // opened anew by the next: the instance holds no more descriptors.
@@ -133,6 +134,7 @@ const Fault kFaults[] = {
        chmod(session.userHive().c_str(), 0600);
      }},
 };
+// clang-format on
 
 class Faults : public ::testing::TestWithParam<Fault> {};
 

@@ -49,8 +49,8 @@ void listFiles(const std::string &folder, const std::string &relative, std::map<
     if (path == "/logs") continue;
     struct stat st;
     if (lstat((folder + path).c_str(), &st) != 0) continue;
-    (*files)[path] = std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." +
-                     std::to_string(st.st_mtim.tv_nsec);
+    (*files)[path] =
+        std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
     if (S_ISDIR(st.st_mode)) listFiles(folder, path, files);
   }
 }
@@ -85,12 +85,14 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
     std::vector<std::string> args;
     const char *clientLog;
     const char *instanceLog;  // null: the instance logs nothing for it
+    // clang-format off
   } starts[] = {
       {{}, "Client: show gui", "Show GUI"},
       {{"-QUIT"}, "Client: show gui", "Show GUI"},
       {{"-quit2"}, "Client: show gui", "Show GUI"},
       {{"-nowin"}, "Client: unknown command", nullptr},
   };
+  // clang-format on
   for (const auto &c : starts) {
     SCOPED_TRACE(c.args.empty() ? "(no argument)" : c.args[0]);
     size_t before = instance.err().size();
@@ -112,6 +114,7 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
     std::string bytes;
     int holdMs;
     const char *log;  // null: nothing is logged
+    // clang-format off
   } handshakes[] = {
       {"no line feed", handshake("RYX Command UI") + "\x01", 0, "WRONG HANDSHAKE"},
       {"too long", handshake(std::string(40, 'x')), 0, "WRONG HANDSHAKE"},
@@ -119,6 +122,7 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
       {"silent peer", "", 3000, "Wrong read on listen socket"},
       {"closed at once", "", 0, nullptr},
   };
+  // clang-format on
   for (const auto &c : handshakes) {
     SCOPED_TRACE(c.what);
     size_t before = instance.err().size();
@@ -144,6 +148,7 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   }
   // Updates that would do harm if anything ran, opened or formatted them.
   const std::string pwned = session.folder() + "/pwned";
+  // clang-format off
   const std::vector<std::string> hostile = {
       "$(touch " + pwned + ")", "`touch " + pwned + "`", "; touch " + pwned, "|touch " + pwned,
       "../../../../../../" + pwned, "file://" + pwned, "%s%s%s%s%n%n%n", "<b>bold</b><span foreground='red'>",
@@ -224,6 +229,7 @@ TEST(Ryxconfig, StartUpFollowsThePeersItMeets) {
        {{"RYX_TRAY", "xembed"}}, 0, {"Status icon shown through XEmbed"},
        {"Creating standalone dialog", "Status icon shown through StatusNotifierItem"}, 4000, 0},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     SessionOptions options;
@@ -330,8 +336,8 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIconAndItsClicks) {
   size_t before = instance.err().size();
   RunResult contextMenu = runProgram({RYX_SNI_WATCHER_EXE, "--activate", "--call", "ContextMenu"}, session.env());
   EXPECT_EQ(contextMenu.status, 0) << contextMenu.out << contextMenu.err;
-  EXPECT_TRUE(waitForErr(instance, "Error code: 100, error message: Cannot communicate with the Rendering Server",
-                         6000, before))
+  EXPECT_TRUE(waitForErr(instance, "Error code: 100, error message: Cannot communicate with the Rendering Server", 6000,
+                         before))
       << instance.err().substr(before);
   EXPECT_TRUE(session.waitForWindows(1));
 
@@ -398,8 +404,8 @@ TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
 
   // Held open until the instance closes it, so the instance sees its owner.
   RunResult bytes = runProgram(asUid(other, {"/bin/bash", "-c",
-                                                "exec 3<>/dev/tcp/127.0.0.1/" + port +
-                                                    "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 60 cat <&3"}),
+                                             "exec 3<>/dev/tcp/127.0.0.1/" + port +
+                                                 "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 60 cat <&3"}),
                                session.env());
   // The instance may close before the bytes are written (bash then dies of
   // SIGPIPE): refused before anything is read either way.

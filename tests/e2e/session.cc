@@ -27,10 +27,20 @@ namespace {
 
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
-  static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY",
-                                         "HOME", "G_MESSAGES_DEBUG", "HOMEDRIVE", "HOMEPATH",
+  static const char *const prefixes[] = {"RYX_",
+                                         "RVN_",
+                                         "SVN_",
+                                         "XDG_",
+                                         "DISPLAY",
+                                         "WAYLAND_DISPLAY",
+                                         "HOME",
+                                         "G_MESSAGES_DEBUG",
+                                         "HOMEDRIVE",
+                                         "HOMEPATH",
                                          "DBUS_SESSION_BUS_ADDRESS",
-                                         "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
+                                         "ASAN_OPTIONS",
+                                         "LSAN_OPTIONS",
+                                         "UBSAN_OPTIONS"};
   for (const char *p : prefixes)
     if (name.rfind(p, 0) == 0) return true;
   return false;
@@ -68,7 +78,9 @@ bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
   return waitUntil([&] { return child.out().find(text) != std::string::npos; }, timeoutMs);
 }
 
-size_t openDescriptors(const Child &program) { return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size(); }
+size_t openDescriptors(const Child &program) {
+  return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size();
+}
 
 int connectLoopback(int port, uint32_t source, uint32_t to) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -126,13 +138,13 @@ int announceApp(int port, const std::string &name, const std::string &server) {
 }
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {
-  for (const char *sub : {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib",
-                          "system", "logs"})
+  for (const char *sub :
+       {"root", "root/conf", "home", "data", "config", "runtime", "pipes", "registry", "lib", "system", "logs"})
     mkdir((dir_ / sub).c_str(), 0700);
   consolePort_ = options_.consolePort != 0 ? options_.consolePort : unusedPort();
   if (options_.uid != 0) {
-    RunResult chown = runProgram({"/bin/chown", "-R", std::to_string(options_.uid) + ":" + std::to_string(options_.uid),
-                                  dir_.path()});
+    RunResult chown = runProgram(
+        {"/bin/chown", "-R", std::to_string(options_.uid) + ":" + std::to_string(options_.uid), dir_.path()});
     if (chown.status != 0) fprintf(stderr, "session: chown failed: %s\n", chown.err.c_str());
   }
   if (options_.wrapper) {
@@ -278,8 +290,7 @@ std::vector<std::string> Session::env() const {
       // at a normal exit only, so tests end ryxconfig with -quit.
       // The slow unwinder gives whole stacks through libraries built without
       // frame pointers (GLib, GTK), so a leak is traced back to our caller.
-      {"ASAN_OPTIONS",
-       "detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0:log_path=" + (dir_ / "logs/asan")},
+      {"ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0:log_path=" + (dir_ / "logs/asan")},
 #ifdef RYX_LSAN_SUPPRESSIONS
       {"LSAN_OPTIONS", "suppressions=" RYX_LSAN_SUPPRESSIONS ":print_suppressions=0"},
 #endif
@@ -340,7 +351,8 @@ std::vector<std::string> Session::topLevelWindows() const {
   std::vector<std::string> ids;
   for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
     size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0) ids.push_back(line.substr(at, line.find(' ', at) - at));
+    if (at != std::string::npos && line.compare(at, 2, "0x") == 0)
+      ids.push_back(line.substr(at, line.find(' ', at) - at));
   }
   std::sort(ids.begin(), ids.end());
   return ids;

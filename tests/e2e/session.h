@@ -46,13 +46,13 @@ inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
 inline std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
 
 struct SessionOptions {
-  bool trayHost = false;  // run an XEmbed notification area (trayer)
+  bool trayHost = false;            // run an XEmbed notification area (trayer)
   bool ryxd = true, vncExt = true;  // run the stand-in daemon and VNC extension
   std::vector<std::string> ryxdArgs, vncExtArgs;
-  bool wrapper = true;      // the OpenGL wrapper stand-in on the library path
-  int dockTime = 2;         // ryx_config_dock_time
-  bool sessionBus = false;  // a D-Bus session bus of the session's own (otherwise none; not with uid)
-  bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
+  bool wrapper = true;                      // the OpenGL wrapper stand-in on the library path
+  int dockTime = 2;                         // ryx_config_dock_time
+  bool sessionBus = false;                  // a D-Bus session bus of the session's own (otherwise none; not with uid)
+  bool sniWatcher = false;                  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
   // Not 0: every program of the session (its X server and notification
   // area too) runs as this numeric uid, which then owns the session's folder.

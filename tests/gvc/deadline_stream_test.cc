@@ -79,7 +79,10 @@ TEST(DeadlineInputStream, OneStreamServesConnectionAfterConnection) {
     // The first peer sends its handshake, its command byte and more than
     // the limit allows; the second sends its handshake a little later.
     LoopbackPair first, second;
-    ASSERT_TRUE(first.send(std::string("RYX Command UI\n\0\x02" "12345678", 25)));
+    ASSERT_TRUE(
+        first.send(std::string("RYX Command UI\n\0\x02"
+                               "12345678",
+                               25)));
     ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), first.server, 2000);
     g_autofree char *one = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, nullptr);
     EXPECT_STREQ("RYX Command UI\n", one);
@@ -98,7 +101,11 @@ TEST(DeadlineInputStream, OneStreamServesConnectionAfterConnection) {
       EXPECT_EQ("678", leftInSocket(first.server, 16)) << "the first connection's limit of 22 bytes";
       EXPECT_EQ("<Update>", leftInSocket(second.server, 16)) << "the second connection's own limit";
     } else {
-      EXPECT_EQ("\x02" "12345678", leftInSocket(first.server, 16)) << "what the reader did not use stays";
+      EXPECT_EQ(
+          "\x02"
+          "12345678",
+          leftInSocket(first.server, 16))
+          << "what the reader did not use stays";
       EXPECT_EQ("<Update>", leftInSocket(second.server, 16));
     }
   }

@@ -62,7 +62,8 @@ TEST(GvcDataInputStream, EndsAndBoundsAsDocumented) {
 }
 
 TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
-  const char *texts[] = {"@as []", "['b1', 'b2']", "('payload', 7300, 'conf-id', 'conf-key', <[byte 0x00, 0x01, 0xff]>)",
+  const char *texts[] = {"@as []", "['b1', 'b2']",
+                         "('payload', 7300, 'conf-id', 'conf-key', <[byte 0x00, 0x01, 0xff]>)",
                          "(@s '', -1, '', '', <''>)"};
   g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
   g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
@@ -83,7 +84,8 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
   g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(input);
   for (GVariant *value : sent) {
     g_autoptr(GError) error = nullptr;
-    g_autoptr(GVariant) back = gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, &error);
+    g_autoptr(GVariant) back =
+        gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, &error);
     ASSERT_NE(nullptr, back) << error->message;
     EXPECT_TRUE(g_variant_equal(value, back)) << g_variant_print(value, TRUE);
     g_variant_unref(value);

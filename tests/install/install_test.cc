@@ -46,9 +46,9 @@ class Installed : public ::testing::Test {
 
   static test::TempDir *stage_;
   static test::RunResult *install_;
-  const std::string prefix = env("RYX_TEST_PREFIX"), bindir = env("RYX_TEST_BINDIR"),
-                    datadir = env("RYX_TEST_DATADIR"), mandir = env("RYX_TEST_MANDIR"),
-                    sysconfdir = env("RYX_TEST_SYSCONFDIR"), autostart = env("RYX_TEST_AUTOSTART_DIR");
+  const std::string prefix = env("RYX_TEST_PREFIX"), bindir = env("RYX_TEST_BINDIR"), datadir = env("RYX_TEST_DATADIR"),
+                    mandir = env("RYX_TEST_MANDIR"), sysconfdir = env("RYX_TEST_SYSCONFDIR"),
+                    autostart = env("RYX_TEST_AUTOSTART_DIR");
   const std::string consolePortProfile = sysconfdir + "/profile.d/ryx-console-port.sh",
                     consolePortGenerator = prefix + "/lib/systemd/user-environment-generators/60-ryx-console-port";
 };
@@ -61,8 +61,12 @@ TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheSystemConfiguration) {
     bool executable;
     const char *magic;  // the file's first bytes
   } cases[] = {
-      {bindir + "/ryxconfig", true, "\x7f" "ELF"},
-      {bindir + "/ryx-settings", true, "\x7f" "ELF"},
+      {bindir + "/ryxconfig", true,
+       "\x7f"
+       "ELF"},
+      {bindir + "/ryx-settings", true,
+       "\x7f"
+       "ELF"},
       {prefix + "/share/ryx/images/ryx_status_icon.png", false, "\x89PNG"},
       {prefix + "/share/ryx/images/ryx_status_icon_error.png", false, "\x89PNG"},
       {prefix + "/share/ryx/images/icon.png", false, "\x89PNG"},
@@ -118,9 +122,11 @@ TEST_F(Installed, EntriesAndManualPagesAreClean) {
     std::vector<std::string> checker;
     std::vector<std::string> mentions;
   } cases[] = {
-      {datadir + "/applications/ryxconfig.desktop", {validate},
+      {datadir + "/applications/ryxconfig.desktop",
+       {validate},
        {"Exec=" + bindir + "/ryxconfig\n", "\nIcon=ryxconfig\n"}},
-      {autostart + "/ryxconfig-autostart.desktop", {validate},
+      {autostart + "/ryxconfig-autostart.desktop",
+       {validate},
        {"Exec=" + bindir + "/ryxconfig -nowin\n", "\nIcon=ryxconfig\n"}},
       {mandir + "/man1/ryxconfig.1", {groff, "-man", "-Tutf8", "-ww", "-z"}, {}},
       {mandir + "/man1/ryx-settings.1", {groff, "-man", "-Tutf8", "-ww", "-z"}, {}},
@@ -161,10 +167,12 @@ TEST_F(Installed, ConsolePortScriptsGiveEachUidItsOwnPort) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.conf ? c.conf : "(no file)") + " uid " + c.uid);
-    if (c.conf) test::writeFile(conf, c.conf);
-    else unlink(conf.c_str());
-    std::vector<std::string> run = {"/usr/bin/env", "-u", "RYX_CONSOLE_PORT", "-u", "RYX_CONSOLE_PORT_UID",
-                                    "RYX_CONSOLE_PORT_CONF=" + conf};
+    if (c.conf)
+      test::writeFile(conf, c.conf);
+    else
+      unlink(conf.c_str());
+    std::vector<std::string> run = {
+        "/usr/bin/env", "-u", "RYX_CONSOLE_PORT", "-u", "RYX_CONSOLE_PORT_UID", "RYX_CONSOLE_PORT_CONF=" + conf};
     if (!c.uid.empty()) run.push_back("RYX_CONSOLE_PORT_UID=" + c.uid);
     if (c.chosen) run.push_back(std::string("RYX_CONSOLE_PORT=") + c.chosen);
     for (const char *shell : {"/bin/sh", "/bin/bash"}) {
@@ -172,7 +180,8 @@ TEST_F(Installed, ConsolePortScriptsGiveEachUidItsOwnPort) {
           test::concat(run, {shell, "-c", ". '" + staged(consolePortProfile) + "'; echo \"${RYX_CONSOLE_PORT-none}\""}),
           {});
       EXPECT_EQ(sourced.out, (c.chosen ? c.chosen : c.port.empty() ? "none" : c.port) + std::string("\n")) << shell;
-      EXPECT_EQ(sourced.err.find("ryx-console-port: ignoring " + conf) != std::string::npos, c.complaint) << sourced.err;
+      EXPECT_EQ(sourced.err.find("ryx-console-port: ignoring " + conf) != std::string::npos, c.complaint)
+          << sourced.err;
     }
     test::RunResult generated = test::runProgram(test::concat(run, {staged(consolePortGenerator)}));
     EXPECT_EQ(generated.status, 0);

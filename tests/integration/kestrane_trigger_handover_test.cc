@@ -109,7 +109,9 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
 
   std::string wrapperRecord() const { return dir_ / "wrapper.record"; }
   std::string extensionRecord() const { return dir_ / "extension.record"; }
-  std::vector<std::string> extensionLines() const { return ryx::test::splitLines(ryx::test::readFile(extensionRecord())); }
+  std::vector<std::string> extensionLines() const {
+    return ryx::test::splitLines(ryx::test::readFile(extensionRecord()));
+  }
 
   TempDir dir_;
   std::unique_ptr<Child> extension_;
@@ -149,7 +151,9 @@ TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointTheExtensionTracksTheWindow
     std::vector<std::string> args;
     std::string data;  // the bytes the extension receives
   } cases[] = {
-      {"driver without the entry point", kWrapperWithoutEntryPoint, {"--payload", "pay,load"},
+      {"driver without the entry point",
+       kWrapperWithoutEntryPoint,
+       {"--payload", "pay,load"},
        std::string("pay,load\0", 9)},
       {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, std::string("system\0", 7)},
       {"no payload", kWrapperWithoutEntryPoint, {}, std::string("\0", 1)},
@@ -187,7 +191,8 @@ TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointFailuresAreLoggedAndTheWind
     const char *log;  // %lx: the window id; "": no line
   } cases[] = {
       {"tracking refused", true, "track-refuse", "false", "warning track_window: Request to track window %lx failed"},
-      {"no extension", false, nullptr, "false", "error track_window: You should install the VNC server's visualization extension to use RYX."},
+      {"no extension", false, nullptr, "false",
+       "error track_window: You should install the VNC server's visualization extension to use RYX."},
       {"VVN on", true, nullptr, "true", ""},
   };
   for (const auto &c : cases) {
@@ -235,7 +240,7 @@ GLogWriterOutput printRyxRecords(GLogLevelFlags level, const GLogField *fields, 
     if (strcmp(fields[i].key, "RYX_LEVEL") == 0) ryxLevel = value;
   }
   if (g_strcmp0(domain, "RYX") != 0) return g_log_writer_default(level, fields, count, nullptr);
-  const char *name = strcmp(ryxLevel, "error") == 0    ? "error"
+  const char *name = strcmp(ryxLevel, "error") == 0  ? "error"
                      : (level & G_LOG_LEVEL_WARNING) ? "warning"
                      : (level & G_LOG_LEVEL_INFO)    ? "info"
                                                      : "debug";

@@ -122,8 +122,8 @@ TEST_F(KestraneTriggerTest, PresentsOneFrameClearedBeforeTheColourTurnsWhite) {
   XSetWindowAttributes white = {};
   white.background_pixel = WhitePixel(x, DefaultScreen(x));
   white.override_redirect = True;
-  Window under = XCreateWindow(x, DefaultRootWindow(x), 300, 300, 4, 4, 0, CopyFromParent, InputOutput,
-                               CopyFromParent, CWBackPixel | CWOverrideRedirect, &white);
+  Window under = XCreateWindow(x, DefaultRootWindow(x), 300, 300, 4, 4, 0, CopyFromParent, InputOutput, CopyFromParent,
+                               CWBackPixel | CWOverrideRedirect, &white);
   XMapWindow(x, under);
   XSync(x, False);
   ASSERT_EQ(pixelOf(under), 0xffffffu);

@@ -67,7 +67,10 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
     std::string after;  // what follows the host in the setting
     bool reached;       // a server listens at the port the rule gives
   } cases[] = {
-      {"", true}, {":0", true}, {":65536", true}, {":abc", true},
+      {"", true},
+      {":0", true},
+      {":65536", true},
+      {":abc", true},
       {":" + std::to_string(elsewhere.port()), true},
       {":" + std::to_string(ryx::test::unusedPort()), false},
   };

@@ -137,7 +137,8 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
     std::string printed;  // its start
     std::vector<std::string> warnings;
   } cases[] = {
-      {nullptr, "Could not find ryxd server info\n",
+      {nullptr,
+       "Could not find ryxd server info\n",
        {"get_ryxd_connection_info: There was an error getting the port from the caching file: No such file or "
         "directory"}},
       {"[ryxd]\nport=65536\ncookie=c\n", "Could not find ryxd server info\n", {}},

@@ -100,7 +100,8 @@ TEST_F(VncExtPipeTest, ListRepliesOfEveryShape) {
   } cases[] = {
       {"in order, 64 bits wide",
        {"--viewer", "7:1:a", "--viewer", "9223372036854775813:0:b", "--viewer", "18446744073709551615:1:c"},
-       {7, 9223372036854775813u, 18446744073709551615u}, false},
+       {7, 9223372036854775813u, 18446744073709551615u},
+       false},
       {"P = 20 gives two ids", {"--viewer", "1:1:a", "--viewer", "2:1:b", "--fault", "extra-bytes"}, {1, 2}, false},
       {"P = 0 gives none", {}, {}, true},
       {"another reply name", {"--viewer", "1:1:a", "--fault", "wrong-name"}, {}, false},
@@ -125,8 +126,8 @@ TEST_F(VncExtPipeTest, ListRepliesOfEveryShape) {
 
 TEST_F(VncExtPipeTest, DecodesViewerInfoAndRefusesBrokenReplies) {
   std::string longName(255, 'n');
-  startExtension({"--viewer", "1:1:abc", "--viewer", "2:2,1:flag two", "--viewer", "3:0:", "--viewer",
-                  "4:1:" + longName});
+  startExtension(
+      {"--viewer", "1:1:abc", "--viewer", "2:2,1:flag two", "--viewer", "3:0:", "--viewer", "4:1:" + longName});
   struct Case {
     guint64 id;
     gboolean rvn, second;

@@ -14,8 +14,8 @@
 namespace ryx::http {
 namespace {
 
-using test::LogCapture;
 using test::Lines;
+using test::LogCapture;
 using test::RenderServer;
 
 const char kPath[] = "/index.html";
@@ -63,8 +63,9 @@ TEST(Client, GetSendsRequestLineThreeHeadersAndEmptyLine) {
   parameters.add(NameValueItem("b", "x y/\xc3\xa9"));
   response = client.doGet(kPath, parameters, headers);
   ASSERT_TRUE(response.valid());
-  EXPECT_STREQ(response.body(), "GET /index.html?a=1&b=x+y%2f%c3%a9 HTTP/1.0\r\nUser-Agent: User-Agent-own\r\n"
-                                "Accept: Accept-own\r\nHost: Host-own\r\n\r\n");
+  EXPECT_STREQ(response.body(),
+               "GET /index.html?a=1&b=x+y%2f%c3%a9 HTTP/1.0\r\nUser-Agent: User-Agent-own\r\n"
+               "Accept: Accept-own\r\nHost: Host-own\r\n\r\n");
 }
 
 TEST(Client, RequestLineMustFitIn127Characters) {
@@ -136,8 +137,7 @@ TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
       {{"--mode", "silent"}, timedOut},
       {{"--mode", "trickle"}, timedOut},
       {{"--mode", "bad-header"}, {kParseResponse}},
-      {{"--mode", "nul"},
-       {executeLine("Bytes read are different from string length"), kParseHeader, kParseResponse}},
+      {{"--mode", "nul"}, {executeLine("Bytes read are different from string length"), kParseHeader, kParseResponse}},
       {{"--mode", "reset"}, {executeLine("Error reading response")}},
       {{"--mode", "endless"}, tooLarge},
   };

@@ -13,8 +13,8 @@ namespace ryx {
 namespace {
 
 using http::Response;
-using test::LogCapture;
 using test::Lines;
+using test::LogCapture;
 
 const char kInvalid[] = "W RYX (ryx::http::Response::Response): Invalid HTTP response";
 const char kParseResponse[] = "W RYX (ryx::http::Response::Response): Cannot parse HTTP response";
@@ -36,7 +36,7 @@ TEST(Response, ParsesStatusHeadersAndBody) {
     const char *statusText, *headers, *body;
   } cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nX-Two:  spaced \r\n\r\n<html>\r\n\r\nrest</html>", 200, "OK",
-       "Content-Type=text/html|X-Two= spaced ", "<html>\r\n\r\nrest</html>"},  // only the one blank is skipped
+       "Content-Type=text/html|X-Two= spaced ", "<html>\r\n\r\nrest</html>"},         // only the one blank is skipped
       {"HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nA: 3\r\n\r\n", 200, "OK", "A=3|B=2", ""},  // the last value, first place
       // The value starts two characters after the colon, the first colon.
       {"HTTP/1.0 200 OK\r\nName:\r\nN2:xyz\r\nN3: a: b\r\n\r\nbody", 200, "OK", "Name=|N2=yz|N3=a: b", "body"},
@@ -66,8 +66,8 @@ TEST(Response, FailuresLeaveItEmptyAndLogTheirCause) {
   } cases[] = {
       {nullptr, {kInvalid}},
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n<html></html>", header},  // no empty line
-      {"HTTP/1.0 200 OK\r\nBroken\r\nLater: x\r\n\r\n", parse},  // the colon is on a later line
-      {"HTTP/1.0 200 OK\r\nA: 1\r\nBroken\r\n\r\nx: y", parse},  // the body's colon does not count
+      {"HTTP/1.0 200 OK\r\nBroken\r\nLater: x\r\n\r\n", parse},                 // the colon is on a later line
+      {"HTTP/1.0 200 OK\r\nA: 1\r\nBroken\r\n\r\nx: y", parse},                 // the body's colon does not count
       {"http/1.0 200 OK\r\n\r\n", parse},
   };
   for (const auto &c : cases) {

@@ -14,8 +14,7 @@ class LoggerEnvironment : public ::testing::Environment {
   void SetUp() override { routeLogger("info"); }
 };
 
-const ::testing::Environment *const loggerEnvironment =
-    ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
+const ::testing::Environment *const loggerEnvironment = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
 
 }  // namespace
 

@@ -25,8 +25,8 @@
 namespace ryx {
 namespace {
 
-using test::LogCapture;
 using test::Lines;
+using test::LogCapture;
 using test::RenderServer;
 
 const char kRequest[] = "GET /index.html HTTP/1.0\r\n\r\n";
@@ -132,8 +132,9 @@ TEST(TCPSocket, ConnectsByNameAndOverEitherFamily) {
 // (A receive's deadline: the HTTP client's silent-server rows.)
 TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
   std::vector<platform::ResolvedAddress> none;
-  const int resolver = platform::resolveAddresses("no-such-host.invalid", "2007", AI_ADDRCONFIG,
-                                                  platform::kAddressFamilyUnspecified, platform::kSocketStream, 0, &none);
+  const int resolver =
+      platform::resolveAddresses("no-such-host.invalid", "2007", AI_ADDRCONFIG, platform::kAddressFamilyUnspecified,
+                                 platform::kSocketStream, 0, &none);
   ASSERT_NE(resolver, 0);
   char resolverText[256];
   platform::resolverErrorText(resolver, resolverText, sizeof resolverText);
@@ -144,11 +145,16 @@ TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
     long long atLeastMs;
     Lines lines;
   } cases[] = {
-      {"no-such-host.invalid", 2007, 0,
+      {"no-such-host.invalid",
+       2007,
+       0,
        {std::string("W RYX (ryx::TCPSocket::getClientSocket): Failed to get address for host no-such-host.invalid "
-                    "and port 2007: ") + resolverText}},
+                    "and port 2007: ") +
+        resolverText}},
       {"127.0.0.1", test::unusedPort(), 0, {failedLine("127.0.0.1")}},
-      {"127.0.0.1", neverAccepts.port(), 300,  // never early: the wait is rounded up
+      {"127.0.0.1",
+       neverAccepts.port(),
+       300,  // never early: the wait is rounded up
        {"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to addr: 127.0.0.1",
         failedLine("127.0.0.1")}},
   };

@@ -256,8 +256,11 @@ TEST(SessionId, ComesFromTheLoginSession) {
     const char *variable;
     bool found;
     uint32_t id;
-  } cases[] = {{"4294967295", true, 4294967295u}, {"4294967296", haveKernel, kernel}, {"7x", haveKernel, kernel},
-               {"", haveKernel, kernel}, {nullptr, haveKernel, kernel}};
+  } cases[] = {{"4294967295", true, 4294967295u},
+               {"4294967296", haveKernel, kernel},
+               {"7x", haveKernel, kernel},
+               {"", haveKernel, kernel},
+               {nullptr, haveKernel, kernel}};
   for (const auto &c : cases) {
     test::ScopedEnv env("XDG_SESSION_ID", c.variable);
     uint32_t id = 12345;

@@ -87,7 +87,8 @@ TEST(RegistryFile, RejectsWhatItCannotReadButTakesNoTextAsEmpty) {
     const char *what;
     std::string text;
   };
-#define CASE(what, literal) Case{what, std::string(literal, sizeof(literal) - 1)}
+#define CASE(what, literal) \
+  Case { what, std::string(literal, sizeof(literal) - 1) }
   const Case cases[] = {
       CASE("no header", "[HKEY_CURRENT_USER\\A]\n"),
       CASE("other hive", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n"),

@@ -129,9 +129,10 @@ TEST_F(Registry, CreatedValuesReadBackAndTheUserHiveIsPrivate) {
 }
 
 TEST_F(Registry, WritesKeepWhatAPersonAddedByHand) {
-  writeHive("Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_CURRENT_USER\\Software\\Other]\n"
-            "\"note\"=\"kept\"\n");
+  writeHive(
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "\"note\"=\"kept\"\n");
   setDword(Hive::CurrentUser, "Software\\A", "v", 1);
   std::string text = test::readFile(userHive());
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Other]\n\"note\"=\"kept\"\n"), std::string::npos) << text;

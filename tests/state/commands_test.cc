@@ -61,6 +61,7 @@ TEST_F(CommandsTest, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
     bool directX;
     bool expected;
     std::string statusAfter, directXAfter;
+    // clang-format off
   } cases[] = {
       {"new user without a product key", false, {}, false, true, dword(1), dword(1)},
       {"status 0 reads as off and changes nothing", true,
@@ -79,6 +80,7 @@ TEST_F(CommandsTest, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
        false, "3:00", "missing"},
       {"a large value reads as on", true, {"\"status\"=dword:80000000"}, false, true, dword(0x80000000u), "missing"},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Installation fresh;
@@ -95,8 +97,11 @@ TEST_F(CommandsTest, UpdateStatusWithDirectXOffChecksOnlyTheWrapper) {
   const struct {
     Wrapper wrapper;
     bool expected;
-  } cases[] = {{Wrapper::Full, true}, {Wrapper::NoConnectionInfo, true}, {Wrapper::Plain, false},
-               {Wrapper::Full, true}, {Wrapper::Missing, false}};
+  } cases[] = {{Wrapper::Full, true},
+               {Wrapper::NoConnectionInfo, true},
+               {Wrapper::Plain, false},
+               {Wrapper::Full, true},
+               {Wrapper::Missing, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(static_cast<int>(c.wrapper));
     Installation fresh;
@@ -115,10 +120,12 @@ TEST_F(CommandsTest, ExternalRenderingServerNeedsAServerAndNoForcedLocalRenderin
   const struct {
     const char *server, *forceLocal;  // null: unset
     bool expected;
+    // clang-format off
   } cases[] = {
       {nullptr, nullptr, false}, {"render-1:8080", "false", true}, {"render-1:8080", "true", false},
       {"", nullptr, false},      {"<null>", nullptr, false},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.server != nullptr ? c.server : "(unset)") + " " + (c.forceLocal ? c.forceLocal : ""));
     test::ScopedEnv server("RYX_RENDERING_SERVER", c.server);
@@ -151,6 +158,7 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
     std::string expectedOut;
     int expectedLoads;
     std::string statusAfter, directXAfter;
+    // clang-format off
   } cases[] = {
       {"wrapper and GRID library", false, kBothOn, Wrapper::Full, true, {}, {"update"}, ok, 1, dword(1), dword(1)},
       {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
@@ -175,6 +183,7 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
        {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"switch-on"},
        "switch=1 code=0 message=-\n", 0, dword(1), dword(1)},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Installation install;

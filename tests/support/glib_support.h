@@ -16,7 +16,7 @@ struct LogRecord {
   std::string domain;    // "" for the default domain
   GLogLevelFlags level;  // the level GLib was handed
   std::string message;
-  std::string function;  // the CODE_FUNC field, when there is one
+  std::string function;                       // the CODE_FUNC field, when there is one
   std::map<std::string, std::string> fields;  // every field of a structured record, by key
 };
 

@@ -15,12 +15,13 @@ namespace ryx::test {
 namespace {
 
 // What a machine's or a user's configuration could set for the program.
+// clang-format off
 const char *const kClearedVariables[] = {
     "RYX_USER_CONFIG_DIR", "RYX_CONSOLE_PORT", "RYX_LOG_LEVEL", "RYX_VERBOSE", "RVN_IMAGE_QUALITY",
     "RYX_CONFIG_DOCK_TIMEOUT", "RYX_RENDERING_SERVER", "RYX_FORCE_LOCAL_RENDERING", "RYX_LOG_FILE",
     "RYX_USE_NVIDIA_GRID", "RYX_CONFIG_TRIGGER_POSITION", "RYX_VVN_ENABLED", "RYX_WRAPPER_RECORD",
-    "RYX_CONFIG_CHECK_ENABLED", "RYX_CONFIG_WARN_MISSING_32BIT",
-};
+    "RYX_CONFIG_CHECK_ENABLED", "RYX_CONFIG_WARN_MISSING_32BIT"};
+// clang-format on
 
 }  // namespace
 
@@ -130,7 +131,8 @@ std::string Installation::read(const char *name) const {
 
 std::string dword(uint32_t value) {
   char text[16];
-  snprintf(text, sizeof text, "4:%02x%02x%02x%02x", value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff, value >> 24);
+  snprintf(text, sizeof text, "4:%02x%02x%02x%02x", value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff,
+           value >> 24);
   return text;
 }
 

@@ -108,8 +108,7 @@ TEST_F(StatusDialogTest, EachKindOfCodeGetsItsPanel) {
     const char *heading;
   } cases[] = {
       {STATUS_NOT_ENABLED, true, true, false, "Disabled", 40000, 0, 0, "Error activating RYX:"},
-      {STATUS_NOT_FUNCTIONING, true, false, true, nullptr, 65535, 65535, 30000,
-       "RYX is not functioning correctly:"},
+      {STATUS_NOT_FUNCTIONING, true, false, true, nullptr, 65535, 65535, 30000, "RYX is not functioning correctly:"},
       {STATUS_RENDERING_SERVER_ERROR, true, true, false, nullptr, 40000, 0, 0,
        "There is an error contacting the configured Rendering Server:"},
       {STATUS_GRID_LIBRARY_MISSING, false, false, true, nullptr, 65535, 65535, 30000, nullptr},
@@ -281,7 +280,9 @@ TEST_F(StatusDialogTest, CountsViewersAndThoseWithoutKestrane) {
     GLogCapture logs;  // the getter's warning for the null entry
     ryx_command_status_dialog_refresh_viewers(dlg(), viewers);
     EXPECT_EQ(text("users_label"), c.shown);
-    g_list_free_full(viewers, [](gpointer v) { if (v != nullptr) ryx_config_viewer_free((RyxConfigViewer *)v); });
+    g_list_free_full(viewers, [](gpointer v) {
+      if (v != nullptr) ryx_config_viewer_free((RyxConfigViewer *)v);
+    });
   }
 }
 

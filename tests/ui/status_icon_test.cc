@@ -41,18 +41,17 @@ class BusEnvironment : public ::testing::Environment {
  private:
   std::unique_ptr<PrivateBus> bus_;
 };
-[[maybe_unused]] ::testing::Environment *const busEnvironment =
-    ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+[[maybe_unused]] ::testing::Environment *const busEnvironment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
 
 class StatusIconTest : public UiFixture {
  protected:
   StatusIconTest() {
     setEnv("RYX_TRAY", nullptr);
-    host_ = g_dbus_connection_new_for_address_sync(
-        getenv("DBUS_SESSION_BUS_ADDRESS"),
-        (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
+    host_ =
+        g_dbus_connection_new_for_address_sync(getenv("DBUS_SESSION_BUS_ADDRESS"),
+                                               (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                               nullptr, nullptr, nullptr);
   }
   ~StatusIconTest() override {
     g_clear_object(&icon_);
@@ -137,8 +136,8 @@ class StatusIconTest : public UiFixture {
     using Wait = std::pair<GVariant *, bool>;  // the reply, and whether it came
     Wait wait = {nullptr, false};
     g_dbus_connection_call(
-        host_, busName_.c_str(), "/StatusNotifierItem", interface, method, parameters, nullptr,
-        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
+        host_, busName_.c_str(), "/StatusNotifierItem", interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE,
+        2000, nullptr,
         +[](GObject *source, GAsyncResult *result, gpointer data) {
           auto *w = static_cast<Wait *>(data);
           w->first = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
@@ -150,8 +149,8 @@ class StatusIconTest : public UiFixture {
   }
   // The value of an item property, or null.
   GVariant *property(const char *name) {
-    g_autoptr(GVariant) reply = call("org.freedesktop.DBus.Properties", "Get",
-                                     g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
+    g_autoptr(GVariant) reply =
+        call("org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", "org.kde.StatusNotifierItem", name));
     if (reply == nullptr) return nullptr;
     GVariant *boxed = nullptr;
     g_variant_get(reply, "(v)", &boxed);

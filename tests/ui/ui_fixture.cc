@@ -21,8 +21,8 @@ std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidge
     if (matches(widget)) found.push_back(widget);
     if (GTK_IS_CONTAINER(widget))
       gtk_container_forall(
-          GTK_CONTAINER(widget), [](GtkWidget *child, gpointer data) { (*static_cast<decltype(visit) *>(data))(child); },
-          &visit);
+          GTK_CONTAINER(widget),
+          [](GtkWidget *child, gpointer data) { (*static_cast<decltype(visit) *>(data))(child); }, &visit);
   };
   visit(root);
   return found;
@@ -31,7 +31,8 @@ std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidge
 }  // namespace
 
 GtkWidget *findWidget(GtkWidget *root, const char *name) {
-  std::vector<GtkWidget *> found = walk(root, [&](GtkWidget *w) { return g_strcmp0(gtk_widget_get_name(w), name) == 0; });
+  std::vector<GtkWidget *> found =
+      walk(root, [&](GtkWidget *w) { return g_strcmp0(gtk_widget_get_name(w), name) == 0; });
   return found.empty() ? nullptr : found.front();
 }
 

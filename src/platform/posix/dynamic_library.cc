@@ -53,8 +53,7 @@ std::vector<std::string> searchFolders() {
 
 // Libraries the system always carries under a name of its own.
 const char *systemCounterpart(const char *bareName) {
-  if (strcasecmp(bareName, "opengl32") == 0 || strcasecmp(bareName, "opengl32.so") == 0)
-    return "libGL.so.1";
+  if (strcasecmp(bareName, "opengl32") == 0 || strcasecmp(bareName, "opengl32.so") == 0) return "libGL.so.1";
   return nullptr;
 }
 
@@ -75,8 +74,7 @@ Library *loadLibrary(const char *name) {
     if (access(path.c_str(), F_OK) != 0) continue;
     if (void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return new Library{handle};
   }
-  if (const char *counterpart = systemCounterpart(name))
-    return wrap(dlopen(counterpart, RTLD_NOW | RTLD_LOCAL));
+  if (const char *counterpart = systemCounterpart(name)) return wrap(dlopen(counterpart, RTLD_NOW | RTLD_LOCAL));
   return nullptr;
 }
 

@@ -31,7 +31,7 @@ struct GlDevice {
   Display *display;
   Window window;
   int screen;
-  VisualID visual;  // the window's own visual
+  VisualID visual;                // the window's own visual
   XVisualInfo *format = nullptr;  // set by setPixelFormat, freed with XFree
 };
 
@@ -94,9 +94,8 @@ struct GlLibrary {
   void (*flush)() = nullptr;
 
   bool hasGlx() const {
-    return queryExtension != nullptr && chooseVisual != nullptr && createContext != nullptr &&
-           makeCurrent != nullptr && swapBuffers != nullptr && destroyContext != nullptr &&
-           getCurrentContext != nullptr;
+    return queryExtension != nullptr && chooseVisual != nullptr && createContext != nullptr && makeCurrent != nullptr &&
+           swapBuffers != nullptr && destroyContext != nullptr && getCurrentContext != nullptr;
   }
 };
 
@@ -155,9 +154,9 @@ XVisualInfo *chooseVisual(Display *display, int screen, const GlPixelFormat &for
       {0, 0, 1},
   };
   for (const Wish &wish : wishes) {
-    std::vector<int> attributes = {GLX_RGBA,       GLX_RED_SIZE,   wish.channel,   GLX_GREEN_SIZE,
-                                   wish.channel,   GLX_BLUE_SIZE,  wish.channel,   GLX_ALPHA_SIZE,
-                                   wish.alpha,     GLX_DEPTH_SIZE, wish.depth};
+    std::vector<int> attributes = {GLX_RGBA,     GLX_RED_SIZE,   wish.channel, GLX_GREEN_SIZE,
+                                   wish.channel, GLX_BLUE_SIZE,  wish.channel, GLX_ALPHA_SIZE,
+                                   wish.alpha,   GLX_DEPTH_SIZE, wish.depth};
     if (format.doubleBuffer) attributes.push_back(GLX_DOUBLEBUFFER);
     attributes.push_back(None);
     XErrorTrap trap(display);

@@ -15,8 +15,8 @@ bool prepareGlWindowAttributes(const GlPixelFormat &format, GdkWindowAttr *attri
   GdkDisplay *display = gdk_display_get_default();
   if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return false;
   GdkScreen *screen = gdk_display_get_default_screen(display);
-  VisualID chosen = chooseGlxVisual(gdk_x11_display_get_xdisplay(display), gdk_x11_screen_get_screen_number(screen),
-                                    format);
+  VisualID chosen =
+      chooseGlxVisual(gdk_x11_display_get_xdisplay(display), gdk_x11_screen_get_screen_number(screen), format);
   GdkVisual *visual = chosen != 0 ? gdk_x11_screen_lookup_visual(screen, chosen) : nullptr;
   if (visual == nullptr) return false;
   // An input-only window has no pixels for GLX to draw to; an input-output

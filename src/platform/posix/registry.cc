@@ -40,9 +40,7 @@ namespace {
 
 using regfile::HiveData;
 
-const char *rootName(Hive hive) {
-  return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
-}
+const char *rootName(Hive hive) { return hive == Hive::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE"; }
 
 std::string hiveFolder(Hive hive) {
   if (const char *dir = getenv("RYX_REGISTRY_DIR"); dir != nullptr && *dir != '\0') return dir;
@@ -164,8 +162,10 @@ class HiveSession {
     while (ok && done < text.size()) {
       ssize_t n = write(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok = false;
-      else done += static_cast<size_t>(n);
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
     }
     ok = ok && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
@@ -261,11 +261,11 @@ class HiveSession {
     for (int n = 1; access(aside.c_str(), F_OK) == 0; ++n)
       aside = file_ + ".corrupt-" + stamp + "-" + std::to_string(n);
     if (rename(file_.c_str(), aside.c_str()) == 0)
-      fprintf(stderr, "ryx: registry hive %s cannot be read (%s); moved aside to %s\n", file_.c_str(),
-              reason.c_str(), aside.c_str());
+      fprintf(stderr, "ryx: registry hive %s cannot be read (%s); moved aside to %s\n", file_.c_str(), reason.c_str(),
+              aside.c_str());
     else
-      fprintf(stderr, "ryx: registry hive %s cannot be read (%s) and cannot be moved aside: %s\n",
-              file_.c_str(), reason.c_str(), strerror(errno));
+      fprintf(stderr, "ryx: registry hive %s cannot be read (%s) and cannot be moved aside: %s\n", file_.c_str(),
+              reason.c_str(), strerror(errno));
   }
 
   Hive hive_;

@@ -208,8 +208,8 @@ bool parseHive(std::string_view text, std::string_view rootName, HiveData *out, 
     }
     if (pending.empty()) pendingLine = lineNumber;
     pending.append(trim(line));
-    bool hexData = !pending.empty() && (pending[0] == '"' || pending[0] == '@') &&
-                   pending.find("=hex") != std::string::npos;
+    bool hexData =
+        !pending.empty() && (pending[0] == '"' || pending[0] == '@') && pending.find("=hex") != std::string::npos;
     if (hexData && pending.back() == '\\') {
       pending.pop_back();
       continue;
@@ -245,8 +245,8 @@ bool parseHive(std::string_view text, std::string_view rootName, HiveData *out, 
       }
       name.remove_prefix(rootName.size());
       if (!name.empty()) name.remove_prefix(1);
-      if (!name.empty() && (name.back() == '\\' || name.front() == '\\' ||
-                            name.find("\\\\") != std::string_view::npos)) {
+      if (!name.empty() &&
+          (name.back() == '\\' || name.front() == '\\' || name.find("\\\\") != std::string_view::npos)) {
         *error = "malformed key name" + where;
         return false;
       }
@@ -302,8 +302,7 @@ std::string formatHive(const HiveData &hive, std::string_view rootName) {
         appendQuoted(&out, value.name);
       out.push_back('=');
       if (isPlainString(value)) {
-        appendQuoted(&out, std::string_view(reinterpret_cast<const char *>(value.data.data()),
-                                            value.data.size() - 1));
+        appendQuoted(&out, std::string_view(reinterpret_cast<const char *>(value.data.data()), value.data.size() - 1));
       } else if (value.type == 4 && value.data.size() == 4) {
         char buffer[16];
         uint32_t v = static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |

@@ -94,8 +94,7 @@ SocketHandle openSocket(int family, int socketType, int protocol) {
   return s < 0 ? kInvalidSocket : s;
 }
 
-SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length,
-                          int timeoutMs) {
+SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length, int timeoutMs) {
   const int s = fd(handle);
   const auto *sa = reinterpret_cast<const struct sockaddr *>(address.bytes);
   if (timeoutMs < 0) {
@@ -117,8 +116,7 @@ bool setSocketBlocking(SocketHandle handle, bool blocking) {
   return ioctl(fd(handle), FIONBIO, &nonBlocking) == 0;
 }
 
-int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more,
-                   SocketError *error) {
+int64_t socketSend(SocketHandle handle, const void *bytes, size_t length, bool noWait, bool more, SocketError *error) {
   // MSG_NOSIGNAL: a peer that has gone is an EPIPE result, not a SIGPIPE.
   ssize_t n = send(fd(handle), bytes, length, MSG_NOSIGNAL | (noWait ? MSG_DONTWAIT : 0) | (more ? MSG_MORE : 0));
   if (n >= 0) {

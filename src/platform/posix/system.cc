@@ -15,8 +15,7 @@ namespace ryx::platform {
 uint64_t performanceCounter() {
   // CLOCK_BOOTTIME counts from machine start like the Windows counter.
   struct timespec ts;
-  if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0 && clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
-    return 0;
+  if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0 && clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 

@@ -126,9 +126,7 @@ bool makeGlContextCurrent(GlDevice *device, GlContext *context) {
   return glLibrary().makeCurrent(device->dc, context->context) != FALSE;
 }
 
-bool swapGlBuffers(GlDevice *device) {
-  return device != nullptr && SwapBuffers(device->dc) != FALSE;
-}
+bool swapGlBuffers(GlDevice *device) { return device != nullptr && SwapBuffers(device->dc) != FALSE; }
 
 void deleteGlContext(GlContext *context) {
   if (context == nullptr) return;

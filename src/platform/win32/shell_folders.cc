@@ -14,15 +14,9 @@ namespace {
 
 bool csidlOf(ShellFolder folder, int *csidl) {
   switch (folder) {
-    case ShellFolder::ProgramFiles:
-      *csidl = CSIDL_PROGRAM_FILES;
-      return true;
-    case ShellFolder::ProgramFilesX86:
-      *csidl = CSIDL_PROGRAM_FILESX86;
-      return true;
-    case ShellFolder::System:
-      *csidl = CSIDL_SYSTEM;
-      return true;
+    case ShellFolder::ProgramFiles: *csidl = CSIDL_PROGRAM_FILES; return true;
+    case ShellFolder::ProgramFilesX86: *csidl = CSIDL_PROGRAM_FILESX86; return true;
+    case ShellFolder::System: *csidl = CSIDL_SYSTEM; return true;
   }
   return false;
 }

@@ -112,8 +112,7 @@ SocketHandle openSocket(int family, int socketType, int protocol) {
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
-SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length,
-                          int timeoutMs) {
+SocketError connectSocket(SocketHandle handle, const SocketAddressStorage &address, uint32_t length, int timeoutMs) {
   const SOCKET s = sock(handle);
   const auto *sa = reinterpret_cast<const struct sockaddr *>(address.bytes);
   if (timeoutMs < 0) return connect(s, sa, static_cast<int>(length)) == 0 ? SocketError::kNone : lastError();

@@ -161,8 +161,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   return result;
 }
 
-Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
-             const std::string &logBase)
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv, const std::string &logBase)
     : logBase_(logBase) {
   if (argv.empty()) return;
   // The child's standard output and error, and the end of the pipe read here.

@@ -136,8 +136,8 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   for (const std::string &entry : extraEnv) {
     size_t equals = entry.find('=');
     std::string name = entry.substr(0, equals);
-    env.push_back(std::make_unique<ScopedEnv>(
-        name.c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
+    env.push_back(
+        std::make_unique<ScopedEnv>(name.c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
   }
   std::string commandLine;
   for (const std::string &arg : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
@@ -168,8 +168,8 @@ namespace {
 // kernel32 alone exports the conversion.
 std::string unixPath(const std::string &path) {
   using Convert = char *(CDECL *)(const wchar_t *);
-  static const auto convert =
-      reinterpret_cast<Convert>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+  static const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
   if (convert == nullptr) return "";
   std::wstring wide(path.begin(), path.end());
   char *converted = convert(wide.c_str());
@@ -193,8 +193,7 @@ int runShell(const std::string &script) { return runProgram({"Z:\\bin\\sh", "-c"
 // program that CreateProcess names on its Z: drive but hands it none of
 // our handles, so sh writes the program's pid, output and exit status to
 // files here and ends it on stop(); `timeout` ends one whose test died first.
-Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
-             const std::string &logBase)
+Child::Child(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv, const std::string &logBase)
     : logBase_(logBase) {
   static TempDir folder;
   static unsigned counter = 0;
@@ -214,9 +213,9 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
   // Each file is written whole under another name, then renamed.
   const std::string pid = shellQuoted(unixBase + ".pid"), status = shellQuoted(unixBase + ".status");
   std::string script = command + " > " + shellQuoted(unixOut) + " 2>" +
-                       (logBase.empty() ? std::string("&1") : " " + shellQuoted(unixErr)) + " < /dev/null & echo $! > " +
-                       pid + ".new && mv " + pid + ".new " + pid + "; wait $!; echo $? > " + status + ".new && mv " +
-                       status + ".new " + status;
+                       (logBase.empty() ? std::string("&1") : " " + shellQuoted(unixErr)) +
+                       " < /dev/null & echo $! > " + pid + ".new && mv " + pid + ".new " + pid +
+                       "; wait $!; echo $? > " + status + ".new && mv " + status + ".new " + status;
   std::string commandLine = "Z:\\bin\\sh -c " + (quoted)(script);  // not std::quoted
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
