@@ -52,10 +52,6 @@ std::string GLogCapture::dump() const {
   return text;
 }
 
-std::string preconditionMessage(const std::string &function, const std::string &expression) {
-  return function + ": assertion '" + expression + "' failed";
-}
-
 bool spinUntil(const std::function<bool()> &done, int timeoutMs) {
   gint64 end = g_get_monotonic_time() + (gint64)timeoutMs * 1000;
   while (!done() && g_get_monotonic_time() < end) {

@@ -47,9 +47,6 @@ class GLogCapture {
   std::vector<LogRecord> records_;
 };
 
-// The text GLib's precondition check (g_return_if_fail) writes.
-std::string preconditionMessage(const std::string &function, const std::string &expression);
-
 // Iterates the default main context until done() is true or timeoutMs
 // passes; returns done().
 bool spinUntil(const std::function<bool()> &done, int timeoutMs = 5000);

@@ -23,8 +23,8 @@ const char *const kClearedVariables[] = {
     "RYX_CONFIG_CHECK_ENABLED", "RYX_CONFIG_WARN_MISSING_32BIT"};
 // clang-format on
 
-}  // namespace
-
+// The path of a stand-in library built by the project (from the test's
+// environment); fails the calling test when the variable is missing.
 std::string builtLibrary(const char *envName) {
   const char *path = getenv(envName);
   if (path == nullptr || !fileExists(path)) {
@@ -33,6 +33,8 @@ std::string builtLibrary(const char *envName) {
   }
   return path;
 }
+
+}  // namespace
 
 Installation::Installation() {
   for (const std::string &folder : {root() + "conf", home(), registryDir(), pipeDir(), libraryDir(), systemDir()})

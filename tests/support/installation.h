@@ -25,10 +25,6 @@ inline constexpr char kSeparator = '/';
 
 enum class Wrapper { Missing, Full, NoConnectionInfo, Plain };
 
-// The path of a stand-in library built by the project (from the test's
-// environment); fails the calling test when the variable is missing.
-std::string builtLibrary(const char *envName);
-
 class Installation {
  public:
   Installation();
