@@ -45,10 +45,11 @@ TEST_F(SettingsTest, PrecedenceIsAdminEnvironmentUserSystemDefault) {
 
 // An environment value that is not of the setting's type, or does not fit
 // its buffer (8 bytes for a boolean, 1024 for a string), is skipped: the
-// files decide (the system's port 2004, the user's flag "false").
+// files decide (the system's port 2004, the user's flag "false" and on
+// "true").
 TEST_F(SettingsTest, ValuesOfTheWrongTypeFallThrough) {
   test::writeFile(systemFile(), "[Console]\nconsole_port = 2004\n[A]\nflag = yes\nnum = 0x10\n");
-  writeUser("[A]\nflag = false\nnum = 1.5\n");
+  writeUser("[A]\nflag = false\non = true\nnum = 1.5\n");
   const std::string fits(1023, 'a'), tooLong(1024, 'a');
   const struct {
     char type;
@@ -63,7 +64,7 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeFallThrough) {
       {'b', "TRUE", "1"},
       {'b', " False ", "0"},
       {'b', "yes", "0"},
-      {'b', "2", "0"},
+      {'B', "2", "1"},  // only 0 and 1 are booleans
       {'b', "00000001", "0"},
       {'b', "0000001", "1"},  // 8 bytes with the zero: too long
       {'s', fits, fits},
@@ -74,6 +75,7 @@ TEST_F(SettingsTest, ValuesOfTheWrongTypeFallThrough) {
     auto s = make();
     std::string got = c.type == 'i'   ? std::to_string(s->getInt("RYX_TEST_VALUE", "Console", "console_port", 2000))
                       : c.type == 'b' ? std::to_string(s->getBool("RYX_TEST_VALUE", "A", "flag", true))
+                      : c.type == 'B' ? std::to_string(s->getBool("RYX_TEST_VALUE", "A", "on", false))
                                       : std::string(s->getString("RYX_TEST_VALUE", "A", "t", "dflt").get());
     EXPECT_EQ(got, c.expected) << c.type << " '" << c.env.substr(0, 16) << "'";
   }
