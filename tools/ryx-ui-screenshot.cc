@@ -4,7 +4,6 @@
 // Runs on a real display or Xvfb; the installation is the one RYX_ROOT
 // names (images and legal notices).
 #include <gtk/gtk.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -62,11 +61,19 @@ bool render(GtkWidget *window, const char *path) {
 // An application as the console port hands it over: its update already
 // received, on a connection whose other end `peers` keeps open.
 RyxConfigConnectedApp *announcedApp(const char *name, const char *server, GList **peers) {
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return nullptr;
-  g_autoptr(GSocket) ours = g_socket_new_from_fd(fds[0], nullptr);
-  *peers = g_list_prepend(*peers, g_socket_new_from_fd(fds[1], nullptr));
-  g_autoptr(GSocketConnection) connection = g_socket_connection_factory_create_connection(ours);
+  g_autoptr(GSocketListener) listener = g_socket_listener_new();
+  g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+  g_autoptr(GSocketAddress) any = g_inet_socket_address_new(loopback, 0);
+  g_autoptr(GSocketAddress) bound = nullptr;
+  if (!g_socket_listener_add_address(listener, any, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr, &bound,
+                                     nullptr))
+    return nullptr;
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  GSocketConnection *peer = g_socket_client_connect(client, G_SOCKET_CONNECTABLE(bound), nullptr, nullptr);
+  if (peer == nullptr) return nullptr;
+  *peers = g_list_prepend(*peers, peer);
+  g_autoptr(GSocketConnection) connection = g_socket_listener_accept(listener, nullptr, nullptr, nullptr);
+  if (connection == nullptr) return nullptr;
   std::string update = std::string("<Update>\n<AppName>") + name + "</AppName>\n<RenderingServer>" + server +
                        "</RenderingServer>\n</Update>\n";
   g_autoptr(GBytes) received = g_bytes_new(update.data(), update.size());
