@@ -15,19 +15,19 @@
 #include <string>
 
 #include "net/http_client.h"
-#include "peer_process.h"
+#include "test_support.h"
 
 namespace {
 
 // One server per body size, started on first use and ended at exit.
 uint16_t serverPort(size_t bodySize) {
-  static std::map<size_t, std::pair<std::unique_ptr<ryx::test::PeerProcess>, uint16_t>> servers;
+  static std::map<size_t, std::pair<std::unique_ptr<ryx::test::Child>, uint16_t>> servers;
   auto found = servers.find(bodySize);
   if (found != servers.end()) return found->second.second;
-  auto process = std::make_unique<ryx::test::PeerProcess>();
+  auto process = std::make_unique<ryx::test::Child>(
+      std::vector<std::string>{RYX_RENDER_SERVER, "--port", "0", "--body-size", std::to_string(bodySize)});
   std::string line;
-  if (!process->start({RYX_RENDER_SERVER, "--port", "0", "--body-size", std::to_string(bodySize)}) ||
-      !process->readLine(&line, 5000)) {
+  if (!process->readLine(&line, 5000)) {
     fprintf(stderr, "ryx-render-server did not start\n");
     exit(1);
   }

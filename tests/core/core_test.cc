@@ -15,7 +15,6 @@
 #include "installation.h"
 #include "integration/ryx-config-viewer.h"
 #include "integration/vnc-ext-pipe.h"
-#include "peer_process.h"
 #include "state/commands.h"
 #include "state/error_reporter.h"
 #include "test_support.h"
@@ -46,9 +45,8 @@ class PeriodicCheck : public ::testing::Test {
 // The list is logged when it changes only (what an instance lists can be
 // read from its log; a quiet session logs nothing every period).
 TEST_F(PeriodicCheck, ViewerListComesInReverseOrderAndIsLoggedWhenItChanges) {
-  test::PeerProcess extension;
-  ASSERT_TRUE(extension.start(
-      {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven", "--viewer", "9:1:nine"}));
+  test::Child extension(
+      {RYX_VNC_EXT_EXE, "--console", "--viewer", "5:1:five", "--viewer", "7:0:seven", "--viewer", "9:1:nine"});
   std::string line;
   ASSERT_TRUE(extension.readLine(&line, 5000));
   ASSERT_TRUE(OpenExtPipe(RYX_EXT_PIPE_SESSION));

@@ -36,22 +36,9 @@ std::string builtLibrary(const char *envName) {
 
 }  // namespace
 
-Installation::Installation() {
+Installation::Installation() : env_(environment()) {
   for (const std::string &folder : {root() + "conf", home(), registryDir(), pipeDir(), libraryDir(), systemDir()})
     std::filesystem::create_directories(folder);
-  for (const std::string &entry : environment()) {
-    size_t equals = entry.find('=');
-    set(entry.substr(0, equals).c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1);
-  }
-}
-
-// Restored newest first, so that a variable set twice ends as it began.
-Installation::~Installation() {
-  while (!env_.empty()) env_.pop_back();
-}
-
-void Installation::set(const char *name, const char *value) {
-  env_.push_back(std::make_unique<ScopedEnv>(name, value));
 }
 
 std::vector<std::string> Installation::environment() const {

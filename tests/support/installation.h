@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,12 +27,11 @@ enum class Wrapper { Missing, Full, NoConnectionInfo, Plain };
 class Installation {
  public:
   Installation();
-  ~Installation();
   Installation(const Installation &) = delete;
   Installation &operator=(const Installation &) = delete;
 
   // Sets (null: unsets) a variable of this process until the installation goes.
-  void set(const char *name, const char *value);
+  void set(const char *name, const char *value) { env_.set(name, value); }
   // "NAME=VALUE" and "NAME" (unset) entries that point a child process here.
   std::vector<std::string> environment() const;
 
@@ -65,7 +63,7 @@ class Installation {
   TempDir dir;
 
  private:
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  ScopedEnvironment env_;
 };
 
 // A dword as Installation::read() gives it.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The helpers of test_support.h that need only standard C++, shared by
 // every platform's build of the test support.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,26 @@ namespace ryx::test {
 std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
+}
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
+  const char *old = getenv(name);
+  hadValue_ = old != nullptr;
+  if (hadValue_) oldValue_ = old;
+  setEnvironment(name, value);
+}
+
+ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
+
+ScopedEnvironment::ScopedEnvironment(const std::vector<std::string> &entries) {
+  for (const std::string &entry : entries) {
+    size_t equals = entry.find('=');
+    set(entry.substr(0, equals).c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1);
+  }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  while (!env_.empty()) env_.pop_back();
 }
 
 void writeFile(const std::string &path, const std::string &content) {

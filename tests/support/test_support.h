@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,20 @@ class ScopedEnv {
   std::string name_;
   bool hadValue_;
   std::string oldValue_;
+};
+
+// "NAME=VALUE" (set) and "NAME" (unset) entries, and later set() calls,
+// undone newest first at scope end, so a name set twice ends as it began.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::vector<std::string> &entries = {});
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment &) = delete;
+  ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+  void set(const char *name, const char *value) { env_.push_back(std::make_unique<ScopedEnv>(name, value)); }
+
+ private:
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
 // Redirects a standard stream (1 or 2) into a file until finish().

@@ -85,15 +85,6 @@ void setEnvironment(const char *name, const char *value) {
     unsetenv(name);
 }
 
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-  const char *old = getenv(name);
-  hadValue_ = old != nullptr;
-  if (hadValue_) oldValue_ = old;
-  setEnvironment(name, value);
-}
-
-ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
-
 CaptureFd::CaptureFd(int fd) : fd_(fd) {
   char pattern[] = "/tmp/ryx-capture-XXXXXX";
   int file = mkstemp(pattern);

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 
 namespace ryx::test {
 
@@ -43,15 +42,6 @@ void setEnvironment(const char *name, const char *value) {
   // _putenv_s keeps the C runtime's copy (getenv) and the process's own in step; "" removes.
   _putenv_s(name, value != nullptr ? value : "");
 }
-
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-  const char *old = getenv(name);
-  hadValue_ = old != nullptr;
-  if (hadValue_) oldValue_ = old;
-  setEnvironment(name, value);
-}
-
-ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
 
 CaptureFd::CaptureFd(int fd) : fd_(fd) {
   static TempDir folder;
@@ -131,14 +121,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   RunResult result;
   TempDir dir;
   std::string outFile = dir / "out", errFile = dir / "err";
-  // The child inherits the environment, so extraEnv is applied around the start.
-  std::vector<std::unique_ptr<ScopedEnv>> env;
-  for (const std::string &entry : extraEnv) {
-    size_t equals = entry.find('=');
-    std::string name = entry.substr(0, equals);
-    env.push_back(
-        std::make_unique<ScopedEnv>(name.c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
-  }
+  ScopedEnvironment env(extraEnv);  // a child inherits the environment
   std::string commandLine;
   for (const std::string &arg : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
   STARTUPINFOA startup = {};
@@ -204,12 +187,7 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
   if (unixBase.empty() || unixOut.empty() || (!logBase.empty() && unixErr.empty()) || argv.empty()) return;
   std::string command = "timeout 300";
   for (const std::string &arg : argv) command += " " + shellQuoted(arg);
-  std::vector<std::unique_ptr<ScopedEnv>> env;
-  for (const std::string &entry : extraEnv) {
-    size_t equals = entry.find('=');
-    env.push_back(std::make_unique<ScopedEnv>(entry.substr(0, equals).c_str(),
-                                              equals == std::string::npos ? nullptr : entry.c_str() + equals + 1));
-  }
+  ScopedEnvironment env(extraEnv);  // a child inherits the environment
   // Each file is written whole under another name, then renamed.
   const std::string pid = shellQuoted(unixBase + ".pid"), status = shellQuoted(unixBase + ".status");
   std::string script = command + " > " + shellQuoted(unixOut) + " 2>" +
