@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 
 extern char **environ;
@@ -55,7 +55,7 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string> &extra
   return env;
 }
 
-// Pointers into `strings`, null-terminated, for exec and spawn.
+// Pointers into `strings`, null-terminated, for exec.
 std::vector<char *> cStrings(const std::vector<std::string> &strings) {
   std::vector<char *> pointers;
   for (const std::string &s : strings) pointers.push_back(const_cast<char *>(s.c_str()));
@@ -127,28 +127,12 @@ uint16_t unusedPort() {
 bool underWine() { return false; }
 
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
-  RunResult result;
   TempDir dir;
-  std::string outFile = dir / "out", errFile = dir / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-
-  std::vector<std::string> env = mergedEnvironment(extraEnv);
-  std::vector<char *> args = cStrings(argv), envp = cStrings(env);
-
-  pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  result.out = readFile(outFile);
-  result.err = readFile(errFile);
+  Child child(argv, extraEnv, dir / "log");
+  RunResult result;
+  result.status = child.wait(std::numeric_limits<int>::max());
+  result.out = child.out();
+  result.err = child.err();
   return result;
 }
 
