@@ -23,6 +23,7 @@ const std::string kGridMissing =
     "Unable to load NVIDIA GRID library.\nPlease contact your system administrator to update the NVIDIA "
     "driver to the latest version.";
 const std::vector<std::string> kBothOn = {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000001"};
+const std::vector<std::string> kStatusOff = {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000001"};
 const std::vector<std::string> kDirectXOff = {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"};
 
 // The checks' result, code and message on one line ("update=1 code=0 message=-").
@@ -39,42 +40,6 @@ int gridLoads(const Installation &install) {
   return loads;
 }
 
-TEST(Commands, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
-  const struct {
-    const char *name;
-    bool hiveExists;
-    std::vector<std::string> values;  // under the product key
-    bool directX;
-    bool expected;
-    std::string statusAfter, directXAfter;
-    // clang-format off
-  } cases[] = {
-      {"new user without a product key", false, {}, false, true, dword(1), dword(1)},
-      {"status 0 reads as off and changes nothing", true,
-       {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000001"}, false, false, dword(0), dword(1)},
-      {"status 0 with directXStatus missing: both rewritten as on", true, {"\"status\"=dword:00000000"}, true,
-       true, dword(1), dword(1)},
-      {"directXStatus 0 reads as off", true, kDirectXOff, true, false, dword(1), dword(0)},
-      {"a string longer than 4 bytes counts as missing", true,
-       {"\"status\"=\"switched off\"", "\"directXStatus\"=dword:00000000"}, false, true, dword(1), dword(1)},
-      {"the one-character string 0 reads as on and stays", true,
-       {"\"status\"=\"0\"", "\"directXStatus\"=dword:00000000"}, false, true, "1:3000", dword(0)},
-      {"a single zero byte of another type reads as off", true, {"\"status\"=hex:00"}, false, false, "3:00",
-       "missing"},
-      {"a large value reads as on", true, {"\"status\"=dword:80000000"}, false, true, dword(0x80000000u), "missing"},
-  };
-  // clang-format on
-  Commands commands;
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    Installation fresh;
-    if (c.hiveExists) fresh.writeProductValues(c.values);
-    EXPECT_EQ(commands.isRyxOn(c.directX), c.expected);
-    EXPECT_EQ(fresh.read("status"), c.statusAfter);
-    EXPECT_EQ(fresh.read("directXStatus"), c.directXAfter);
-  }
-}
-
 TEST(Commands, ProductKeyThatCannotBeCreatedMeansOff) {
   Installation install;
   Commands commands;
@@ -84,10 +49,11 @@ TEST(Commands, ProductKeyThatCannotBeCreatedMeansOff) {
   EXPECT_FALSE(commands.isRyxOn(true));
 }
 
-// The wrapper is the OpenGL library that exports ryxEnabled.  One object is
-// what a process has: its GRID attempt is made once, and a library installed
-// or removed afterwards changes nothing.
-TEST(Commands, StatusFollowsWrapperGridAndDirectXValue) {
+// The switch is read from the value or a new user starts switched on; the
+// wrapper is the OpenGL library that exports ryxEnabled.  One object is what
+// a process has: its GRID attempt is made once, and a library installed or
+// removed afterwards changes nothing.
+TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
   const std::string ok = "update=1 code=0 message=-\n", grid = "update=1 code=5 message=" + kGridMissing + "\n";
   const std::string disabled = "update=0 code=3 message=" + std::string(kNotEnabled) + "\n";
   const struct {
@@ -97,12 +63,28 @@ TEST(Commands, StatusFollowsWrapperGridAndDirectXValue) {
     Wrapper wrapper;
     bool grid;
     std::vector<std::string> env;
-    std::vector<std::string> steps;  // update, grid, install-grid, remove-grid, switch-on, switch-off
+    std::vector<std::string> steps;  // on, on-dx, update, grid, install-grid, remove-grid, switch-on, switch-off
     std::string expectedOut;
     int expectedLoads;
     std::string statusAfter, directXAfter;
     // clang-format off
   } cases[] = {
+      {"status 0 reads as off and changes nothing", false, kStatusOff, Wrapper::Missing, false, {}, {"on"}, "on=0\n",
+       0, dword(0), dword(1)},
+      {"status 0 with directXStatus missing: both rewritten as on", false, {"\"status\"=dword:00000000"},
+       Wrapper::Missing, false, {}, {"on-dx"}, "on=1\n", 0, dword(1), dword(1)},
+      {"directXStatus 0 reads as off", false, kDirectXOff, Wrapper::Missing, false, {}, {"on-dx"}, "on=0\n", 0,
+       dword(1), dword(0)},
+      {"a string longer than 4 bytes counts as missing", false,
+       {"\"status\"=\"switched off\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"},
+       "on=1\n", 0, dword(1), dword(1)},
+      {"the one-character string 0 reads as on and stays", false,
+       {"\"status\"=\"0\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"}, "on=1\n", 0,
+       "1:3000", dword(0)},
+      {"a single zero byte of another type reads as off", false, {"\"status\"=hex:00"}, Wrapper::Missing, false, {},
+       {"on"}, "on=0\n", 0, "3:00", "missing"},
+      {"a large value reads as on", false, {"\"status\"=dword:80000000"}, Wrapper::Missing, false, {}, {"on"},
+       "on=1\n", 0, dword(0x80000000u), "missing"},
       {"wrapper and GRID library", false, kBothOn, Wrapper::Full, true, {}, {"update"}, ok, 1, dword(1), dword(1)},
       {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
        dword(1), dword(1)},
@@ -151,6 +133,7 @@ TEST(Commands, StatusFollowsWrapperGridAndDirectXValue) {
     std::string out;
     test::CaptureFd stdoutLines(1);
     for (const std::string &step : c.steps) {
+      if (step.rfind("on", 0) == 0) out += std::string("on=") + (commands.isRyxOn(step == "on-dx") ? "1" : "0") + "\n";
       if (step == "update") out += describe("update", commands.updateStatus(), commands);
       if (step == "grid") out += std::string("grid=") + (commands.isGridAvailable() ? "1" : "0") + "\n";
       if (step == "install-grid") install.installGrid();

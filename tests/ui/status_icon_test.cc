@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The status icon: its image and status window follow changes of the
-// published code, activation opens one window filled from the last
-// application list; and the icon as a StatusNotifierItem, on a private
-// session bus with the stand-in watcher as its host.
+// The status icon: its image and window follow changes of the published
+// code, activation opens one window; as a StatusNotifierItem, on a private
+// session bus with the stand-in watcher as its host; and in the XEmbed tray.
 #define GDK_DISABLE_DEPRECATION_WARNINGS  // GtkStatusIcon
 #include "ui/ryx-command-status-icon.h"
 
@@ -65,6 +64,12 @@ class StatusIconTest : public UiFixture {
     g_autoptr(GBytes) b = gdk_pixbuf_read_pixel_bytes(error);
     return g_bytes_equal(a, b);
   }
+  std::vector<GtkWidget *> shownStatusWindows() {
+    std::vector<GtkWidget *> shown;
+    for (GtkWidget *window : toplevels(RYX_TYPE_COMMAND_STATUS_DIALOG))
+      if (gtk_widget_get_visible(window)) shown.push_back(window);
+    return shown;
+  }
   // The one status window shown now (null, and a failure, otherwise).
   GtkWidget *window() {
     std::vector<GtkWidget *> open = shownStatusWindows();
@@ -83,9 +88,8 @@ class StatusIconTest : public UiFixture {
     next_ = 0;
     ASSERT_TRUE(waitFor("watcher ready"));
   }
-  // The watcher's next line, from the last match on, that starts with
-  // prefix; read while the main loop runs (the watcher asks our item for
-  // its properties, and we answer from that loop).
+  // The watcher's next line that starts with prefix, read while the main
+  // loop runs (the watcher asks our item for its properties).
   bool waitFor(const std::string &prefix, std::string *found = nullptr, int timeoutMs = 5000) {
     bool matched = false;
     spinUntil(
@@ -125,24 +129,20 @@ class StatusIconTest : public UiFixture {
     item_ = line.substr(line.find(' ') + 1);
     return spinUntil([&] { return embedded(); });
   }
-  // An item method called from the host's side, the main loop running
-  // until it is answered.
+  // An item method called from the host's side; whether it was answered.
   bool call(const char *method, GVariant *parameters) {
-    using Wait = std::pair<GVariant *, bool>;  // the reply, and whether it came
-    Wait wait = {nullptr, false};
+    std::pair<bool, bool> wait = {false, false};  // answered, and whether anything came
     g_autoptr(GDBusConnection) host = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     g_dbus_connection_call(
         host, item_.substr(0, item_.find('/')).c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", method,
         parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
         +[](GObject *source, GAsyncResult *result, gpointer data) {
-          auto *w = static_cast<Wait *>(data);
-          w->first = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-          w->second = true;
+          g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+          *static_cast<std::pair<bool, bool> *>(data) = {reply != nullptr, true};
         },
         &wait);
     spinUntil([&] { return wait.second; });
-    g_clear_pointer(&wait.first, g_variant_unref);
-    return wait.second;
+    return wait.first;
   }
 
   Commands commands_;
@@ -194,7 +194,6 @@ TEST_F(StatusIconTest, ActivationOpensOneWindowFilledFromTheStoredList) {
   GtkWidget *open = window();
   ASSERT_NE(open, nullptr);
   EXPECT_EQ(appRows(open), 2);
-  // Refreshes reach the open window.
   ryx_command_status_icon_refresh_apps(icon_, g_list_last(apps_));
   EXPECT_EQ(appRows(open), 1);
   RyxConfigViewer *viewer = ryx_config_viewer_new(1, TRUE, FALSE, "v");

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The status user interface's tests run on the real widgets, in-process,
-// under Xvfb: the settings sandbox with the built images in its install
-// root and empty library folders, the published status reset for each
-// case, and helpers that walk the widget tree.
+// The status user interface's tests, in-process on real widgets under Xvfb:
+// a settings sandbox with the built images and empty library folders, the
+// published status reset for each case, and helpers that walk the widgets.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,28 +17,24 @@
 
 namespace ryx::test {
 
-// The widget called `name` (gtk_widget_set_name) below root, internal
-// children included; null when there is none.
+// The first widget called `name` (gtk_widget_set_name) below root, internal
+// children included, or null; every widget of `type` below root.
 GtkWidget *findWidget(GtkWidget *root, const char *name);
-// Every widget of `type` below root, in tree order.
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type);
 // The toplevel windows of `type` that exist now.
 std::vector<GtkWidget *> toplevels(GType type);
-// The status windows shown now.
-std::vector<GtkWidget *> shownStatusWindows();
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
-std::string labelText(GtkWidget *label);  // the text as displayed
+inline std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
 
 class UiFixture : public ::testing::Test {
  protected:
   UiFixture();
   ~UiFixture() override;
 
-  // Sets an environment variable for the case and reloads the settings.
+  // Sets (null: unsets) an environment variable for the case and reloads the settings.
   void setEnv(const char *name, const char *value);
-  // The published status, as the periodic check or the rendering server
-  // check would leave it.
+  // The published status, as the periodic or rendering server check leaves it.
   void publish(bool ryxOn, int code, const char *message = nullptr);
   // A connected application made over a loopback connection from an
   // update naming `name` and `server` (null: element left out).
