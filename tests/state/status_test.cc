@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Which codes are published, and the published record.  What each code
-// shows is tested on the status window (tests/ui).
+// Which codes are published, and the record; what each shows: tests/ui.
 #include "state/status.h"
 
 #include <gtest/gtest.h>

@@ -42,17 +42,13 @@ class StatusDialogTest : public UiFixture {
   }
   bool shown(const char *name) { return shownOnScreen(w(name)); }
   std::string text(const char *name) { return labelText(w(name)); }
-  int comboChoice() { return gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))); }
   void refresh() { ryx_command_status_dialog_refresh_status(dlg()); }
-  // Publishes an on state with that code and refreshes the window.
   void show(int code, const char *message = "m") {
     publish(true, code, message);
     refresh();
   }
-  // What the window shows of the status, on one line: the parts shown, the
-  // state word, the panel's look (its background as 16-bit channels, one
-  // unit either way being the same colour), heading and message, and the
-  // switch's choice.
+  // The status as shown, on one line: the parts shown, the state word, the
+  // panel's background (16-bit channels, to 5 units), heading, message, switch.
   std::string screen() {
     std::string line;
     for (const char *part : {"error_frame", "warning_box", "status_combo", "apps_box"})
@@ -68,7 +64,7 @@ class StatusDialogTest : public UiFixture {
       gdk_rgba_free(colour);
       line += text("error_title_label") + " " + text("error_text_label") + " ";
     }
-    return line + (comboChoice() == 0 ? "ON" : "OFF");
+    return line + (gtk_combo_box_get_active(GTK_COMBO_BOX(w("status_combo"))) == 0 ? "ON" : "OFF");
   }
 
   // The application list's rows as "name|location".
@@ -103,12 +99,10 @@ TEST_F(StatusDialogTest, ShowsWhatTheSessionCallsFor) {
   EXPECT_FALSE(shown("users_row"));
 }
 
-// One dialog through a screen of each kind, the first shown at creation.
-// The panel follows a change of code only, so a code that stays keeps its
-// first message; the switch follows the on/off state every time.  A
-// message's markup is applied, one that is no valid markup is shown as
-// text, without a warning.  A missing GRID library is an error only with
-// GRID in use; code 0 takes every error part away.
+// One dialog through a screen of each kind, the first shown at creation.  A
+// code that stays keeps its first message; the switch follows every refresh.
+// A message's markup is applied, one that is no valid markup is shown as
+// text; a missing GRID library is an error only with GRID in use.
 TEST_F(StatusDialogTest, EachCodeGetsItsScreen) {
   const struct {
     bool on, grid;
@@ -162,7 +156,6 @@ TEST_F(StatusDialogTest, RenderingServerRowAndGridNote) {
   EXPECT_FALSE(shown("grid_note_label"));
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   show(0);
-  refresh();
   EXPECT_FALSE(shown("grid_note_label"));
 }
 
@@ -188,13 +181,12 @@ TEST_F(StatusDialogTest, ListsApplicationsAndWhereEachRenders) {
     ryx_command_status_dialog_refresh_apps(dlg(), &one);
     EXPECT_EQ(rows(), std::vector<std::string>{c.row}) << (c.configured ? c.configured : "(none)");
   }
-  setEnv("RYX_RENDERING_SERVER", nullptr);
   g_list_free_full(apps_, g_object_unref);
   apps_ = nullptr;
   connectApp("first", nullptr);
   connectApp(nullptr, nullptr);  // an update without a name
   ryx_command_status_dialog_refresh_apps(dlg(), apps_);
-  EXPECT_EQ(rows(), (std::vector<std::string>{"Unnamed application|", "first|"}));
+  EXPECT_EQ(rows(), (std::vector<std::string>{"Unnamed application|(Local rendering)", "first|(Local rendering)"}));
 }
 
 TEST_F(StatusDialogTest, CountsViewersAndThoseWithoutKestrane) {
@@ -247,13 +239,11 @@ std::string noticesText(GtkWidget *notices) {
   return all;
 }
 
-// Any response but Legal Notices closes the window.  Legal Notices opens
-// one notices window, transient for its parent and closed with it; once
-// closed it opens again.  Without a legal-notices folder it warns and shows
-// only its Close button.  Otherwise it shows one heading and notice per
-// folder with a licence, in listing order: the heading is the folder's name
-// and version.txt less its last character (a whole one where it is
-// multi-byte); a licence that is no UTF-8 is shown, not refused.
+// Any response but Legal Notices closes the window.  Legal Notices opens one
+// notices window, transient for it and closed with it.  Without a folder it
+// warns and shows only Close; else a heading and notice per folder with a
+// licence, in listing order: the folder's name and version.txt less its last
+// character (a whole one); a licence that is no UTF-8 is shown, not refused.
 TEST_F(StatusDialogTest, ResponsesCloseTheWindowOrOpenOneNoticesWindow) {
   g_autoptr(GError) missing = nullptr;
   EXPECT_EQ(g_dir_open(noticesDir().c_str(), 0, &missing), nullptr);

@@ -12,8 +12,7 @@ namespace ryx::test {
 
 namespace {
 
-// Every widget below root (root and internal children included) that
-// matches, in tree order.
+// Every widget below root (itself and internal children included) that matches.
 std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidget *)> &matches) {
   std::vector<GtkWidget *> found;
   std::function<void(GtkWidget *)> visit = [&](GtkWidget *widget) {
@@ -63,8 +62,7 @@ UiFixture::UiFixture() {
   std::filesystem::create_directories(imagePath(""));
   for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
     writeFile(imagePath(image), readFile(std::string(images) + "/" + image));
-  // The installation's library folders are empty: no OpenGL wrapper nor
-  // GRID library is found.
+  // No OpenGL wrapper nor GRID library is found in the empty library folders.
   setEnv("RYX_REMOTE_SESSION", "0");
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   publish(false, 0, nullptr);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The status user interface's tests, in-process on real widgets under Xvfb:
-// a settings sandbox with the built images and empty library folders, the
-// published status reset for each case, and helpers that walk the widgets.
+// The status UI's tests on real widgets under Xvfb: a settings sandbox with the
+// built images, the published status reset per case, and widget-tree helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,7 +20,6 @@ namespace ryx::test {
 // children included, or null; every widget of `type` below root.
 GtkWidget *findWidget(GtkWidget *root, const char *name);
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type);
-// The toplevel windows of `type` that exist now.
 std::vector<GtkWidget *> toplevels(GType type);
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
@@ -36,14 +34,14 @@ class UiFixture : public ::testing::Test {
   void setEnv(const char *name, const char *value);
   // The published status, as the periodic or rendering server check leaves it.
   void publish(bool ryxOn, int code, const char *message = nullptr);
-  // A connected application made over a loopback connection from an
-  // update naming `name` and `server` (null: element left out).
+  // An application connected over loopback, its update naming `name` and
+  // `server` (null: element left out); kept in apps_.
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
 
   std::string noticesDir() const { return sandbox_.root() + "legal-notices"; }
   std::string imagePath(const char *name) const { return sandbox_.root() + "share/ryx/images/" + name; }
 
-  GList *apps_ = nullptr;  // newest first, like the config manager's list
+  GList *apps_ = nullptr;  // newest first, as the config manager keeps them
 
  private:
   Installation sandbox_;
