@@ -110,10 +110,10 @@ class StatusIconTest : public UiFixture {
     return (int)std::count_if(lines_.begin(), lines_.end(),
                               [&](const std::string &l) { return l.find(text) != std::string::npos; });
   }
-  // The item's tooltip title and IconPixmap digest as the watcher last read them.
-  std::pair<std::string, std::string> lastItem() {
+  // The item's tooltip title and IconPixmap digest as the watcher next reads them.
+  std::pair<std::string, std::string> nextItem() {
     std::string line;
-    for (int timeoutMs = 5000; waitFor("item ", &line, timeoutMs);) timeoutMs = 500;
+    waitFor("item ", &line);
     size_t tip = line.find(" ToolTip=\""), icon = line.find(" IconPixmap=");
     if (tip == std::string::npos || icon == std::string::npos) return {"(none)", line};
     return {line.substr(tip + 10, line.find('"', tip + 10) - tip - 10),
@@ -224,11 +224,12 @@ TEST_F(StatusIconTest, ItemWaitsForAWatcherFollowsTheStatusAndLeaves) {
   EXPECT_FALSE(embedded());
   startWatcher();
   ASSERT_TRUE(registered()) << output();
-  const auto error = lastItem();
+  const auto error = nextItem();
   EXPECT_EQ(error.first, "Vezo RYX Server Switched ON") << output();
   refresh(true, STATUS_NOT_FUNCTIONING);  // nothing changed: hosts are not bothered
-  refresh(false, 0);
-  const auto ok = lastItem();
+  refresh(false, 0);                      // the tooltip changes, then the image
+  ASSERT_TRUE(waitFor("signal " + item_ + " NewIcon ")) << output();
+  const auto ok = nextItem();
   EXPECT_EQ(ok.first, "Vezo RYX Server Switched OFF") << output();
   EXPECT_NE(ok.second, error.second) << "the image follows the code";
   EXPECT_EQ(seen(" NewToolTip from "), 1) << output();

@@ -69,8 +69,7 @@ UiFixture::UiFixture() {
 }
 
 UiFixture::~UiFixture() {
-  // Windows left open by a case go before its installation does.  Held
-  // while destroying: a status window takes its legal notices window along.
+  // Open windows go before the installation, held as a status window takes its notices along.
   GList *windows = gtk_window_list_toplevels();
   g_list_foreach(windows, (GFunc)(void (*)(void))g_object_ref, nullptr);
   for (GList *l = windows; l != nullptr; l = l->next)
