@@ -1,16 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The server-state checks in this process, with real registry files and
-// real libraries copied into a fresh installation per case.
+// The server-state checks on real registry files and libraries, a fresh installation per case.
 #include "state/commands.h"
 
-#include <dlfcn.h>
-#include <link.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 
 #include <gtest/gtest.h>
@@ -22,7 +13,6 @@
 namespace ryx {
 namespace {
 
-using test::CaptureFd;
 using test::dword;
 using test::Installation;
 using test::Wrapper;
@@ -32,6 +22,8 @@ const std::string kGridMissing =
     "Unable to load NVIDIA GRID library.\nPlease contact your system administrator to update the NVIDIA "
     "driver to the latest version.";
 const std::vector<std::string> kBothOn = {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000001"};
+const std::vector<std::string> kStatusOff = {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000001"};
+const std::vector<std::string> kDirectXOff = {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"};
 
 // The checks' result, code and message on one line ("update=1 code=0 message=-").
 std::string describe(const char *step, bool result, const Commands &commands) {
@@ -47,104 +39,20 @@ int gridLoads(const Installation &install) {
   return loads;
 }
 
-class CommandsTest : public ::testing::Test {
- protected:
+TEST(Commands, ProductKeyThatCannotBeCreatedMeansOff) {
   Installation install;
   Commands commands;
-};
-
-TEST_F(CommandsTest, IsRyxOnReadsTheValueOrStartsANewUserSwitchedOn) {
-  const struct {
-    const char *name;
-    bool hiveExists;
-    std::vector<std::string> values;  // under the product key
-    bool directX;
-    bool expected;
-    std::string statusAfter, directXAfter;
-    // clang-format off
-  } cases[] = {
-      {"new user without a product key", false, {}, false, true, dword(1), dword(1)},
-      {"status 0 reads as off and changes nothing", true,
-       {"\"status\"=dword:00000000", "\"directXStatus\"=dword:00000001"}, false, false, dword(0), dword(1)},
-      {"status 0 with directXStatus missing: both rewritten as on", true, {"\"status\"=dword:00000000"}, true,
-       true, dword(1), dword(1)},
-      {"directXStatus 0 reads as off", true, {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"},
-       true, false, dword(1), dword(0)},
-      {"a string longer than 4 bytes counts as missing", true,
-       {"\"status\"=\"switched off\"", "\"directXStatus\"=dword:00000000"}, false, true, dword(1), dword(1)},
-      {"the one-character string 0 reads as on and stays", true,
-       {"\"status\"=\"0\"", "\"directXStatus\"=dword:00000000"}, false, true, "1:3000", dword(0)},
-      {"four zero bytes of another type read as off", true,
-       {"\"status\"=hex:00,00,00,00", "\"directXStatus\"=dword:00000001"}, false, false, "3:00000000", dword(1)},
-      {"a single zero byte reads as off (the rest of the 4 bytes is 0)", true, {"\"status\"=hex:00"}, false,
-       false, "3:00", "missing"},
-      {"a large value reads as on", true, {"\"status\"=dword:80000000"}, false, true, dword(0x80000000u), "missing"},
-  };
-  // clang-format on
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    Installation fresh;
-    if (c.hiveExists) fresh.writeProductValues(c.values);
-    EXPECT_EQ(commands.isRyxOn(c.directX), c.expected);
-    EXPECT_EQ(fresh.read("status"), c.statusAfter);
-    EXPECT_EQ(fresh.read("directXStatus"), c.directXAfter);
-  }
+  test::writeFile(install.path("not-a-folder"), "");  // a registry folder below a file cannot be made, even by root
+  test::ScopedEnv registry("RYX_REGISTRY_DIR", install.path("not-a-folder/registry").c_str());
+  EXPECT_FALSE(commands.isRyxOn(false));
+  EXPECT_FALSE(commands.isRyxOn(true));
 }
 
-// The wrapper is the OpenGL library that exports ryxEnabled.  One object
-// through all cases: each run replaces the previous result.
-TEST_F(CommandsTest, UpdateStatusWithDirectXOffChecksOnlyTheWrapper) {
-  const struct {
-    Wrapper wrapper;
-    bool expected;
-  } cases[] = {{Wrapper::Full, true},
-               {Wrapper::NoConnectionInfo, true},
-               {Wrapper::Plain, false},
-               {Wrapper::Full, true},
-               {Wrapper::Missing, false}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.wrapper));
-    Installation fresh;
-    fresh.writeProductValues({"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"});
-    fresh.installWrapper(c.wrapper);
-    CaptureFd out(1);
-    EXPECT_EQ(commands.updateStatus(), c.expected);
-    EXPECT_EQ(out.finish(), "");  // a GL library was found in every case
-    EXPECT_EQ(commands.code(), c.expected ? STATUS_OK : STATUS_NOT_ENABLED);
-    EXPECT_STREQ(commands.message(), c.expected ? nullptr : kNotEnabled);
-    EXPECT_EQ(fresh.read("directXStatus"), dword(0));
-  }
-}
-
-TEST_F(CommandsTest, ExternalRenderingServerNeedsAServerAndNoForcedLocalRendering) {
-  const struct {
-    const char *server, *forceLocal;  // null: unset
-    bool expected;
-    // clang-format off
-  } cases[] = {
-      {nullptr, nullptr, false}, {"render-1:8080", "false", true}, {"render-1:8080", "true", false},
-      {"", nullptr, false},      {"<null>", nullptr, false},
-  };
-  // clang-format on
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.server != nullptr ? c.server : "(unset)") + " " + (c.forceLocal ? c.forceLocal : ""));
-    test::ScopedEnv server("RYX_RENDERING_SERVER", c.server);
-    test::ScopedEnv forceLocal("RYX_FORCE_LOCAL_RENDERING", c.forceLocal);
-    conf::Settings::instance().reload();
-    EXPECT_EQ(commands.usesExternalRenderingServer(), c.expected);
-  }
-  conf::Settings::instance().reload();
-}
-
-}  // namespace
-}  // namespace ryx
-
-namespace ryx {
-namespace {
-
-// One object is what a process has: its GRID attempt is made once, and a
-// library installed or removed afterwards changes nothing.
-TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
+// The switch is read from the value or a new user starts switched on; the
+// wrapper is the OpenGL library that exports ryxEnabled.  One object is what
+// a process has: its GRID attempt is made once, and a library installed or
+// removed afterwards changes nothing.
+TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
   const std::string ok = "update=1 code=0 message=-\n", grid = "update=1 code=5 message=" + kGridMissing + "\n";
   const std::string disabled = "update=0 code=3 message=" + std::string(kNotEnabled) + "\n";
   const struct {
@@ -154,23 +62,47 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
     Wrapper wrapper;
     bool grid;
     std::vector<std::string> env;
-    std::vector<std::string> steps;  // update, grid, install-grid, remove-grid, switch-on, switch-off
+    std::vector<std::string> steps;  // on, on-dx, update, grid, install-grid, remove-grid, switch-on, switch-off
     std::string expectedOut;
     int expectedLoads;
     std::string statusAfter, directXAfter;
     // clang-format off
   } cases[] = {
+      {"status 0 reads as off and changes nothing", false, kStatusOff, Wrapper::Missing, false, {}, {"on"}, "on=0\n",
+       0, dword(0), dword(1)},
+      {"status 0 with directXStatus missing: both rewritten as on", false, {"\"status\"=dword:00000000"},
+       Wrapper::Missing, false, {}, {"on-dx"}, "on=1\n", 0, dword(1), dword(1)},
+      {"directXStatus 0 reads as off", false, kDirectXOff, Wrapper::Missing, false, {}, {"on-dx"}, "on=0\n", 0,
+       dword(1), dword(0)},
+      {"a string longer than 4 bytes counts as missing", false,
+       {"\"status\"=\"switched off\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"},
+       "on=1\n", 0, dword(1), dword(1)},
+      {"the one-character string 0 reads as on and stays", false,
+       {"\"status\"=\"0\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"}, "on=1\n", 0,
+       "1:3000", dword(0)},
+      {"a single zero byte of another type reads as off", false, {"\"status\"=hex:00"}, Wrapper::Missing, false, {},
+       {"on"}, "on=0\n", 0, "3:00", "missing"},
+      {"a large value reads as on", false, {"\"status\"=dword:80000000"}, Wrapper::Missing, false, {}, {"on"},
+       "on=1\n", 0, dword(0x80000000u), "missing"},
       {"wrapper and GRID library", false, kBothOn, Wrapper::Full, true, {}, {"update"}, ok, 1, dword(1), dword(1)},
       {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
        dword(1), dword(1)},
       {"GRID library missing", false, kBothOn, Wrapper::Full, false, {}, {"update"}, grid, 0, dword(1), dword(1)},
       {"no wrapper wins over a missing GRID library", false, kBothOn, Wrapper::Missing, false, {}, {"update"},
        disabled, 0, dword(1), dword(1)},
-      {"directXStatus 0 never loads the GRID library", false,
-       {"\"status\"=dword:00000001", "\"directXStatus\"=dword:00000000"}, Wrapper::Full, true, {}, {"update"}, ok,
+      {"directXStatus 0 never loads the GRID library", false, kDirectXOff, Wrapper::Full, true, {}, {"update"}, ok,
        0, dword(1), dword(0)},
+      {"a wrapper without connection info is one", false, kDirectXOff, Wrapper::NoConnectionInfo, false, {},
+       {"update"}, ok, 0, dword(1), dword(0)},
+      {"a GL library without ryxEnabled is no wrapper", false, kDirectXOff, Wrapper::Plain, false, {}, {"update"},
+       disabled, 0, dword(1), dword(0)},
       {"external rendering server: GRID check passes without loading", false, kBothOn, Wrapper::Full, true,
        {"RYX_RENDERING_SERVER=render-1:8080"}, {"update", "grid"}, ok + "grid=1\n", 0, dword(1), dword(1)},
+      {"forced local rendering: the GRID library is loaded", false, kBothOn, Wrapper::Full, true,
+       {"RYX_RENDERING_SERVER=render-1:8080", "RYX_FORCE_LOCAL_RENDERING=true"}, {"update"}, ok, 1, dword(1),
+       dword(1)},
+      {"an empty rendering server is none", false, kBothOn, Wrapper::Full, false, {"RYX_RENDERING_SERVER="},
+       {"update"}, grid, 0, dword(1), dword(1)},
       {"a GRID library installed after a failed attempt is not seen", false, kBothOn, Wrapper::Full, false, {},
        {"update", "install-grid", "update", "grid"}, grid + grid + "grid=0\n", 0, dword(1), dword(1)},
       {"a GRID library that loaded stays a success", false, kBothOn, Wrapper::Full, true, {},
@@ -198,70 +130,22 @@ TEST(CommandsStatus, FollowsWrapperGridAndDirectXValue) {
 
     Commands commands;
     std::string out;
+    test::CaptureFd stdoutLines(1);
     for (const std::string &step : c.steps) {
+      if (step.rfind("on", 0) == 0) out += std::string("on=") + (commands.isRyxOn(step == "on-dx") ? "1" : "0") + "\n";
       if (step == "update") out += describe("update", commands.updateStatus(), commands);
       if (step == "grid") out += std::string("grid=") + (commands.isGridAvailable() ? "1" : "0") + "\n";
       if (step == "install-grid") install.installGrid();
-      if (step == "remove-grid") {
-        ASSERT_EQ(remove(install.gridPath().c_str()), 0);
-      }
+      ASSERT_TRUE(step != "remove-grid" || remove(install.gridPath().c_str()) == 0);
       if (step.rfind("switch-", 0) == 0) out += describe("switch", commands.switchRyx(step == "switch-on"), commands);
     }
+    EXPECT_EQ(stdoutLines.finish(), "") << "a GL library is found in every case";
     EXPECT_EQ(out, c.expectedOut);
     EXPECT_EQ(gridLoads(install), c.expectedLoads);
     EXPECT_EQ(install.read("status"), c.statusAfter);
     EXPECT_EQ(install.read("directXStatus"), c.directXAfter);
   }
   conf::Settings::instance().reload();
-}
-
-TEST_F(CommandsTest, ProductKeyThatCannotBeCreatedMeansOff) {
-  test::writeFile(install.path("not-a-folder"), "");  // a registry folder below a file cannot be made, even by root
-  test::ScopedEnv registry("RYX_REGISTRY_DIR", install.path("not-a-folder/registry").c_str());
-  EXPECT_FALSE(commands.isRyxOn(false));
-  EXPECT_FALSE(commands.isRyxOn(true));
-}
-
-// The real path of the system's GL library, as the loader finds it.
-std::string systemGLPath() {
-  void *handle = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL);
-  if (handle == nullptr) return {};
-  struct link_map *map = nullptr;
-  std::string path;
-  char resolved[PATH_MAX];
-  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && realpath(map->l_name, resolved) != nullptr)
-    path = resolved;
-  dlclose(handle);
-  return path;
-}
-
-// Without any OpenGL library the check prints its "ERROR: " line.  The
-// system's GL library is hidden in a child's own mount namespace; where
-// namespaces are not allowed the case cannot be set up and is skipped.
-TEST_F(CommandsTest, NoOpenGLLibraryAtAllPrintsAnErrorLine) {
-  std::string gl = systemGLPath();
-  if (gl.empty()) GTEST_SKIP() << "this machine has no libGL.so.1 to hide";
-  install.writeProductValues(kBothOn);
-  CaptureFd out(1);
-  fflush(stdout);
-  pid_t child = fork();
-  if (child == 0) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("/dev/null", gl.c_str(), nullptr, MS_BIND, nullptr) != 0)
-      _exit(77);
-    bool found = commands.updateStatus();
-    fputs(describe("update", found, commands).c_str(), stdout);
-    fflush(stdout);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  std::string printed = out.finish();
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(printed, "ERROR: No OpenGL library could be found on this system.\n\nupdate=0 code=3 message=" +
-                         std::string(kNotEnabled) + "\n");
-  EXPECT_EQ(gridLoads(install), 0);
 }
 
 }  // namespace

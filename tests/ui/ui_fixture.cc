@@ -7,14 +7,12 @@
 
 #include "common/ryx_gcommon.h"
 #include "state/error_reporter.h"
-#include "ui/ryx-command-status-dialog.h"
 
 namespace ryx::test {
 
 namespace {
 
-// Every widget below root (root and internal children included) that
-// matches, in tree order.
+// Every widget below root (itself and internal children included) that matches.
 std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidget *)> &matches) {
   std::vector<GtkWidget *> found;
   std::function<void(GtkWidget *)> visit = [&](GtkWidget *widget) {
@@ -42,18 +40,10 @@ std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type) {
 
 std::vector<GtkWidget *> toplevels(GType type) {
   std::vector<GtkWidget *> result;
-  GList *windows = gtk_window_list_toplevels();
+  g_autoptr(GList) windows = gtk_window_list_toplevels();
   for (GList *l = windows; l != nullptr; l = l->next)
     if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type)) result.push_back(GTK_WIDGET(l->data));
-  g_list_free(windows);
   return result;
-}
-
-std::vector<GtkWidget *> shownStatusWindows() {
-  std::vector<GtkWidget *> shown;
-  for (GtkWidget *window : toplevels(RYX_TYPE_COMMAND_STATUS_DIALOG))
-    if (gtk_widget_get_visible(window)) shown.push_back(window);
-  return shown;
 }
 
 bool shownOnScreen(GtkWidget *widget) {
@@ -62,32 +52,24 @@ bool shownOnScreen(GtkWidget *widget) {
   return true;
 }
 
-std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
-
 UiFixture::UiFixture() {
   static bool gtkReady = gtk_init_check(nullptr, nullptr);
-  if (!gtkReady) {
-    ADD_FAILURE() << "no display: the gui suite runs under xvfb-run";
+  const char *images = getenv("RYX_TEST_IMAGES_DIR");
+  if (!gtkReady || images == nullptr) {
+    ADD_FAILURE() << "no display or no RYX_TEST_IMAGES_DIR: run the gui suite through meson, under xvfb-run";
     return;
   }
   std::filesystem::create_directories(imagePath(""));
-  const char *images = getenv("RYX_TEST_IMAGES_DIR");
-  if (images == nullptr) {
-    ADD_FAILURE() << "RYX_TEST_IMAGES_DIR is not set; run the test through meson";
-    return;
-  }
   for (const char *image : {"ryx_status_icon.png", "ryx_status_icon_error.png", "icon.png", "ryx_logo_console.png"})
     writeFile(imagePath(image), readFile(std::string(images) + "/" + image));
-  // The installation's library folders are empty: no OpenGL wrapper nor
-  // GRID library is found.
+  // No OpenGL wrapper nor GRID library is found in the empty library folders.
   setEnv("RYX_REMOTE_SESSION", "0");
   setEnv("RYX_USE_NVIDIA_GRID", "false");
   publish(false, 0, nullptr);
 }
 
 UiFixture::~UiFixture() {
-  // Windows left open by a case go before its installation does.  Held
-  // while destroying: a status window takes its legal notices window along.
+  // Open windows go before the installation, held as a status window takes its notices along.
   GList *windows = gtk_window_list_toplevels();
   g_list_foreach(windows, (GFunc)(void (*)(void))g_object_ref, nullptr);
   for (GList *l = windows; l != nullptr; l = l->next)

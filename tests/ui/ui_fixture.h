@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The status user interface's tests run on the real widgets, in-process,
-// under Xvfb: the settings sandbox with the built images in its install
-// root and empty library folders, the published status reset for each
-// case, and helpers that walk the widget tree.
+// The status UI's tests on real widgets under Xvfb: a settings sandbox with the
+// built images, the published status reset per case, and widget-tree helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,37 +16,32 @@
 
 namespace ryx::test {
 
-// The widget called `name` (gtk_widget_set_name) below root, internal
-// children included; null when there is none.
+// The first widget called `name` (gtk_widget_set_name) below root, internal
+// children included, or null; every widget of `type` below root.
 GtkWidget *findWidget(GtkWidget *root, const char *name);
-// Every widget of `type` below root, in tree order.
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type);
-// The toplevel windows of `type` that exist now.
 std::vector<GtkWidget *> toplevels(GType type);
-// The status windows shown now.
-std::vector<GtkWidget *> shownStatusWindows();
 // The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
-std::string labelText(GtkWidget *label);  // the text as displayed
+inline std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
 
 class UiFixture : public ::testing::Test {
  protected:
   UiFixture();
   ~UiFixture() override;
 
-  // Sets an environment variable for the case and reloads the settings.
+  // Sets (null: unsets) an environment variable for the case and reloads the settings.
   void setEnv(const char *name, const char *value);
-  // The published status, as the periodic check or the rendering server
-  // check would leave it.
+  // The published status, as the periodic or rendering server check leaves it.
   void publish(bool ryxOn, int code, const char *message = nullptr);
-  // A connected application made over a loopback connection from an
-  // update naming `name` and `server` (null: element left out).
+  // An application connected over loopback, its update naming `name` and
+  // `server` (null: element left out); kept in apps_.
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
 
   std::string noticesDir() const { return sandbox_.root() + "legal-notices"; }
   std::string imagePath(const char *name) const { return sandbox_.root() + "share/ryx/images/" + name; }
 
-  GList *apps_ = nullptr;  // newest first, like the config manager's list
+  GList *apps_ = nullptr;  // newest first, as the config manager keeps them
 
  private:
   Installation sandbox_;
