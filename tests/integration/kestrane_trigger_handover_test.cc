@@ -144,74 +144,53 @@ TEST_F(KestraneTriggerHandoverTest, DriverEntryPointGetsTheValuesAndNoPipeIsOpen
   EXPECT_EQ(extensionLines(), std::vector<std::string>());
 }
 
+// Without the entry point the extension tracks the window with the payload;
+// where tracking fails, or VVN is on, the window stays and the outcome is
+// logged (or nothing is handed over).
 TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointTheExtensionTracksTheWindowWithThePayload) {
+  const std::vector<std::string> p9 = {"--payload", "p", "--port", "9"};
+  const char *tracked = "info track_window: Tracked window (%lx)";
   const struct {
     const char *name;
     std::string library;
     std::vector<std::string> args;
-    std::string data;  // the bytes the extension receives
+    const char *fault;  // null: no extension runs; "": none
+    bool vvn;
+    std::string data;  // the bytes the extension receives; "": it receives nothing
+    const char *log;   // %lx: the window id; "": no line
   } cases[] = {
-      {"driver without the entry point",
-       kWrapperWithoutEntryPoint,
-       {"--payload", "pay,load"},
-       std::string("pay,load\0", 9)},
-      {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, std::string("system\0", 7)},
-      {"no payload", kWrapperWithoutEntryPoint, {}, std::string("\0", 1)},
+      {"no entry point", kWrapperWithoutEntryPoint, {"--payload", "pay,load"}, "", false, {"pay,load\0", 9}, tracked},
+      {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, "", false, std::string("system\0", 7), tracked},
+      {"no payload", kWrapperWithoutEntryPoint, {}, "", false, std::string("\0", 1), tracked},
+      {"tracking refused", kWrapperWithoutEntryPoint, p9, "track-refuse", false, "*",
+       "warning track_window: Request to track window %lx failed"},
+      {"no extension", kWrapperWithoutEntryPoint, p9, nullptr, false, "",
+       "error track_window: You should install the VNC server's visualization extension to use RYX."},
+      {"VVN on", kWrapperWithoutEntryPoint, p9, "", true, "", ""},
   };
-  startExtension();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     remove(extensionRecord().c_str());
-    ProbeReport report = runProbe(c.library, c.args);
+    extension_.reset();
+    if (c.fault != nullptr)
+      startExtension(*c.fault != '\0' ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
+    ProbeReport report = runProbe(c.library, c.args, {std::string("RYX_VVN_ENABLED=") + (c.vvn ? "true" : "false")});
     ASSERT_EQ(report.status, 0) << report.err;
     unsigned long window = report.windowId();
     ASSERT_NE(window, 0ul) << report.window;
-
-    char expected[256];
-    snprintf(expected, sizeof expected, "TrackWindow window=%lu p=%zu flag=1 n=%zu bytes=%zu data=", window,
-             c.data.size() + 13, c.data.size(), c.data.size() + 29);
-    EXPECT_EQ(extensionLines(),
-              std::vector<std::string>({"connect VNC_Visualization_Ext_Session-Console",
-                                        "connect VNC_Visualization_Ext_Notify-Console", expected + hexOf(c.data)}));
-    char tracked[128];
-    snprintf(tracked, sizeof tracked, "info track_window: Tracked window (%lx)", window);
-    EXPECT_EQ(report.log, std::vector<std::string>({tracked}));
-    EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
-  }
-}
-
-// Where the driver cannot take the values and tracking fails, or VVN is
-// on, the window stays and the outcome is logged (or nothing is handed over).
-TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointFailuresAreLoggedAndTheWindowStays) {
-  const struct {
-    const char *name;
-    bool extension;
-    const char *fault;
-    const char *vvn;
-    const char *log;  // %lx: the window id; "": no line
-  } cases[] = {
-      {"tracking refused", true, "track-refuse", "false", "warning track_window: Request to track window %lx failed"},
-      {"no extension", false, nullptr, "false",
-       "error track_window: You should install the VNC server's visualization extension to use RYX."},
-      {"VVN on", true, nullptr, "true", ""},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    remove(extensionRecord().c_str());
-    if (c.extension)
-      startExtension(c.fault != nullptr ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
-    ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p", "--port", "9"},
-                                  {std::string("RYX_VVN_ENABLED=") + c.vvn});
-    ASSERT_EQ(report.status, 0) << report.err;
-    ASSERT_NE(report.windowId(), 0ul) << report.window;
-    char expected[128];
-    snprintf(expected, sizeof expected, c.log, report.windowId());
-    EXPECT_EQ(report.log, *c.log != '\0' ? std::vector<std::string>{expected} : std::vector<std::string>{});
-    if (*c.log == '\0') {
-      EXPECT_EQ(extensionLines(), std::vector<std::string>());
+    char line[256];
+    snprintf(line, sizeof line, c.log, window);
+    EXPECT_EQ(report.log, *c.log != '\0' ? std::vector<std::string>{line} : std::vector<std::string>{});
+    snprintf(line, sizeof line, "TrackWindow window=%lu p=%zu flag=1 n=%zu bytes=%zu data=", window, c.data.size() + 13,
+             c.data.size(), c.data.size() + 29);
+    if (c.data != "*") {
+      EXPECT_EQ(extensionLines(),
+                c.data.empty()
+                    ? std::vector<std::string>()
+                    : std::vector<std::string>({"connect VNC_Visualization_Ext_Session-Console",
+                                                "connect VNC_Visualization_Ext_Notify-Console", line + hexOf(c.data)}));
     }
     EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
-    extension_.reset();
   }
 }
 
