@@ -2,9 +2,8 @@
 // Where the trigger's connection information goes, seen from the other
 // side: the wrapper stand-in's record when the driver has the entry point,
 // the stand-in extension's record when it has not.  Each case runs this
-// program again as a probe (--probe), which makes one trigger in a process
-// of its own, since a process loads its OpenGL library once, with the
-// stand-in extension in a private pipe folder.
+// program again (--probe) to make one trigger, since a process loads its
+// OpenGL library once.
 // gtest first: X11's headers define None and Bool as macros.
 #include <gtest/gtest.h>
 
@@ -39,11 +38,7 @@ const std::string kWrapperWithoutEntryPoint = folderOf(RYX_TEST_WRAPPER_NO_CONNE
 
 std::string hexOf(const std::string &bytes) {
   std::string hex;
-  char pair[3];
-  for (unsigned char c : bytes) {
-    snprintf(pair, sizeof pair, "%02x", c);
-    hex += pair;
-  }
+  for (unsigned char c : bytes) hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
   return hex;
 }
 

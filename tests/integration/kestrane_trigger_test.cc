@@ -56,15 +56,14 @@ TEST_F(KestraneTriggerTest, PropertiesHoldCopies) {
   const char *ids[] = {"alpha", "beta", nullptr};
   TriggerPtr trigger(ryx_config_kestrane_trigger_new(payload, 32767, "conf-1", "secret", nullptr, ids));
   payload[0] = 'X';
+  ids[0] = "gamma";
   g_autofree char *gotPayload = nullptr;
   g_auto(GStrv) gotIds = nullptr;
   guint port = 0;
   g_object_get(trigger.get(), "payload", &gotPayload, "port", &port, "backend-ids", &gotIds, nullptr);
-  EXPECT_STREQ(gotPayload, "the payload");
-  EXPECT_EQ(port, 32767u);
   ASSERT_NE(gotIds, nullptr);
-  EXPECT_NE(static_cast<const void *>(gotIds), static_cast<const void *>(ids));
-  EXPECT_EQ(g_strv_length(gotIds), 2u);
+  g_autofree char *joined = g_strjoinv(",", gotIds);
+  EXPECT_EQ(std::string(gotPayload) + " " + std::to_string(port) + " " + joined, "the payload 32767 alpha,beta");
 }
 
 // "X,Y" with blanks around the numbers; what does not parse counts as 0.
