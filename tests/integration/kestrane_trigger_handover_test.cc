@@ -113,8 +113,8 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
 };
 
 // Every value reaching the driver is shown by the whole program (e2e
-// DaemonInformationReachesTheDriverOnceThroughTheTrigger); here, values
-// that are not there.
+// TheInstanceServesSecondStartsAndItsConsolePort); here, values that are
+// not there.
 TEST_F(KestraneTriggerHandoverTest, DriverEntryPointGetsTheValuesAndNoPipeIsOpened) {
   const struct {
     const char *name;

@@ -185,8 +185,7 @@ TEST_F(VncExtPipeTest, AFailedExchangeKeepsThePipe) {
 }
 
 // A reply that never comes ends at the deadline and drops the pipe; the
-// next request opens it again.  (A reply that never completes: e2e faults
-// ExtensionShortReply.)
+// next request opens it again.
 TEST_F(VncExtPipeTest, ALateReplyEndsAtTheDeadlineAndDropsThePipe) {
   startExtension({"--viewer", "1:1:a", "--fault", "silent"});
   auto start = steady_clock::now();

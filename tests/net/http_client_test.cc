@@ -113,7 +113,7 @@ TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
 
 // An unknown host logs the resolver's text; nothing listening, or a
 // listener that never accepts (after the connect time-out), gives none.
-// (A receive's deadline: the HTTP client's silent-server rows.)
+// (A receive's deadline: the trickling server's row below.)
 TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
   std::vector<platform::ResolvedAddress> none;
   const int resolver =
@@ -287,10 +287,10 @@ TEST(Client, AnswersOfEveryStatusAndSize) {
 }
 
 // Every way the server can fail the client ends in an invalid response,
-// within the deadline, with its cause in the log.  (A close and garbage
-// without a header end: e2e faults RenderingServerClosesAtOnce, ...SendsGarbage;
-// the parse failures themselves: http_response_test.cc; a listener that
-// never accepts: socket_test.cc and the deadline test below.)
+// within the deadline, with its cause in the log.  (A close and an answer
+// without a header end: rendering_server_check_test.cc; the parse failures
+// themselves: http_response_test.cc; a listener that never accepts: the
+// connect cases above and the deadline test below.)
 TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
   Client::Limits limits;
   limits.requestTimeoutMs = 800;
