@@ -67,10 +67,9 @@ TEST(GvcDataInputStream, EndsAndBoundsAsDocumented) {
   }
 }
 
+// An empty array (no data bytes) and a value of the daemon's shape follow
+// the first frame.
 TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
-  const char *texts[] = {"@as []", "['b1', 'b2']",
-                         "('payload', 7300, 'conf-id', 'conf-key', <[byte 0x00, 0x01, 0xff]>)",
-                         "(@s '', -1, '', '', <''>)"};
   g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
   g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
   // The frame: a 4-byte big-endian length, the type, its zero byte, the data;
@@ -79,22 +78,19 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
   ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, floating, nullptr, nullptr));
   EXPECT_TRUE(g_variant_is_floating(floating));
   EXPECT_EQ(std::string("\0\0\0\x05s\0ab\0", 9), memoryContents(base));
-  std::vector<GVariant *> sent = {g_variant_ref_sink(g_variant_new_string("ab"))};
-  for (const char *text : texts) {
-    GVariant *value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, value) << text;
-    ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << text;
-    sent.push_back(value);
+  std::vector<std::string> types = {"s"}, texts = {"'ab'", "@as []", "('payload', 7300, <[byte 0x00, 0x01, 0xff]>)"};
+  for (size_t i = 1; i < texts.size(); ++i) {
+    g_autoptr(GVariant) value =
+        g_variant_ref_sink(g_variant_parse(nullptr, texts[i].c_str(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << texts[i];
+    types.push_back(g_variant_get_type_string(value));
   }
   g_autoptr(GInputStream) input = memoryInput(memoryContents(base));
   g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(input);
-  for (GVariant *value : sent) {
-    g_autoptr(GError) error = nullptr;
-    g_autoptr(GVariant) back =
-        gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, &error);
-    ASSERT_NE(nullptr, back) << error->message;
-    EXPECT_TRUE(g_variant_equal(value, back)) << g_variant_print(value, TRUE);
-    g_variant_unref(value);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    g_autoptr(GVariant) back = gvc_bytes_input_stream_read_variant(in, types[i].c_str(), nullptr, nullptr);
+    g_autofree char *text = back != nullptr ? g_variant_print(back, TRUE) : g_strdup("(none)");
+    EXPECT_EQ(texts[i], text);
   }
   g_autoptr(GError) error = nullptr;
   EXPECT_EQ(nullptr, gvc_bytes_input_stream_read_variant(in, "s", nullptr, &error));
