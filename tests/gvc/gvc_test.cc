@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The gvc streams over memory streams: strings that leave the rest unread,
-// and GVariant frames with their bounds.
+// The gvc streams: strings that leave the rest unread and GVariant frames
+// with their bounds, over memory streams; the deadline stream over a real
+// loopback connection, with what it leaves in the socket for the next
+// reader.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "glib_support.h"
 #include "gvc/gvc-bytes-stream.h"
 #include "gvc/gvc-data-input-stream.h"
+#include "gvc/ryx-deadline-input-stream.h"
 
 namespace {
 
@@ -61,10 +67,9 @@ TEST(GvcDataInputStream, EndsAndBoundsAsDocumented) {
   }
 }
 
+// An empty array (no data bytes) and a value of the daemon's shape follow
+// the first frame.
 TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
-  const char *texts[] = {"@as []", "['b1', 'b2']",
-                         "('payload', 7300, 'conf-id', 'conf-key', <[byte 0x00, 0x01, 0xff]>)",
-                         "(@s '', -1, '', '', <''>)"};
   g_autoptr(GOutputStream) base = g_memory_output_stream_new_resizable();
   g_autoptr(GvcBytesOutputStream) out = gvc_bytes_output_stream_new(base);
   // The frame: a 4-byte big-endian length, the type, its zero byte, the data;
@@ -73,22 +78,19 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
   ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, floating, nullptr, nullptr));
   EXPECT_TRUE(g_variant_is_floating(floating));
   EXPECT_EQ(std::string("\0\0\0\x05s\0ab\0", 9), memoryContents(base));
-  std::vector<GVariant *> sent = {g_variant_ref_sink(g_variant_new_string("ab"))};
-  for (const char *text : texts) {
-    GVariant *value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, value) << text;
-    ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << text;
-    sent.push_back(value);
+  std::vector<std::string> types = {"s"}, texts = {"'ab'", "@as []", "('payload', 7300, <[byte 0x00, 0x01, 0xff]>)"};
+  for (size_t i = 1; i < texts.size(); ++i) {
+    g_autoptr(GVariant) value =
+        g_variant_ref_sink(g_variant_parse(nullptr, texts[i].c_str(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << texts[i];
+    types.push_back(g_variant_get_type_string(value));
   }
   g_autoptr(GInputStream) input = memoryInput(memoryContents(base));
   g_autoptr(GvcBytesInputStream) in = gvc_bytes_input_stream_new(input);
-  for (GVariant *value : sent) {
-    g_autoptr(GError) error = nullptr;
-    g_autoptr(GVariant) back =
-        gvc_bytes_input_stream_read_variant(in, g_variant_get_type_string(value), nullptr, &error);
-    ASSERT_NE(nullptr, back) << error->message;
-    EXPECT_TRUE(g_variant_equal(value, back)) << g_variant_print(value, TRUE);
-    g_variant_unref(value);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    g_autoptr(GVariant) back = gvc_bytes_input_stream_read_variant(in, types[i].c_str(), nullptr, nullptr);
+    g_autofree char *text = back != nullptr ? g_variant_print(back, TRUE) : g_strdup("(none)");
+    EXPECT_EQ(texts[i], text);
   }
   g_autoptr(GError) error = nullptr;
   EXPECT_EQ(nullptr, gvc_bytes_input_stream_read_variant(in, "s", nullptr, &error));
@@ -96,40 +98,34 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
 }
 
 TEST(GvcBytesStream, RefusesBrokenFrames) {
-  struct Case {
-    const char *what;
+  const std::string noType = "The value has no valid type";
+  const struct {
     std::string bytes;
     const char *type;
     int code;
-    const char *message;
+    std::string message;  // "": any
   } cases[] = {
-      {"another type", frame("s", std::string("x\0", 2)), "as", G_IO_ERROR_INVALID_DATA,
+      {frame("s", std::string("x\0", 2)), "as", G_IO_ERROR_INVALID_DATA,
        "Expected a value of type “as” but received one of type “s”"},
-      {"one byte above the limit", std::string("\x00\x10\x00\x01", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE,
+      {std::string("\x00\x10\x00\x01", 4), "s", G_IO_ERROR_MESSAGE_TOO_LARGE,  // one byte above the limit
        "A value of 1048577 bytes is larger than the limit of 1048576 bytes"},
-      {"a cut header", std::string("\0\0", 2), "s", G_IO_ERROR_PARTIAL_INPUT,
-       "The stream ended before a whole value was read"},
-      {"a cut body", frame("s", "abc").substr(0, 8), "s", G_IO_ERROR_PARTIAL_INPUT, nullptr},
-      {"no room for a type", std::string("\0\0\0\x01s", 5), "s", G_IO_ERROR_INVALID_DATA,
-       "A value of 1 bytes is too short to hold a type"},
-      {"a type without its zero byte", std::string("\0\0\0\x02sx", 6), "s", G_IO_ERROR_INVALID_DATA,
-       "The value has no valid type"},
-      {"an invalid type", frame("z", ""), "s", G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
-      {"an indefinite type", frame("*", ""), "*", G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
-      {"a type longer than the limit", frame(std::string(300, 'a') + "i", std::string(4, '\0')), "s",
-       G_IO_ERROR_INVALID_DATA, "The value has no valid type"},
-      {"an int32 of 3 bytes", frame("i", "abc"), "i", G_IO_ERROR_INVALID_DATA,
-       "The value of type “i” is not in normal form"},
+      {std::string("\0\0", 2), "s", G_IO_ERROR_PARTIAL_INPUT, "The stream ended before a whole value was read"},
+      {frame("s", "abc").substr(0, 8), "s", G_IO_ERROR_PARTIAL_INPUT, ""},  // a cut body
+      {std::string("\0\0\0\x01s", 5), "s", G_IO_ERROR_INVALID_DATA, "A value of 1 bytes is too short to hold a type"},
+      {std::string("\0\0\0\x02sx", 6), "s", G_IO_ERROR_INVALID_DATA, noType},  // no zero byte after the type
+      {frame("z", ""), "s", G_IO_ERROR_INVALID_DATA, noType},
+      {frame("*", ""), "*", G_IO_ERROR_INVALID_DATA, noType},                                            // indefinite
+      {frame(std::string(300, 'a') + "i", std::string(4, '\0')), "s", G_IO_ERROR_INVALID_DATA, noType},  // too long
+      {frame("i", "abc"), "i", G_IO_ERROR_INVALID_DATA, "The value of type “i” is not in normal form"},
   };
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     g_autoptr(GError) error = nullptr;
     g_autoptr(GVariant) value = readFrom(c.bytes, c.type, &error);
-    EXPECT_EQ(nullptr, value) << c.what;
-    ASSERT_NE(nullptr, error) << c.what;
-    EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, c.code)) << c.what << ": " << error->message;
-    if (c.message != nullptr) {
-      EXPECT_STREQ(c.message, error->message) << c.what;
-    }
+    EXPECT_EQ(nullptr, value) << c.message;
+    EXPECT_EQ(error == nullptr || error->domain != G_IO_ERROR
+                  ? "no I/O error"
+                  : std::to_string(error->code) + " " + (c.message.empty() ? "" : error->message),
+              std::to_string(c.code) + " " + c.message);
   }
 }
 
@@ -157,6 +153,113 @@ TEST(GvcBytesStream, TheSizeLimitHoldsBothWays) {
   g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(in), FALSE);
   EXPECT_EQ(nullptr, gvc_bytes_input_stream_read_variant(in, "s", nullptr, nullptr));
   EXPECT_EQ(4, g_seekable_tell(G_SEEKABLE(input)));
+}
+
+using ryx::test::LoopbackPair;
+
+// What the socket still holds for the next reader, up to `size` bytes.
+std::string leftInSocket(GSocketConnection *connection, gsize size) {
+  std::string bytes(size, '\0');
+  GSocket *socket = g_socket_connection_get_socket(connection);
+  gssize n = g_socket_receive_with_blocking(socket, bytes.data(), size, FALSE, nullptr, nullptr);
+  bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return bytes;
+}
+
+char *readHandshake(GInputStream *input, GError **error) {
+  g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(input);
+  g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
+  return gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, error);
+}
+
+TEST(DeadlineInputStream, OneDeadlineForAllReadsAndTheLimitEndsTheStream) {
+  LoopbackPair pair;
+  // A peer that trickles a byte every 40 ms cannot stretch a 300 ms deadline.
+  std::thread trickler([&] {
+    for (int i = 0; i < 25; ++i) {
+      if (!pair.send("x")) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 300);
+  g_autoptr(GError) error = nullptr;
+  g_autofree char *text = readHandshake(input, &error);
+  EXPECT_EQ(nullptr, text);
+  EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) << (error ? error->message : "no error");
+  trickler.join();
+
+  LoopbackPair limited;
+  ASSERT_TRUE(limited.send("abcdef"));
+  g_autoptr(GInputStream) bounded = ryx_deadline_input_stream_new(limited.server, 2000);
+  ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(bounded), 4);
+  char buffer[8] = {};
+  gsize count = 0;
+  EXPECT_TRUE(g_input_stream_read_all(bounded, buffer, sizeof buffer, &count, nullptr, nullptr));
+  EXPECT_EQ("abcd", std::string(buffer, count)) << "the limit reads as the end of the stream";
+}
+
+// The console port reads every handshake through one stream and one reader,
+// aimed at each connection in turn: nothing of one connection may reach the
+// next, and the take limit counts anew for each.
+TEST(DeadlineInputStream, OneStreamServesConnectionAfterConnection) {
+  for (bool take : {true, false}) {
+    SCOPED_TRACE(take ? "take limit" : "peek");
+    g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(nullptr, 0);
+    if (take) ryx_deadline_input_stream_set_take_limit(RYX_DEADLINE_INPUT_STREAM(input), 22);
+    g_autoptr(GvcDataInputStream) reader = gvc_data_input_stream_new(input);
+    g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(reader), FALSE);
+
+    g_autoptr(GError) error = nullptr;
+    g_autofree char *none = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, &error);
+    EXPECT_EQ(nullptr, none);
+    EXPECT_TRUE(g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_CONNECTED)) << "a read before any connection";
+
+    // The first peer sends its handshake, its command byte and more than
+    // the limit allows; the second sends its handshake a little later.
+    LoopbackPair first, second;
+    ASSERT_TRUE(
+        first.send(std::string("RYX Command UI\n\0\x02"
+                               "12345678",
+                               25)));
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), first.server, 2000);
+    g_autofree char *one = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_STREQ("RYX Command UI\n", one);
+
+    std::thread late([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      second.send(std::string("RVN Dashboard Thread\n\0<Update>", 30));
+    });
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), second.server, 2000);
+    g_autofree char *two = gvc_data_input_stream_read_string(reader, nullptr, nullptr, nullptr, nullptr);
+    late.join();
+    // The command byte left behind by the first peer is not the start of this one.
+    EXPECT_STREQ("RVN Dashboard Thread\n", two);
+    ryx_deadline_input_stream_set_connection(RYX_DEADLINE_INPUT_STREAM(input), nullptr, 0);
+    // With the take limit, the first connection's 22 bytes and the second's
+    // own limit; without, what the reader did not use stays.
+    EXPECT_EQ(leftInSocket(first.server, 16), take ? "678"
+                                                   : "\x02"
+                                                     "12345678");
+    EXPECT_EQ(leftInSocket(second.server, 16), "<Update>");
+  }
+}
+
+// The console port takes a handshake with what follows it in one receive and
+// hands the rest to the application: nothing may be lost or handed twice.
+TEST(DeadlineInputStream, WhatTheHandshakeLeavesIsHandedOverOnce) {
+  const std::string update = "<Update>\n</Update>\n";
+  LoopbackPair pair;
+  ASSERT_TRUE(pair.send(std::string("RVN Dashboard Thread\n\0", 22) + update));
+  g_autoptr(GInputStream) input = ryx_deadline_input_stream_new(pair.server, 2000);
+  auto *stream = RYX_DEADLINE_INPUT_STREAM(input);
+  ryx_deadline_input_stream_set_take_limit(stream, 4096);
+  g_autofree char *text = readHandshake(input, nullptr);
+  EXPECT_STREQ("RVN Dashboard Thread\n", text);
+  g_autoptr(GBytes) rest = ryx_deadline_input_stream_take_unread(stream);
+  ASSERT_NE(nullptr, rest);
+  EXPECT_EQ(update, std::string(static_cast<const char *>(g_bytes_get_data(rest, nullptr)), g_bytes_get_size(rest)));
+  EXPECT_EQ(nullptr, ryx_deadline_input_stream_take_unread(stream));
+  EXPECT_EQ("", leftInSocket(pair.server, 64));
 }
 
 }  // namespace

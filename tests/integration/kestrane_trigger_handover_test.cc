@@ -2,9 +2,8 @@
 // Where the trigger's connection information goes, seen from the other
 // side: the wrapper stand-in's record when the driver has the entry point,
 // the stand-in extension's record when it has not.  Each case runs this
-// program again as a probe (--probe), which makes one trigger in a process
-// of its own, since a process loads its OpenGL library once, with the
-// stand-in extension in a private pipe folder.
+// program again (--probe) to make one trigger, since a process loads its
+// OpenGL library once.
 // gtest first: X11's headers define None and Bool as macros.
 #include <gtest/gtest.h>
 
@@ -39,11 +38,7 @@ const std::string kWrapperWithoutEntryPoint = folderOf(RYX_TEST_WRAPPER_NO_CONNE
 
 std::string hexOf(const std::string &bytes) {
   std::string hex;
-  char pair[3];
-  for (unsigned char c : bytes) {
-    snprintf(pair, sizeof pair, "%02x", c);
-    hex += pair;
-  }
+  for (unsigned char c : bytes) hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
   return hex;
 }
 
@@ -117,101 +112,62 @@ class KestraneTriggerHandoverTest : public ::testing::Test {
   std::unique_ptr<Child> extension_;
 };
 
-// Every value reaching the driver is shown by the whole program (e2e
-// DaemonInformationReachesTheDriverOnceThroughTheTrigger); here, values
-// that are not there.
-TEST_F(KestraneTriggerHandoverTest, DriverEntryPointGetsTheValuesAndNoPipeIsOpened) {
-  const struct {
-    const char *name;
-    std::vector<std::string> args;
-    std::string line;  // as the wrapper stand-in records it
-    bool vvn;
-  } cases[] = {
-      {"nothing but the port", {"--port", "5900"}, "5900\t\\N\t\\N\t\t0\t\\N\n", false},
-      // VVN only matters when the driver cannot take the values.
-      {"VVN on", {"--port", "2", "--conference-key", "vvn"}, "2\t\\N\tvvn\t\t0\t\\N\n", true},
-  };
-  startExtension();
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    remove(wrapperRecord().c_str());
-    ProbeReport report = runProbe(kWrapper, c.args, {c.vvn ? "RYX_VVN_ENABLED=true" : "RYX_VVN_ENABLED=false"});
-    EXPECT_EQ(report.status, 0) << report.err;
-    EXPECT_NE(report.windowId(), 0ul) << report.window;
-    EXPECT_EQ(ryx::test::readFile(wrapperRecord()), c.line);
-    EXPECT_EQ(report.log, std::vector<std::string>());
-  }
-  EXPECT_EQ(extensionLines(), std::vector<std::string>());
-}
-
-TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointTheExtensionTracksTheWindowWithThePayload) {
+// With the driver's entry point the values go to it and no pipe is opened
+// (every value reaching the driver: e2e
+// TheInstanceServesSecondStartsAndItsConsolePort; here, values that are not
+// there); without it the extension tracks the window with the payload.
+// Where tracking fails, or VVN is on, the window stays and the outcome is
+// logged (or nothing is handed over).
+TEST_F(KestraneTriggerHandoverTest, TheValuesGoToTheDriverOrTheExtensionTracksTheWindow) {
+  const std::vector<std::string> p9 = {"--payload", "p", "--port", "9"};
+  const std::string none = kWrapperWithoutEntryPoint;
+  const char *tracked = "info track_window: Tracked window (%lx)";
   const struct {
     const char *name;
     std::string library;
     std::vector<std::string> args;
-    std::string data;  // the bytes the extension receives
+    const char *fault;  // null: no extension runs; "": none
+    bool vvn;
+    std::string data;     // the bytes the extension receives; "": it receives nothing; "*": not looked at
+    const char *log;      // %lx: the window id; "": no line
+    std::string wrapper;  // what the wrapper stand-in records
   } cases[] = {
-      {"driver without the entry point",
-       kWrapperWithoutEntryPoint,
-       {"--payload", "pay,load"},
-       std::string("pay,load\0", 9)},
-      {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, std::string("system\0", 7)},
-      {"no payload", kWrapperWithoutEntryPoint, {}, std::string("\0", 1)},
+      {"only a port", kWrapper, {"--port", "5900"}, "", false, "", "", "5900\t\\N\t\\N\t\t0\t\\N\n"},
+      // VVN only matters when the driver cannot take the values.
+      {"VVN on", kWrapper, {"--port", "2", "--conference-key", "v"}, "", true, "", "", "2\t\\N\tv\t\t0\t\\N\n"},
+      {"no entry point", none, {"--payload", "pay,load"}, "", false, {"pay,load\0", 9}, tracked, ""},
+      {"no wrapper installed", dir_ / "empty", {"--payload", "system"}, "", false, {"system\0", 7}, tracked, ""},
+      {"no payload", none, {}, "", false, {"\0", 1}, tracked, ""},
+      {"tracking refused", none, p9, "track-refuse", false, "*",
+       "warning track_window: Request to track window %lx failed", ""},
+      {"no extension", none, p9, nullptr, false, "",
+       "error track_window: You should install the VNC server's visualization extension to use RYX.", ""},
+      {"VVN on, no entry point", none, p9, "", true, "", "", ""},
   };
-  startExtension();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     remove(extensionRecord().c_str());
-    ProbeReport report = runProbe(c.library, c.args);
+    remove(wrapperRecord().c_str());
+    extension_.reset();
+    if (c.fault != nullptr)
+      startExtension(*c.fault != '\0' ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
+    ProbeReport report = runProbe(c.library, c.args, {std::string("RYX_VVN_ENABLED=") + (c.vvn ? "true" : "false")});
     ASSERT_EQ(report.status, 0) << report.err;
     unsigned long window = report.windowId();
     ASSERT_NE(window, 0ul) << report.window;
-
-    char expected[256];
-    snprintf(expected, sizeof expected, "TrackWindow window=%lu p=%zu flag=1 n=%zu bytes=%zu data=", window,
-             c.data.size() + 13, c.data.size(), c.data.size() + 29);
-    EXPECT_EQ(extensionLines(),
-              std::vector<std::string>({"connect VNC_Visualization_Ext_Session-Console",
-                                        "connect VNC_Visualization_Ext_Notify-Console", expected + hexOf(c.data)}));
-    char tracked[128];
-    snprintf(tracked, sizeof tracked, "info track_window: Tracked window (%lx)", window);
-    EXPECT_EQ(report.log, std::vector<std::string>({tracked}));
-    EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
-  }
-}
-
-// Where the driver cannot take the values and tracking fails, or VVN is
-// on, the window stays and the outcome is logged (or nothing is handed over).
-TEST_F(KestraneTriggerHandoverTest, WithoutEntryPointFailuresAreLoggedAndTheWindowStays) {
-  const struct {
-    const char *name;
-    bool extension;
-    const char *fault;
-    const char *vvn;
-    const char *log;  // %lx: the window id; "": no line
-  } cases[] = {
-      {"tracking refused", true, "track-refuse", "false", "warning track_window: Request to track window %lx failed"},
-      {"no extension", false, nullptr, "false",
-       "error track_window: You should install the VNC server's visualization extension to use RYX."},
-      {"VVN on", true, nullptr, "true", ""},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    remove(extensionRecord().c_str());
-    if (c.extension)
-      startExtension(c.fault != nullptr ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
-    ProbeReport report = runProbe(kWrapperWithoutEntryPoint, {"--payload", "p", "--port", "9"},
-                                  {std::string("RYX_VVN_ENABLED=") + c.vvn});
-    ASSERT_EQ(report.status, 0) << report.err;
-    ASSERT_NE(report.windowId(), 0ul) << report.window;
-    char expected[128];
-    snprintf(expected, sizeof expected, c.log, report.windowId());
-    EXPECT_EQ(report.log, *c.log != '\0' ? std::vector<std::string>{expected} : std::vector<std::string>{});
-    if (*c.log == '\0') {
-      EXPECT_EQ(extensionLines(), std::vector<std::string>());
+    char line[256];
+    snprintf(line, sizeof line, c.log, window);
+    EXPECT_EQ(report.log, *c.log != '\0' ? std::vector<std::string>{line} : std::vector<std::string>{});
+    snprintf(line, sizeof line, "TrackWindow window=%lu p=%zu flag=1 n=%zu bytes=%zu data=", window, c.data.size() + 13,
+             c.data.size(), c.data.size() + 29);
+    if (c.data != "*") {
+      EXPECT_EQ(extensionLines(),
+                c.data.empty()
+                    ? std::vector<std::string>()
+                    : std::vector<std::string>({"connect VNC_Visualization_Ext_Session-Console",
+                                                "connect VNC_Visualization_Ext_Notify-Console", line + hexOf(c.data)}));
     }
-    EXPECT_FALSE(ryx::test::fileExists(wrapperRecord()));
-    extension_.reset();
+    EXPECT_EQ(ryx::test::readFile(wrapperRecord()), c.wrapper);
   }
 }
 

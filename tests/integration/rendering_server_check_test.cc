@@ -17,7 +17,8 @@
 #include "state/error_reporter.h"
 #include "state/status.h"
 #include "render_server.h"
-#include "trigger_test_support.h"
+#include "common/ryx_gcommon.h"
+#include "installation.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ class RenderingServerCheckTest : public ::testing::Test {
   // false when it reported the rendering server error.
   bool cleared(const char *setting) {
     settings.set("RYX_RENDERING_SERVER", setting);
-    settings.reload();
+    ryx_conf_settings_reload();
     ryx::ErrorReporter &reporter = ryx::ErrorReporter::instance();
     reporter.code = ryx::STATUS_NOT_ENABLED;
     reporter.setMessage("left over");
@@ -44,7 +45,7 @@ class RenderingServerCheckTest : public ::testing::Test {
     return false;
   }
 
-  ryx::test::IsolatedSettings settings;
+  ryx::test::Installation settings;
 };
 
 TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
@@ -69,8 +70,7 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
   } cases[] = {
       {"", true},
       {":0", true},
-      {":65536", true},
-      {":abc", true},
+      {":65536", true},  // (not a number reads as 0)
       {":" + std::to_string(elsewhere.port()), true},
       {":" + std::to_string(ryx::test::unusedPort()), false},
   };
@@ -82,7 +82,8 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
 
 // No setting clears the status; so does any answer that parses, whatever
 // its code; an answer that does not parse or no such host is the error.
-// (A server that never answers: e2e faults RenderingServerSilent.)
+// (Nobody listening: the port rows above; a server that never answers: e2e
+// faults RenderingServerSilent; what does not parse: http_response_test.cc.)
 TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
   for (const char *setting : {static_cast<const char *>(nullptr), ""}) EXPECT_TRUE(cleared(setting));
   const struct {
@@ -92,7 +93,6 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
       {{"--status", "HTTP/1.1 404 Not Found"}, true},
       {{"--mode", "no-empty-line"}, false},
       {{"--mode", "close"}, false},
-      {{"--mode", "raw", "--body", "\x01\xff garbage\r\n\r\n"}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -101,7 +101,6 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
     EXPECT_EQ(cleared(("127.0.0.1:" + std::to_string(server.port())).c_str()), c.cleared);
   }
   EXPECT_FALSE(cleared("no-such-host.invalid"));
-  EXPECT_FALSE(cleared(("127.0.0.1:" + std::to_string(ryx::test::unusedPort())).c_str()));
 }
 
 }  // namespace

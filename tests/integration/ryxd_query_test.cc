@@ -83,7 +83,8 @@ class RyxdQueryTest : public ::testing::Test {
 const char kQuery[] = "check_ryxd_server_started: ";
 
 // The values reaching the driver are shown by the whole program (e2e
-// DaemonInformationReachesTheDriverOnceThroughTheTrigger, with desktop capture).
+// TheInstanceServesSecondStartsAndItsConsolePort; desktop capture:
+// StartUpFollowsThePeersItMeets).
 TEST_F(RyxdQueryTest, FetchesWhatTheDaemonHoldsAndKeepsTheConnection) {
   int port = startDaemon({"--payload", "the payload", "--port", "9000", "--conference-id", "cid", "--conference-key",
                           "ckey", "--encryption-key", "0a0B0c"});
@@ -100,36 +101,29 @@ TEST_F(RyxdQueryTest, FetchesWhatTheDaemonHoldsAndKeepsTheConnection) {
 
   // Released twice, then cleared: the strings go only with the rest.
   ryx_config_daemon_data_release_objects(&data_);
-  EXPECT_EQ(nullptr, data_.ryxd_connection);
-  EXPECT_EQ(nullptr, data_.encryption_key);
-  EXPECT_STREQ("the payload", data_.payload);
   ryx_config_daemon_data_release_objects(&data_);
+  EXPECT_TRUE(data_.ryxd_connection == nullptr && data_.encryption_key == nullptr);
+  EXPECT_STREQ("the payload", data_.payload);
   ryx_config_daemon_data_clear(&data_);
   EXPECT_EQ(nullptr, data_.payload);
 }
 
 // The port file is per host in the user's data folder; its host is never
-// read, and a port above 65535 is cut to its low 16 bits.
+// read, and a port above 65535 is cut to its low 16 bits (the daemon takes
+// only its own cookie).
 TEST_F(RyxdQueryTest, PortFileGivesPortAndCookie) {
   EXPECT_EQ(std::string(g_get_user_data_dir()) + "/Vezo/ryx/ryxdport." + g_get_host_name() + ".WINSESSION",
             portFilePath());
   int port = startDaemon({"--cookie", "c00kie"});
   ryx::test::writeFile(portFilePath(),
                        "[ryxd]\nport=" + std::to_string(port + 65536) + "\ncookie=c00kie\nhost=elsewhere\n");
-  char *host = nullptr, *cookie = nullptr;
-  guint16 read = 1;
-  get_ryxd_connection_info(&host, &read, &cookie);
-  EXPECT_STREQ("localhost", host);
-  EXPECT_EQ(port, read);
-  EXPECT_STREQ("c00kie", cookie);
-  g_free(host);
-  g_free(cookie);
   ASSERT_TRUE(check_ryxd_server_started(&data_)) << printed;
   EXPECT_EQ(kQuery + std::string("Connected to ryxd on port ") + std::to_string(port), lines(G_LOG_LEVEL_DEBUG).at(0));
 }
 
-// A missing or unreadable port file, one without a port or cookie, or one
-// naming a port nobody listens on, fails the query before it has a connection.
+// A missing or unreadable port file (one error path), one without a port
+// or cookie, or one naming a port nobody listens on, fails the query before
+// it has a connection.
 TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
   const std::string gone = "[ryxd]\nport=" + std::to_string(ryx::test::unusedPort()) + "\ncookie=c\n";
   const struct {
@@ -141,10 +135,8 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
        "Could not find ryxd server info\n",
        {"get_ryxd_connection_info: There was an error getting the port from the caching file: No such file or "
         "directory"}},
-      {"[ryxd]\nport=65536\ncookie=c\n", "Could not find ryxd server info\n", {}},
-      {"[other]\nport=4000\ncookie=c\n", "Could not find ryxd server info\n", {}},
+      {"[ryxd]\nport=65536\ncookie=c\n", "Could not find ryxd server info\n", {}},  // as missing as no port
       {"[ryxd]\nport=4000\n", "Could not find ryxd cookie\n", {}},
-      {"not a key file\n", "Could not find ryxd server info\n", {"*"}},
       {gone.c_str(), "There was an error connecting to ryxd: ", {}},
   };
   for (const auto &c : cases) {
@@ -154,12 +146,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
     if (c.content != nullptr) ryx::test::writeFile(portFilePath(), c.content);
     EXPECT_FALSE(check_ryxd_server_started(&data_));
     EXPECT_EQ(printed.substr(0, c.printed.size()), c.printed);
-    std::vector<std::string> warnings = lines(G_LOG_LEVEL_WARNING);
-    if (c.warnings == std::vector<std::string>{"*"}) {
-      EXPECT_EQ(warnings.size(), 1u);  // the key file parser's own words
-    } else {
-      EXPECT_EQ(warnings, c.warnings);
-    }
+    EXPECT_EQ(lines(G_LOG_LEVEL_WARNING), c.warnings);
     EXPECT_EQ(nullptr, data_.ryxd_connection);
   }
   EXPECT_NE(printed.find("Connection refused"), std::string::npos) << printed;
@@ -167,7 +154,7 @@ TEST_F(RyxdQueryTest, PortFilesThatLackSomething) {
 
 // A misbehaving daemon ends the query as a failure of the step that was
 // waiting and releases the connection; what came before the failure stays.
-// (The messages of the faults not here: e2e DaemonFaultsEndTheStartCleanly.)
+// (A reply of the wrong type: e2e StartUpFollowsThePeersItMeets.)
 TEST_F(RyxdQueryTest, AFaultOfTheDaemonFailsItsStepAndReleasesTheConnection) {
   const std::string ended = "The stream ended before a whole value was read\n";
   const struct {
@@ -189,11 +176,10 @@ TEST_F(RyxdQueryTest, AFaultOfTheDaemonFailsItsStepAndReleasesTheConnection) {
     EXPECT_FALSE(check_ryxd_server_started(&data_));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(RYX_RYXD_QUERY_TIMEOUT_MS + 3000));
     EXPECT_EQ(c.printed, printed);
-    EXPECT_EQ(nullptr, data_.ryxd_connection);
-    EXPECT_NE(nullptr, data_.ryxd_cancellable);
-    EXPECT_EQ(c.haveIds, data_.backend_ids != nullptr);
-    EXPECT_EQ(0, data_.port);
-    EXPECT_EQ(1u, lines(G_LOG_LEVEL_DEBUG).size());
+    // No connection, a cancellable, the ids if they came, no port, one debug line.
+    EXPECT_EQ((std::vector<size_t>{data_.ryxd_connection == nullptr, data_.ryxd_cancellable != nullptr,
+                                   data_.backend_ids != nullptr, data_.port == 0, lines(G_LOG_LEVEL_DEBUG).size()}),
+              (std::vector<size_t>{true, true, c.haveIds, true, 1}));
     TearDown();
   }
 }

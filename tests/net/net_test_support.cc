@@ -1,28 +1,16 @@
 // SPDX-License-Identifier: MIT
-#include "net_test_support.h"
-
-#include <cstdlib>
-
+// The network tests route the logger to a file before their first test.
 #include <gtest/gtest.h>
 
-namespace ryx::test {
+#include "log_capture.h"
 
 namespace {
 
 class LoggerEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { routeLogger("info"); }
+  void SetUp() override { ryx::test::routeLogger("info"); }
 };
 
 const ::testing::Environment *const loggerEnvironment = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
 
 }  // namespace
-
-std::string bodyPattern(size_t size) {
-  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
-  return text;
-}
-
-}  // namespace ryx::test
