@@ -92,17 +92,6 @@ TEST(Logger, WithoutAFileOnlyEchoesReachStandardError) {
   EXPECT_EQ(err.finish(), "INFO: value 7\n");
 }
 
-TEST(Logger, FormatString) {
-  for (const std::string &text : {std::string(255, 'x'), std::string(256, 'x')}) {
-    char *formatted = formatString("%s", text.c_str());
-    EXPECT_EQ(formatted != nullptr ? std::string(formatted) : "(null)", text.size() < 256 ? text : "(null)");
-    free(formatted);
-  }
-  char small[4];
-  EXPECT_EQ(formatInto(small, sizeof small, "%s", "abcdef"), 6);
-  EXPECT_STREQ(small, "abc");
-}
-
 TEST(Logger, PrintErrorPrefixesFormatsAndDropsAFormatThatDoesNotFit) {
   test::CaptureFd out(1);
   printError("No OpenGL library could be found on this system.\n");

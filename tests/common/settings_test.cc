@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "common/conf_settings.h"
 #include "installation.h"
@@ -123,24 +124,6 @@ TEST_F(SettingsTest, BrokenFileIsReportedAndDroppedOthersStillApply) {
             std::vector<int>({0, 2, 3}));
 }
 
-TEST_F(SettingsTest, TableIrregularRows) {
-  set("RVN_IMAGE_QUALITY", "50");
-  set("RVN_LOCAL_DISPLAY", ":7");
-  {
-    conf::Settings table;
-    EXPECT_EQ(std::make_pair(table.remotization_image_quality, table.kestrane_image_quality), std::make_pair(50, 50));
-    EXPECT_EQ(std::string(table.local_display.get()) + " " + table.application_local_display_list.get() + " " +
-                  table.rendering_server_local_display_list.get(),
-              ":7 :7 :0.0");
-  }
-  test::writeFile(systemFile(), "[Application]\nryx_config_dock_time = 3\n");
-  EXPECT_EQ(conf::Settings().ryx_config_dock_timeout, 3);
-  set("RYX_CONFIG_DOCK_TIMEOUT", "4");
-  EXPECT_EQ(conf::Settings().ryx_config_dock_timeout, 4);
-  test::writeFile(adminFile(), "[application]\nRYX_CONFIG_DOCK_TIME = 5\n");
-  EXPECT_EQ(conf::Settings().ryx_config_dock_timeout, 5);
-}
-
 // Every row's default text is what the table's own field holds at first.
 TEST_F(SettingsTest, TableRowsDescribeTheirFields) {
   size_t count = 0;
@@ -151,9 +134,26 @@ TEST_F(SettingsTest, TableRowsDescribeTheirFields) {
     table.valueText(rows[i], &text);
     EXPECT_EQ(text, rows[i].defaultText != nullptr ? rows[i].defaultText : "(none)") << rows[i].key;
   }
-  EXPECT_EQ(conf::Settings::findRow("kestrane", "ENCRYPTION")->envName, std::string("RYX_KESTRANE_ENCRYPTION"));
-  EXPECT_EQ(conf::Settings::findRow("Application", "print_nvidia_grid")->envName, std::string("RYX_PRINT_NVDIA_GRID"));
+}
+
+// Rows whose field, key and variable names do not follow one another, some
+// sharing a variable, found in any case.
+TEST_F(SettingsTest, TableIrregularRows) {
+  const std::tuple<const char *, const char *, const char *> cases[] = {
+      {"application", "RYX_CONFIG_DOCK_TIME", "ryx_config_dock_timeout RYX_CONFIG_DOCK_TIMEOUT"},
+      {"Application", "local_display_list", "application_local_display_list RVN_LOCAL_DISPLAY"},
+      {"RenderingServer", "local_display_list", "rendering_server_local_display_list RYX_LOCAL_DISPLAY_LIST"},
+      {"kestrane", "ENCRYPTION", "kestrane_encryption RYX_KESTRANE_ENCRYPTION"},
+      {"Application", "print_nvidia_grid", "print_nvidia_grid RYX_PRINT_NVDIA_GRID"},
+  };
+  for (const auto &[section, key, expected] : cases) {
+    const conf::SettingInfo *row = conf::Settings::findRow(section, key);
+    EXPECT_EQ(row != nullptr ? std::string(row->field) + " " + row->envName : "(none)", expected);
+  }
   EXPECT_EQ(conf::Settings::findRow("Application", "nope"), nullptr);
+  set("RVN_IMAGE_QUALITY", "50");  // read into both of its fields
+  conf::Settings table;
+  EXPECT_EQ(std::make_pair(table.remotization_image_quality, table.kestrane_image_quality), std::make_pair(50, 50));
 }
 
 }  // namespace
