@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The common library interface: logging through GLib and the getters.
+// (RYX_VVN_ENABLED is Settings::parseBool's text, stripped: settings_test
+// and the hand-over test's VVN rows.)
 #include "common/ryx_gcommon.h"
 
 #include <gtest/gtest.h>
@@ -61,14 +63,6 @@ TEST_F(CommonInterface, GettersFollowTheFilesAfterAReload) {
   ryx::test::writeFile(systemFile(), "[Console]\nconsole_port = 2200\n");
   ryx_conf_settings_reload();
   EXPECT_EQ(ryx_conf_settings_get_console_port(), 2000);
-}
-
-TEST_F(CommonInterface, VvnFlag) {
-  const std::pair<const char *, int> cases[] = {{nullptr, 0}, {"1", 1}, {" TRUE ", 1}, {"0", 0}, {"yes", 0}};
-  for (const auto &[value, expected] : cases) {
-    set("RYX_VVN_ENABLED", value);
-    EXPECT_EQ(ryx_is_vvn_enabled(), expected) << (value ? value : "(unset)");
-  }
 }
 
 }  // namespace
