@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "test_support.h"
@@ -119,26 +120,22 @@ class PipeTest : public ::testing::Test {
 
 #ifndef _WIN32
 TEST(PipeFolder, FollowsTheEnvironment) {
-  const struct {
-    const char *pipeDir, *runtimeDir;  // "" counts as unset
-    std::string expected;
-  } cases[] = {
+  const std::tuple<const char *, const char *, std::string> cases[] = {
+      // RYX_PIPE_DIR, XDG_RUNTIME_DIR ("": unset)
       {"/x/pipes", "/run/user/5", "/x/pipes"},
       {"", "/run/user/5", "/run/user/5/ryx-pipes"},
       {nullptr, "", "/tmp/ryx-pipes-" + std::to_string(getuid())},
   };
-  for (const auto &c : cases) {
-    test::ScopedEnv a("RYX_PIPE_DIR", c.pipeDir), b("XDG_RUNTIME_DIR", c.runtimeDir);
-    EXPECT_EQ(c.expected, pipes::folder()) << (c.pipeDir ? c.pipeDir : "(unset)");
+  for (const auto &[pipeDir, runtimeDir, expected] : cases) {
+    test::ScopedEnv a("RYX_PIPE_DIR", pipeDir), b("XDG_RUNTIME_DIR", runtimeDir);
+    EXPECT_EQ(expected, pipes::folder()) << (pipeDir ? pipeDir : "(unset)");
   }
 }
 
 TEST(PipeFolder, MapsPipeNamesToSockets) {
   test::ScopedEnv dir("RYX_PIPE_DIR", "/p");
-  const struct {
-    std::string name;
-    const char *path;  // "-": not a pipe name
-  } cases[] = {
+  const std::pair<std::string, const char *> cases[] = {
+      // "-": not a pipe name
       {"\\\\.\\pipe\\VNC_Visualization_Ext_Session-3", "/p/VNC_Visualization_Ext_Session-3"},
       {"\\\\.\\PIPE\\x", "/p/x"},
       {"\\\\.\\pipe\\", "-"},
@@ -148,9 +145,9 @@ TEST(PipeFolder, MapsPipeNamesToSockets) {
       {"VNC_Visualization_Ext_Session-3", "-"},
       {"\\\\.\\pipe\\" + std::string(120, 'n'), "-"},  // longer than a socket path
   };
-  for (const auto &c : cases) {
+  for (const auto &[name, expected] : cases) {
     std::string path;
-    EXPECT_EQ(pipes::socketPath(c.name.c_str(), &path) ? path : "-", c.path) << c.name;
+    EXPECT_EQ(pipes::socketPath(name.c_str(), &path) ? path : "-", expected) << name;
   }
 }
 
