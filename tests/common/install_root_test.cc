@@ -109,8 +109,8 @@ TEST_F(InstallRoot, ProgramsFoldersAtTheirDefaultMeanTheConfiguredPrefix) {
 TEST_F(InstallRoot, JoinPathSkipsEmptyPartsStopsAtNullAndBoundsTheLength) {
   const std::string part(128, 'p'), longer(129, 'p'), sep(1, test::kSeparator);
   const struct {
-    std::initializer_list<const char *> parts;
-    std::string expected;  // "(null)": too long
+    std::initializer_list<const char *> parts;  // an aggregate: the lists live as long as the table
+    std::string expected;
   } cases[] = {
       {{"/opt/Vezo/ryx/", "conf", "ryx.conf"}, "/opt/Vezo/ryx/conf" + sep + "ryx.conf"},
       {{"/a", "", "b/", nullptr, "c"}, "/a" + sep + "b"},
@@ -123,17 +123,6 @@ TEST_F(InstallRoot, JoinPathSkipsEmptyPartsStopsAtNullAndBoundsTheLength) {
     CString joined = joinPath(c.parts);
     EXPECT_EQ(joined != nullptr ? std::string(joined.get()) : "(null)", c.expected);
   }
-}
-
-TEST_F(InstallRoot, ProductDwordsNeedTheKeyFirst) {
-  uint32_t value = 9;
-  EXPECT_FALSE(readProductDword("status", &value));
-  EXPECT_FALSE(writeProductDword("status", 1));
-  EXPECT_TRUE(createProductKey());
-  EXPECT_TRUE(createProductKey());
-  EXPECT_TRUE(writeProductDword("status", 0x01020304));
-  EXPECT_TRUE(readProductDword("status", &value));
-  EXPECT_EQ(value, 0x01020304u);
 }
 
 }  // namespace

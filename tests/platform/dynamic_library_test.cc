@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -25,10 +26,7 @@ bool loadsSample(const char *name) {
   Library *library = loadLibrary(name);
   if (library == nullptr) return false;
   auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
-  EXPECT_NE(fn, nullptr);
-  if (fn != nullptr) {
-    EXPECT_EQ(fn(), 42);
-  }
+  EXPECT_EQ(fn != nullptr ? fn() : -1, 42);
   EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
   freeLibrary(library);
   return true;
@@ -38,17 +36,15 @@ TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemsPlaces) {
   test::TempDir empty;
   const std::string firstEmpty = empty.path() + kSeparator + kSeparator + SAMPLE_DIR;
   test::ScopedEnv systemDir("RYX_SYSTEM_DIR", empty.path().c_str());
-  const struct {
-    const char *name, *libraryPath;  // libraryPath null: unset
-    bool found;
-  } cases[] = {
+  const std::tuple<const char *, const char *, bool> cases[] = {
+      // name, RYX_LIBRARY_PATH (null: unset), found
       {"sample", firstEmpty.c_str(), true},  // a bare name gets the suffix
       {kWithExtension, SAMPLE_DIR, true},    // a name with an extension is taken as given
       {"sample", nullptr, false},            // neither beside the program nor in the system folder
   };
-  for (const auto &c : cases) {
-    test::ScopedEnv path("RYX_LIBRARY_PATH", c.libraryPath);
-    EXPECT_EQ(loadsSample(c.name), c.found) << c.name << " " << (c.libraryPath ? c.libraryPath : "(unset)");
+  for (const auto &[name, libraryPath, found] : cases) {
+    test::ScopedEnv path("RYX_LIBRARY_PATH", libraryPath);
+    EXPECT_EQ(loadsSample(name), found) << name << " " << (libraryPath ? libraryPath : "(unset)");
   }
 #ifdef _WIN32
   Library *system = loadLibrary("kernel32");  // the system's own search

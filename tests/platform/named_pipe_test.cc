@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The named pipe back-end: reads and writes against a pipe server of the
-// test's own (a listening socket in a private pipe folder; on Windows a
-// pipe instance made with CreateNamedPipeA), and on POSIX where pipes live
-// and which names map to them.
+// The named pipe back-end against a pipe server of the test's own (a
+// listening socket in a private pipe folder; on Windows a pipe instance of
+// CreateNamedPipeA), and on POSIX where pipes live and which names map to them.
 #include "platform/named_pipe.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +24,8 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "test_support.h"
 
@@ -33,6 +34,8 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
+
+using Io = std::pair<PipeIo, uint32_t>;  // a call's result and its byte count
 
 PipeDeadline in(int ms) { return steady_clock::now() + milliseconds(ms); }
 
@@ -44,6 +47,15 @@ class PipeTest : public ::testing::Test {
 #ifndef _WIN32
     close(listener_);
 #endif
+  }
+  // Each call starts from a count it never leaves, so a count left unset shows.
+  Io clientRead(bool whole, uint32_t size, int ms) {
+    uint32_t got = 12345;
+    return {(whole ? readPipe : readPipeSome)(pipe_, buffer_, size, &got, in(ms)), got};
+  }
+  Io clientWrite(const std::string &data, int ms) {
+    uint32_t done = 12345;
+    return {writePipe(pipe_, data.data(), static_cast<uint32_t>(data.size()), &done, in(ms)), done};
   }
 #ifdef _WIN32
   // Opens the pipe as a client of a new pipe instance.
@@ -103,63 +115,54 @@ class PipeTest : public ::testing::Test {
   int server_ = -1;
 #endif
   Pipe *pipe_ = nullptr;
+  char buffer_[8] = {};
 };
 
 #ifndef _WIN32
 TEST(PipeFolder, FollowsTheEnvironment) {
-  const struct {
-    const char *pipeDir, *runtimeDir;  // "" counts as unset
-    std::string expected;
-  } cases[] = {
+  const std::tuple<const char *, const char *, std::string> cases[] = {
+      // RYX_PIPE_DIR, XDG_RUNTIME_DIR ("": unset)
       {"/x/pipes", "/run/user/5", "/x/pipes"},
       {"", "/run/user/5", "/run/user/5/ryx-pipes"},
       {nullptr, "", "/tmp/ryx-pipes-" + std::to_string(getuid())},
   };
-  for (const auto &c : cases) {
-    test::ScopedEnv a("RYX_PIPE_DIR", c.pipeDir), b("XDG_RUNTIME_DIR", c.runtimeDir);
-    EXPECT_EQ(c.expected, pipes::folder()) << (c.pipeDir ? c.pipeDir : "(unset)");
+  for (const auto &[pipeDir, runtimeDir, expected] : cases) {
+    test::ScopedEnv a("RYX_PIPE_DIR", pipeDir), b("XDG_RUNTIME_DIR", runtimeDir);
+    EXPECT_EQ(expected, pipes::folder()) << (pipeDir ? pipeDir : "(unset)");
   }
 }
 
 TEST(PipeFolder, MapsPipeNamesToSockets) {
   test::ScopedEnv dir("RYX_PIPE_DIR", "/p");
-  struct Case {
-    const char *name;
-    const char *path;  // null: not a pipe name
-  } cases[] = {
+  const std::pair<std::string, const char *> cases[] = {
+      // "-": not a pipe name
       {"\\\\.\\pipe\\VNC_Visualization_Ext_Session-3", "/p/VNC_Visualization_Ext_Session-3"},
       {"\\\\.\\PIPE\\x", "/p/x"},
-      {"\\\\.\\pipe\\", nullptr},
-      {"\\\\.\\pipe\\..", nullptr},
-      {"\\\\.\\pipe\\a/b", nullptr},
-      {"\\\\.\\pipe\\a\\b", nullptr},
-      {"VNC_Visualization_Ext_Session-3", nullptr},
+      {"\\\\.\\pipe\\", "-"},
+      {"\\\\.\\pipe\\..", "-"},
+      {"\\\\.\\pipe\\a/b", "-"},
+      {"\\\\.\\pipe\\a\\b", "-"},
+      {"VNC_Visualization_Ext_Session-3", "-"},
+      {"\\\\.\\pipe\\" + std::string(120, 'n'), "-"},  // longer than a socket path
   };
-  for (const Case &c : cases) {
+  for (const auto &[name, expected] : cases) {
     std::string path;
-    EXPECT_EQ(c.path != nullptr, pipes::socketPath(c.name, &path)) << c.name;
-    if (c.path != nullptr) {
-      EXPECT_EQ(c.path, path);
-    }
+    EXPECT_EQ(pipes::socketPath(name.c_str(), &path) ? path : "-", expected) << name;
   }
-  std::string path;
-  EXPECT_FALSE(pipes::socketPath(("\\\\.\\pipe\\" + std::string(120, 'n')).c_str(), &path))
-      << "longer than a socket path";
 }
 
 TEST_F(PipeTest, OpensOnlyAPipeThatIsServedInAPrivateFolderAndClosesIt) {
   EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\no-such-pipe", PipeAccess::kReadWrite, in(2000)));
   EXPECT_EQ(nullptr, openPipe("test-pipe", PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0777);
-  EXPECT_EQ(nullptr, openPipe("\\\\.\\pipe\\test-pipe", PipeAccess::kReadWrite, in(2000)));
+  EXPECT_EQ(nullptr, openPipe(name_.c_str(), PipeAccess::kReadWrite, in(2000)));
   chmod(folder_.c_str(), 0700);
   connectBoth();
   closePipe(pipe_);
   pipe_ = nullptr;
   pollfd ready = {server_, POLLIN, 0};
   ASSERT_EQ(1, poll(&ready, 1, 2000)) << "closing the pipe ends the server's stream";
-  char byte;
-  EXPECT_EQ(0, serverRead(&byte, 1));
+  EXPECT_EQ(0, serverRead(buffer_, 1));
 }
 
 #else
@@ -176,102 +179,74 @@ TEST(NamedPipe, OpensOnlyPipesAServerOffersAndKnowsItsSession) {
 // both end at the deadline, and short where the server closes.
 TEST_F(PipeTest, ReadsWaitForTheirCountUntilTheDeadlineOrTheClose) {
   connectBoth();
-  char buffer[8] = {};
-  uint32_t got = 0;
   ASSERT_EQ(2, serverWrite("ab", 2));
   std::this_thread::sleep_for(milliseconds(20));
-  EXPECT_EQ(PipeIo::kOk, readPipeSome(pipe_, buffer, 5, &got, in(2000)));
-  EXPECT_EQ(2u, got);
-
+  EXPECT_EQ(Io(PipeIo::kOk, 2), clientRead(false, 5, 2000));
   ASSERT_EQ(2, serverWrite("ab", 2));
   std::thread later([this] {
     std::this_thread::sleep_for(milliseconds(100));
     ASSERT_EQ(3, serverWrite("cde", 3));
   });
-  EXPECT_EQ(PipeIo::kOk, readPipe(pipe_, buffer, 5, &got, in(2000)));
+  EXPECT_EQ(Io(PipeIo::kOk, 5), clientRead(true, 5, 2000));
   later.join();
-  EXPECT_EQ(5u, got);
-  EXPECT_EQ(0, memcmp(buffer, "abcde", 5));
+  EXPECT_EQ(std::string(buffer_, 5), "abcde");
 
   ASSERT_EQ(1, serverWrite("a", 1));
   auto start = steady_clock::now();
-  EXPECT_EQ(PipeIo::kTimedOut, readPipe(pipe_, buffer, 4, &got, in(200)));
-  EXPECT_EQ(1u, got);
+  EXPECT_EQ(Io(PipeIo::kTimedOut, 1), clientRead(true, 4, 200));
   EXPECT_GE(steady_clock::now() - start, milliseconds(190));
-  EXPECT_EQ(PipeIo::kTimedOut, readPipeSome(pipe_, buffer, 4, &got, in(100)));
+  EXPECT_EQ(PipeIo::kTimedOut, clientRead(false, 4, 100).first);
 
   ASSERT_EQ(3, serverWrite("abc", 3));
   closeServer();
-  EXPECT_EQ(PipeIo::kOk, readPipe(pipe_, buffer, 8, &got, in(2000)));
-  EXPECT_EQ(3u, got);
-  EXPECT_EQ(PipeIo::kOk, readPipeSome(pipe_, buffer, 8, &got, in(2000)));
-  EXPECT_EQ(0u, got);
+  EXPECT_EQ(Io(PipeIo::kOk, 3), clientRead(true, 8, 2000));
+  EXPECT_EQ(Io(PipeIo::kOk, 0), clientRead(false, 8, 2000));
 }
 
-TEST_F(PipeTest, WritesWholeAndFailsOnABrokenPipe) {
+// A write that the server does not read ends at the deadline; a handle
+// without write access cannot write.
+TEST_F(PipeTest, WritesWholeOrEndAtTheDeadlineAndFailOnABrokenPipe) {
   connectBoth();
-  // More than a socket buffer holds, read by the server as it comes.
-  std::string big(1 << 20, 'x');
+  const std::string big(1 << 20, 'x');  // more than a socket buffer holds, read as it comes
   std::string received;
-  std::thread reader([this, &received] {
+  std::thread reader([&] {
     char chunk[65536];
-    int n;
-    while (received.size() < (1u << 20) && (n = serverRead(chunk, sizeof chunk)) > 0) received.append(chunk, n);
+    for (int n; received.size() < big.size() && (n = serverRead(chunk, sizeof chunk)) > 0;) received.append(chunk, n);
   });
-  uint32_t written = 0;
-  EXPECT_EQ(PipeIo::kOk, writePipe(pipe_, big.data(), static_cast<uint32_t>(big.size()), &written, in(5000)));
+  EXPECT_EQ(Io(PipeIo::kOk, 1u << 20), clientWrite(big, 5000));
   reader.join();
-  EXPECT_EQ(big.size(), written);
   EXPECT_EQ(big, received);
-
+  const Io blocked = clientWrite(std::string(8 << 20, 'x'), 300);
+  EXPECT_EQ(PipeIo::kTimedOut, blocked.first);
+  EXPECT_LT(blocked.second, 8u << 20);
   closeServer();
   // The first write after the close may still be taken; a later one fails
   // (and raises no SIGPIPE, which would end the test).
   PipeIo result = PipeIo::kOk;
-  for (int i = 0; i < 3 && result == PipeIo::kOk; ++i) result = writePipe(pipe_, "abc", 3, &written, in(2000));
+  for (int i = 0; i < 3 && result == PipeIo::kOk; ++i) result = clientWrite("abc", 2000).first;
   EXPECT_EQ(PipeIo::kFailed, result);
-}
-
-TEST_F(PipeTest, WriteEndsAtTheDeadlineWhenTheServerDoesNotReadAndNeedsWriteAccess) {
-  connectBoth();
-  std::string big(8 << 20, 'x');
-  uint32_t written = 0;
-  EXPECT_EQ(PipeIo::kTimedOut, writePipe(pipe_, big.data(), static_cast<uint32_t>(big.size()), &written, in(300)));
-  EXPECT_LT(written, big.size());
   closePipe(pipe_);
-  closeServer();
+  pipe_ = nullptr;
   connectBoth(PipeAccess::kRead);
-  written = 7;
-  EXPECT_EQ(PipeIo::kFailed, writePipe(pipe_, "a", 1, &written, in(2000)));
-  EXPECT_EQ(0u, written);
+  EXPECT_EQ(Io(PipeIo::kFailed, 0), clientWrite("a", 2000));
 }
 
 #ifndef _WIN32
-// The environment's XDG_SESSION_ID where it is a 32-bit number, else the kernel's.
+// The environment's XDG_SESSION_ID where it is a 32-bit number, else the
+// kernel's, where there is one (4294967295: none); untouched without either.
 TEST(SessionId, ComesFromTheLoginSession) {
-  uint32_t kernel = 4294967295u;  // none
+  uint32_t kernel = 4294967295u;
   std::ifstream("/proc/self/sessionid") >> kernel;
-  const bool haveKernel = kernel != 4294967295u;
-  const struct {
-    const char *variable;
-    bool found;
-    uint32_t id;
-  } cases[] = {{"4294967295", true, 4294967295u},
-               {"4294967296", haveKernel, kernel},
-               {"7x", haveKernel, kernel},
-               {"", haveKernel, kernel},
-               {nullptr, haveKernel, kernel}};
-  for (const auto &c : cases) {
-    test::ScopedEnv env("XDG_SESSION_ID", c.variable);
+  auto session = [](const char *variable, uint32_t pid = static_cast<uint32_t>(getpid())) {
+    test::ScopedEnv env("XDG_SESSION_ID", variable);
     uint32_t id = 12345;
-    EXPECT_EQ(c.found, processSessionId(static_cast<uint32_t>(getpid()), &id)) << (c.variable ? c.variable : "(unset)");
-    EXPECT_EQ(c.found ? c.id : 12345u, id) << "untouched when there is none";
-  }
-  // Another process's environment is not ours to read.
-  test::ScopedEnv env("XDG_SESSION_ID", "7");
-  uint32_t id = 12345;
-  processSessionId(1, &id);
-  EXPECT_NE(7u, id);
+    return processSessionId(pid, &id) ? std::to_string(id) : "none " + std::to_string(id);
+  };
+  EXPECT_EQ(session("4294967295"), "4294967295");
+  for (const char *invalid : {"4294967296", "7x", "", static_cast<const char *>(nullptr)})
+    EXPECT_EQ(session(invalid), kernel != 4294967295u ? std::to_string(kernel) : "none 12345")
+        << (invalid ? invalid : "(unset)");
+  EXPECT_NE(session("7", 1), "7");  // another process's environment is not ours to read
 }
 #endif
 

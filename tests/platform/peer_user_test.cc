@@ -26,10 +26,7 @@ using ryx::platform::PeerUser;
 Endpoint endpointOf(SOCKET fd, bool peer) {
   sockaddr_in address{};
   socklen_t size = sizeof address;
-  if (peer)
-    getpeername(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  else
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+  (peer ? getpeername : getsockname)(fd, reinterpret_cast<sockaddr *>(&address), &size);
   return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
 }
 
@@ -51,13 +48,13 @@ TEST(PeerUser, OwnSocketsAreOursAndClosedOnesAreNobodys) {
   SOCKET served = accept(listener, nullptr, nullptr);
   ASSERT_NE(served, INVALID_SOCKET);
 
-  PeerUser peer = ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true));
-  const PeerUser listening = ryx::platform::listenerUser(port);
+  auto peerOfServed = [&] {
+    return ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true));
+  };
+  const PeerUser peer = peerOfServed(), listening = ryx::platform::listenerUser(port);
   closesocket(client);
 #ifndef _WIN32
-  // The client let go first: its socket lingers without an owner.
-  EXPECT_EQ(ryx::platform::connectionPeerUser(endpointOf(served, false), endpointOf(served, true)).kind,
-            PeerUser::Kind::kNone);
+  EXPECT_EQ(peerOfServed().kind, PeerUser::Kind::kNone);  // the client let go first: its socket lingers unowned
 #endif
   closesocket(served);
   closesocket(listener);

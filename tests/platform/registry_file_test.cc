@@ -6,45 +6,46 @@
 namespace ryx::platform::regfile {
 namespace {
 
+using namespace std::string_literals;
+
 constexpr const char *kRoot = "HKEY_CURRENT_USER";
+const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+
+// A key's values as "name:type:hex bytes" lines.
+std::string describe(const Key &key) {
+  std::string text;
+  for (const Value &value : key.values) {
+    text += value.name + ":" + std::to_string(value.type) + ":";
+    for (uint8_t byte : value.data) text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
+    text += "\n";
+  }
+  return text;
+}
+
+// The hive read from `text`, written back and read again, must be the same.
+HiveData roundTrip(const std::string &text) {
+  HiveData hive, again;
+  std::string error;
+  EXPECT_TRUE(parseHive(text, kRoot, &hive, &error)) << error << "\n" << text;
+  const std::string written = formatHive(hive, kRoot);
+  EXPECT_TRUE(parseHive(written, kRoot, &again, &error)) << error << "\n" << written;
+  EXPECT_EQ(formatHive(again, kRoot), written);
+  return again;
+}
 
 TEST(RegistryFile, ReadsEveryValueKindAndWritesItBack) {
-  const char *text =
-      "Windows Registry Editor Version 5.00\n"
-      "\n"
-      "; a comment\n"
-      "[HKEY_CURRENT_USER\\Software\\Vezo Software\\Vezo Lumora]\n"
-      "\"status\"=dword:0000002a\n"
-      "\"InstallPath\"=\"C:\\\\Program Files\\\\\\\"q\\\"\"\n"
-      "\"blob\"=hex:01,02,\\\n"
-      "  ff\n"
-      "@=hex(7):61,00,00\n";
-  HiveData hive;
-  std::string error;
-  ASSERT_TRUE(parseHive(text, kRoot, &hive, &error)) << error;
+  HiveData hive = roundTrip(kHeader +
+                            "\n; a comment\n"
+                            "[HKEY_CURRENT_USER\\Software\\Vezo Software\\Vezo Lumora]\n"
+                            "\"status\"=dword:0000002a\n"
+                            "\"InstallPath\"=\"C:\\\\P\\\\\\\"q\\\"\"\n"
+                            "\"blob\"=hex:01,02,\\\n"
+                            "  ff\n"
+                            "@=hex(7):61,00,00\n");
   ASSERT_EQ(hive.keys.size(), 1u);
-  Key &key = hive.keys[0];
-  EXPECT_EQ(key.path, "Software\\Vezo Software\\Vezo Lumora");
-
-  Value *status = findValue(key, "STATUS");  // names match without regard to case
-  ASSERT_NE(status, nullptr);
-  EXPECT_EQ(status->type, 4u);
-  EXPECT_EQ(status->data, (std::vector<uint8_t>{0x2a, 0, 0, 0}));
-
-  Value *path = findValue(key, "InstallPath");
-  ASSERT_NE(path, nullptr);
-  EXPECT_EQ(path->type, 1u);
-  std::string expected = "C:\\Program Files\\\"q\"";
-  EXPECT_EQ(std::string(path->data.begin(), path->data.end() - 1), expected);
-  EXPECT_EQ(path->data.back(), 0);
-
-  EXPECT_EQ(findValue(key, "blob")->data, (std::vector<uint8_t>{1, 2, 0xff}));
-  EXPECT_EQ(findValue(key, "")->type, 7u);
-
-  std::string written = formatHive(hive, kRoot);
-  HiveData again;
-  ASSERT_TRUE(parseHive(written, kRoot, &again, &error)) << error;
-  EXPECT_EQ(formatHive(again, kRoot), written);
+  EXPECT_EQ(hive.keys[0].path, "Software\\Vezo Software\\Vezo Lumora");
+  EXPECT_EQ(describe(hive.keys[0]), "status:4:2a000000\nInstallPath:1:433a5c505c22712200\nblob:3:0102ff\n:7:610000\n");
+  EXPECT_EQ(findValue(hive.keys[0], "STATUS"), &hive.keys[0].values[0]);  // names match without regard to case
 }
 
 TEST(RegistryFile, StringsThatAreNotPlainTextKeepTheirBytes) {
@@ -52,21 +53,13 @@ TEST(RegistryFile, StringsThatAreNotPlainTextKeepTheirBytes) {
   bool created = false;
   Key &key = hive.ensureKey("Software\\A", &created);
   EXPECT_TRUE(created);
-  key.values.push_back(Value{"embedded", 1, {'a', 0, 'b', 0}});
-  key.values.push_back(Value{"unterminated", 1, {'x'}});
-  key.values.push_back(Value{"short dword", 4, {1, 2}});
-  key.values.push_back(Value{"long", 3, std::vector<uint8_t>(100, 0xab)});
-  std::string text = formatHive(hive, kRoot);
-  HiveData again;
-  std::string error;
-  ASSERT_TRUE(parseHive(text, kRoot, &again, &error)) << error << "\n" << text;
+  key.values = {{"embedded", 1, {'a', 0, 'b', 0}},
+                {"unterminated", 1, {'x'}},
+                {"short dword", 4, {1, 2}},
+                {"long", 3, std::vector<uint8_t>(100, 0xab)}};
+  HiveData again = roundTrip(formatHive(hive, kRoot));
   ASSERT_EQ(again.keys.size(), 1u);
-  for (const Value &value : key.values) {
-    Value *read = findValue(again.keys[0], value.name);
-    ASSERT_NE(read, nullptr) << value.name;
-    EXPECT_EQ(read->type, value.type) << value.name;
-    EXPECT_EQ(read->data, value.data) << value.name;
-  }
+  EXPECT_EQ(describe(again.keys[0]), describe(key));
 }
 
 TEST(RegistryFile, ParentsOfListedKeysExist) {
@@ -83,31 +76,25 @@ TEST(RegistryFile, ParentsOfListedKeysExist) {
 }
 
 TEST(RegistryFile, RejectsWhatItCannotReadButTakesNoTextAsEmpty) {
-  struct Case {
-    const char *what;
-    std::string text;
+  const std::string key = kHeader + "[HKEY_CURRENT_USER\\A]\n";
+  const std::pair<const char *, std::string> cases[] = {
+      {"no header", "[HKEY_CURRENT_USER\\A]\n"},
+      {"other hive", kHeader + "[HKEY_LOCAL_MACHINE\\A]\n"},
+      {"unclosed key", kHeader + "[HKEY_CURRENT_USER\\A\n"},
+      {"value before key", kHeader + "\"a\"=dword:00000001\n"},
+      {"short dword", key + "\"a\"=dword:1\n"},
+      {"bad hex", key + "\"a\"=hex:1g\n"},
+      {"unterminated string", key + "\"a\"=\"x\n"},
+      {"no equals", key + "\"a\" dword:00000001\n"},
+      {"torn continuation", key + "\"a\"=hex:01,\\\n"},
+      {"NUL byte", key + "\"a\"=\"x\0\"\n"s},
+      {"empty key component", kHeader + "[HKEY_CURRENT_USER\\A\\\\B]\n"},
   };
-#define CASE(what, literal) \
-  Case { what, std::string(literal, sizeof(literal) - 1) }
-  const Case cases[] = {
-      CASE("no header", "[HKEY_CURRENT_USER\\A]\n"),
-      CASE("other hive", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n"),
-      CASE("unclosed key", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A\n"),
-      CASE("value before key", "Windows Registry Editor Version 5.00\n\"a\"=dword:00000001\n"),
-      CASE("short dword", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\"=dword:1\n"),
-      CASE("bad hex", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\"=hex:1g\n"),
-      CASE("unterminated string", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\"=\"x\n"),
-      CASE("no equals", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\" dword:00000001\n"),
-      CASE("torn continuation", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\"=hex:01,\\\n"),
-      CASE("NUL byte", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"a\"=\"x\0\"\n"),
-      CASE("empty key component", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A\\\\B]\n"),
-  };
-#undef CASE
-  for (const auto &c : cases) {
+  for (const auto &[what, text] : cases) {
     HiveData hive;
     std::string error;
-    EXPECT_FALSE(parseHive(c.text, kRoot, &hive, &error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
+    EXPECT_FALSE(parseHive(text, kRoot, &hive, &error)) << what;
+    EXPECT_FALSE(error.empty()) << what;
   }
   for (const char *empty : {"", "\n\n"}) {  // no text at all is an empty hive
     HiveData hive;
