@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -27,20 +26,10 @@ namespace {
 
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
-  static const char *const prefixes[] = {"RYX_",
-                                         "RVN_",
-                                         "SVN_",
-                                         "XDG_",
-                                         "DISPLAY",
-                                         "WAYLAND_DISPLAY",
-                                         "HOME",
-                                         "G_MESSAGES_DEBUG",
-                                         "HOMEDRIVE",
-                                         "HOMEPATH",
-                                         "DBUS_SESSION_BUS_ADDRESS",
-                                         "ASAN_OPTIONS",
-                                         "LSAN_OPTIONS",
-                                         "UBSAN_OPTIONS"};
+  // clang-format off
+  static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY", "HOME",
+      "G_MESSAGES_DEBUG", "DBUS_SESSION_BUS_ADDRESS", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
+  // clang-format on
   for (const char *p : prefixes)
     if (name.rfind(p, 0) == 0) return true;
   return false;
@@ -66,12 +55,7 @@ size_t occurrences(const std::string &text, const std::string &what) {
 }
 
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from) {
-  return waitUntil(
-      [&] {
-        std::string e = child.err();
-        return e.size() > from && e.find(text, from) != std::string::npos;
-      },
-      timeoutMs);
+  return waitUntil([&] { return child.err().find(text, from) != std::string::npos; }, timeoutMs);
 }
 
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
@@ -113,17 +97,13 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  closeAfterTheInstance(fd);
-  return ok;
-}
-
-void closeAfterTheInstance(int fd) {
   shutdown(fd, SHUT_WR);
   pollfd event{fd, POLLIN, 0};
   char rest[256];
   while (poll(&event, 1, scaledMs(10000)) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
   }
   close(fd);
+  return ok;
 }
 
 int announceApp(int port, const std::string &name, const std::string &server) {
@@ -307,12 +287,6 @@ void Session::startTray() {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
 }
 
-std::string Session::writeSystemConfig(const std::string &content) {
-  std::string path = dir_ / "root/conf/ryx.conf";
-  writeFile(path, content);
-  return path;
-}
-
 Child &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
   instance_ = spawn(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), "instance");
   if (waitForStart) waitForErr(*instance_, "Started server", 15000);
@@ -342,20 +316,7 @@ Child &Session::startApp(const std::vector<std::string> &args) {
 }
 
 Child &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
-  peers_.push_back(spawn(argv, name));
-  return *peers_.back();
-}
-
-std::vector<std::string> Session::topLevelWindows() const {
-  // xwininfo lists each child on an indented line, its id first.
-  std::vector<std::string> ids;
-  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
-    size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0)
-      ids.push_back(line.substr(at, line.find(' ', at) - at));
-  }
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  return *peers_.emplace_back(spawn(argv, name));
 }
 
 std::vector<std::string> Session::findWindows(const std::string &name) const {
