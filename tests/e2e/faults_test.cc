@@ -90,12 +90,6 @@ const Fault kFaults[] = {
        std::string port = server.out().substr(0, server.out().find('\n'));
        session.writeSystemConfig("[Application]\nexternal_rendering_server = 127.0.0.1:" + port + "\n");
      }},
-    {"DaemonEndsWhileTheInstanceRuns",
-     [](Session &session, Child &instance, Child &) {
-       kill(session.ryxd()->pid(), SIGKILL);
-       std::this_thread::sleep_for(4s);
-       EXPECT_TRUE(instance.running());
-     }},
     {"UserHiveCorrupted",
      [](Session &session, Child &instance, Child &) {
        const std::string garbage = "REGEDIT9\n[HKEY_CURRENT_USER\\unterminated\n\"status\"=dword:zz\n";

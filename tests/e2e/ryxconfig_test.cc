@@ -62,51 +62,43 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   EXPECT_EQ(session.wrapperRecord(), "7300\tconf-id\tconf-key\t000102030405060708090a0b0c0d0e0f\t16\tb1\n");
   EXPECT_LT(connectLoopback(session.consolePort(), 0, INADDR_LOOPBACK + 1), 0);
 
+  // Second starts (with a client log) and raw connections.
   const struct {
     std::vector<std::string> args;
-    const char *clientLog, *instanceLog;  // null: the instance logs nothing for it
-  } starts[] = {{{}, "Client: show gui", "Show GUI"},
-                {{"-QUIT"}, "Client: show gui", "Show GUI"},
-                {{"-quit2"}, "Client: show gui", "Show GUI"},
-                {{"-nowin"}, "Client: unknown command", nullptr}};
-  for (const auto &c : starts) {
-    SCOPED_TRACE(c.args.empty() ? "(no argument)" : c.args[0]);
+    const char *clientLog;  // null: the bytes are sent instead
+    std::string bytes;
+    int holdMs;
+    const char *instanceLog;  // null: the instance logs nothing for it
+  } sent[] = {
+      {{}, "Client: show gui", "", 0, "Show GUI"},
+      {{"-QUIT"}, "Client: show gui", "", 0, "Show GUI"},
+      {{"-quit2"}, "Client: show gui", "", 0, "Show GUI"},
+      {{"-nowin"}, "Client: unknown command", "", 0, nullptr},
+      {{}, nullptr, handshake("RYX Command UI") + "\x01", 0, "WRONG HANDSHAKE"},  // no line feed
+      {{}, nullptr, handshake(std::string(40, 'x')), 0, "WRONG HANDSHAKE"},       // too long
+      {{}, nullptr, handshake("RYX Command UI\n"), 0, "Failed to read config manager command"},
+      {{}, nullptr, "", 3000, "Wrong read on listen socket"},  // a silent peer
+      {{}, nullptr, "", 0, nullptr},                           // closed at once
+  };
+  for (const auto &c : sent) {
+    SCOPED_TRACE(&c - sent);
     size_t before = instance.err().size();
-    RunResult client = session.runClient(c.args);
-    EXPECT_EQ(client.status, 0);
-    EXPECT_NE(client.err.find(c.clientLog), std::string::npos) << client.err;
-    EXPECT_EQ(client.err.find("Started server"), std::string::npos);
+    if (c.clientLog != nullptr) {
+      RunResult client = session.runClient(c.args);
+      EXPECT_EQ(client.status, 0);
+      EXPECT_NE(client.err.find(c.clientLog), std::string::npos) << client.err;
+      EXPECT_EQ(client.err.find("Started server"), std::string::npos);
+    } else {
+      ASSERT_TRUE(sendRaw(session.consolePort(), c.bytes, c.holdMs));
+    }
     if (c.instanceLog != nullptr) {
-      EXPECT_TRUE(waitForErr(instance, c.instanceLog, 3000, before));
+      EXPECT_TRUE(waitForErr(instance, c.instanceLog, 4000, before)) << instance.err().substr(before);
     } else {
       std::this_thread::sleep_for(300ms);
       EXPECT_FALSE(loggedForConnection(instance.err().substr(before))) << instance.err().substr(before);
     }
   }
   EXPECT_TRUE(session.waitForWindows(1));
-
-  const struct {
-    const char *what;
-    std::string bytes;
-    int holdMs;
-    const char *log;  // null: nothing is logged
-  } handshakes[] = {
-      {"no line feed", handshake("RYX Command UI") + "\x01", 0, "WRONG HANDSHAKE"},
-      {"too long", handshake(std::string(40, 'x')), 0, "WRONG HANDSHAKE"},
-      {"closed before the command", handshake("RYX Command UI\n"), 0, "Failed to read config manager command"},
-      {"silent peer", "", 3000, "Wrong read on listen socket"},
-      {"closed at once", "", 0, nullptr}};
-  for (const auto &c : handshakes) {
-    SCOPED_TRACE(c.what);
-    size_t before = instance.err().size();
-    ASSERT_TRUE(sendRaw(session.consolePort(), c.bytes, c.holdMs));
-    if (c.log != nullptr) {
-      EXPECT_TRUE(waitForErr(instance, c.log, 4000, before)) << instance.err().substr(before);
-    } else {
-      std::this_thread::sleep_for(300ms);
-      EXPECT_FALSE(loggedForConnection(instance.err().substr(before)));
-    }
-  }
   const size_t shown = occurrences(instance.err(), "Show GUI"), open = openDescriptors(instance);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(session.runClient({}).status, 0) << "start " << i;
   // Every command byte but "quit" and "show": each is read and refused.

@@ -250,21 +250,14 @@ std::vector<std::string> Session::env() const {
     name = name.substr(0, name.find('='));
     if (isSessionVariable(name)) result.push_back(name);  // unset
   }
+  // clang-format off
   std::map<std::string, std::string> vars = {
-      {"HOME", dir_ / "home"},
-      {"XDG_DATA_HOME", dir_ / "data"},
-      {"XDG_CONFIG_HOME", dir_ / "config"},
-      {"XDG_RUNTIME_DIR", dir_ / "runtime"},
-      {"DISPLAY", display_},
-      {"G_MESSAGES_DEBUG", "all"},
-      {"RYX_ROOT", dir_ / "root"},
-      {"RYX_PIPE_DIR", dir_ / "pipes"},
-      {"RYX_REGISTRY_DIR", dir_ / "registry"},
-      {"RYX_LIBRARY_PATH", dir_ / "lib"},
-      {"RYX_SYSTEM_DIR", dir_ / "system"},
+      {"HOME", dir_ / "home"}, {"XDG_DATA_HOME", dir_ / "data"}, {"XDG_CONFIG_HOME", dir_ / "config"},
+      {"XDG_RUNTIME_DIR", dir_ / "runtime"}, {"DISPLAY", display_}, {"G_MESSAGES_DEBUG", "all"},
+      {"RYX_ROOT", dir_ / "root"}, {"RYX_PIPE_DIR", dir_ / "pipes"}, {"RYX_REGISTRY_DIR", dir_ / "registry"},
+      {"RYX_LIBRARY_PATH", dir_ / "lib"}, {"RYX_SYSTEM_DIR", dir_ / "system"}, {"NO_AT_BRIDGE", "1"},
       {"RYX_CONSOLE_PORT", std::to_string(consolePort_)},
       {"RYX_CONFIG_DOCK_TIMEOUT", std::to_string(options_.dockTime)},
-      {"NO_AT_BRIDGE", "1"},
       // Under a sanitizer build every program of the session reports into
       // this session's logs; the destructor reads them.  Leaks are reported
       // at a normal exit only, so tests end ryxconfig with -quit.
@@ -276,6 +269,7 @@ std::vector<std::string> Session::env() const {
 #endif
       {"UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:log_path=" + (dir_ / "logs/ubsan")},
   };
+  // clang-format on
   if (bus_ != nullptr) vars["DBUS_SESSION_BUS_ADDRESS"] = bus_->address();
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
   for (const auto &[name, value] : vars) result.push_back(name + "=" + value);

@@ -82,7 +82,6 @@ class Session {
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
   Child &instance() { return *instance_; }
-  Child *ryxd() { return ryxd_.get(); }
   // The stand-in StatusNotifierWatcher (waiting until it owns its name); needs sessionBus.
   Child &startSniWatcher();
   void stopSniWatcher() { sniWatcher_.reset(); }
