@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Faults of peers, met by the real ryxconfig: each case ends with the
-// instance still ending on -quit within 5 s and the user's registry hive
-// holding what it held before.  How each unit answers a fault is tested
-// in-process (an extension that does not answer: vnc_ext_pipe_test); here
-// are the faults that need the whole program (a stall bound, a peer gone
-// and back, the files of a running instance).
+// Faults that need the whole program (a stall bound, a peer gone and back,
+// the files of a running instance); after each, -quit ends the instance
+// within 5 s and the user's hive is as it was.  A silent extension is
+// vnc_ext_pipe_test's.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The real ryxconfig with the real stand-ins: a session's instance and its
-// windows, second starts, what local peers can send the console port,
-// start-ups that meet missing or odd peers, and the icon between its two
-// back-ends (the stand-in StatusNotifierWatcher, an XEmbed tray, and a real
-// desktop panel's notification area).  The item's images, tooltips and
-// signals are the in-process item's tests.
+// The real ryxconfig with the real stand-ins: the instance, second starts,
+// the console port, start-ups among odd peers, and the icon between a
+// watcher, an XEmbed tray and a real desktop panel.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -37,18 +34,12 @@ bool linesAndWindows(Session &session, const std::vector<std::string> &lines, si
   return session.waitForWindows(windows);
 }
 
-// One instance without a notification area, met by everything a user's
-// starts and other local programs send it.  Under -nowin the standalone
+// One instance without a notification area.  Under -nowin the standalone
 // window is made, not shown, until a second start shows it; the daemon's
-// data reached the driver through the trigger, once.  Second starts hand
-// over their command (an unknown one is not sent).  The console port
-// listens on 127.0.0.1 alone and logs each wrong handshake.  Nothing sent
-// to it (a hundred starts, every other command byte, applications with
-// odd names) makes the instance keep a descriptor or open a window beyond
-// its one status window.  Closed by the user, the window is
-// destroyed and the next "Show GUI" makes a new one.  Without an X11
-// display a start still hands over its -quit; only becoming the instance
-// needs the display, and that start says so.
+// data reached the driver once.  The console port listens on 127.0.0.1
+// alone; floods leave one status window and no descriptor behind.  A window
+// the user closed is made anew.  Without an X11 display -quit is still
+// handed over; only becoming the instance needs the display.
 TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
   SessionOptions options;
   options.dockTime = 1;
@@ -146,9 +137,7 @@ TEST(Ryxconfig, TheInstanceServesSecondStartsAndItsConsolePort) {
       << alone.err;
 }
 
-// Start-ups that meet a missing, odd or present peer: whether the process
-// becomes the instance, what it logs, whether the icon docked (no window)
-// or the standalone window replaced it, and what the trigger handed over.
+// Start-ups among missing or odd peers: instance or not, the log, docked or standalone.
 TEST(Ryxconfig, StartUpFollowsThePeersItMeets) {
   // clang-format off
   const struct {
@@ -214,13 +203,11 @@ void installImages(const Session &session) {
     ASSERT_EQ(symlink((std::string(RYX_IMAGES_DIR) + "/" + image).c_str(), (folder + "/" + image).c_str()), 0);
 }
 
-// A watcher that comes after the start takes the icon from the XEmbed tray;
-// registered counts as docked (no standalone window past the dock time).
-// A host that sends ContextMenu for a click opens the window and runs the
-// rendering server check, which this early only an activation does:
-// against a port where nothing listens it publishes code 100.  When the
-// watcher goes the icon goes back to the tray, and a new watcher gets it.
-// A start with -quit that finds no instance becomes it.
+// A late watcher takes the icon from the XEmbed tray and counts as docked;
+// a click opens the window and runs the rendering server check (only an
+// activation does, this early: code 100 here).  The icon goes back to the
+// tray with the watcher, and to the next one.  -quit without an instance
+// becomes it.
 TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIconAndItsClicks) {
   SessionOptions options;
   options.sessionBus = true;
@@ -253,11 +240,8 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIconAndItsClicks) {
   EXPECT_EQ(session.quit(), 0);
 }
 
-// A host that starts after the dock time (desktops often start theirs
-// late) still gets the icon, and the standalone window becomes the icon's:
-// one status window throughout.  Without the wrapper the first check
-// publishes an error, which opens the icon's window before the dock time;
-// at the dock time that window is the standalone one.
+// A host after the dock time still gets the icon, and the standalone window
+// (here the error's, without the wrapper) becomes the icon's: one window throughout.
 TEST(Tray, AHostAfterTheDockTimeTakesTheIconAndItsWindow) {
   for (bool sni : {true, false}) {
     SCOPED_TRACE(sni ? "watcher" : "tray");
@@ -297,9 +281,7 @@ constexpr const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property>
 </channel>)";
 
-// A real desktop panel, whose notification area is its own watcher and
-// host: it takes the item, reads the tooltip from it, and a click on the
-// icon in the panel opens the status window.
+// A real panel's notification area takes the item and its tooltip; a click opens the window.
 TEST(Tray, ARealPanelShowsTheItemAndAClickOnItOpensTheWindow) {
   const char *panelExe = "/usr/bin/xfce4-panel", *settingsExe = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd";
   if (access(panelExe, X_OK) != 0 || access(settingsExe, X_OK) != 0)
@@ -377,11 +359,9 @@ TEST(Tray, ARealPanelShowsTheItemAndAClickOnItOpensTheWindow) {
 
 }  // namespace
 
-// Loopback is shared by every user: another uid (numeric, no account
-// needed) reaches nothing through the console port.  Its command bytes and
-// its application's announcement are closed unread, one warning each; its
-// own start finds the port held by another user's program, says what to
-// do and ends with status 0, sending nothing.
+// Another uid reaches nothing through the console port: its command and
+// its application are closed unread, one warning each; its own start says
+// the port is another user's and ends with status 0.
 TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
   if (!canChangeUid()) GTEST_SKIP() << "needs root and setpriv for a second uid";
   const uid_t other = 54321;
@@ -392,9 +372,8 @@ TEST(RyxconfigSecurity, AnotherUserReachesNothingThroughTheConsolePort) {
   ASSERT_TRUE(instance.running());
   const std::string port = std::to_string(session.consolePort());
   const std::string refused = "Console connection from uid 54321 (port ";
-  // Held open until the instance closes it, so the instance sees its owner.
-  // The instance may close before the bytes are written (bash then dies of
-  // SIGPIPE): refused before anything is read either way.
+  // Held open until the instance closes it, so the instance sees its owner
+  // (bash may die of SIGPIPE: refused before anything is read either way).
   runProgram(asUid(other, {"/bin/bash", "-c",
                            "exec 3<>/dev/tcp/127.0.0.1/" + port +
                                "; printf 'RYX Command UI\\n\\0\\2' >&3; timeout 60 cat <&3"}),
