@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -27,20 +26,10 @@ namespace {
 
 // Variables of the outer environment that would leak into a session.
 bool isSessionVariable(const std::string &name) {
-  static const char *const prefixes[] = {"RYX_",
-                                         "RVN_",
-                                         "SVN_",
-                                         "XDG_",
-                                         "DISPLAY",
-                                         "WAYLAND_DISPLAY",
-                                         "HOME",
-                                         "G_MESSAGES_DEBUG",
-                                         "HOMEDRIVE",
-                                         "HOMEPATH",
-                                         "DBUS_SESSION_BUS_ADDRESS",
-                                         "ASAN_OPTIONS",
-                                         "LSAN_OPTIONS",
-                                         "UBSAN_OPTIONS"};
+  // clang-format off
+  static const char *const prefixes[] = {"RYX_", "RVN_", "SVN_", "XDG_", "DISPLAY", "WAYLAND_DISPLAY", "HOME",
+      "G_MESSAGES_DEBUG", "DBUS_SESSION_BUS_ADDRESS", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"};
+  // clang-format on
   for (const char *p : prefixes)
     if (name.rfind(p, 0) == 0) return true;
   return false;
@@ -66,12 +55,7 @@ size_t occurrences(const std::string &text, const std::string &what) {
 }
 
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from) {
-  return waitUntil(
-      [&] {
-        std::string e = child.err();
-        return e.size() > from && e.find(text, from) != std::string::npos;
-      },
-      timeoutMs);
+  return waitUntil([&] { return child.err().find(text, from) != std::string::npos; }, timeoutMs);
 }
 
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
@@ -113,17 +97,13 @@ bool sendRaw(int port, const std::string &bytes, int holdMs) {
   if (fd < 0) return false;
   bool ok = bytes.empty() || send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  closeAfterTheInstance(fd);
-  return ok;
-}
-
-void closeAfterTheInstance(int fd) {
   shutdown(fd, SHUT_WR);
   pollfd event{fd, POLLIN, 0};
   char rest[256];
   while (poll(&event, 1, scaledMs(10000)) > 0 && recv(fd, rest, sizeof rest, 0) > 0) {
   }
   close(fd);
+  return ok;
 }
 
 int announceApp(int port, const std::string &name, const std::string &server) {
@@ -270,21 +250,14 @@ std::vector<std::string> Session::env() const {
     name = name.substr(0, name.find('='));
     if (isSessionVariable(name)) result.push_back(name);  // unset
   }
+  // clang-format off
   std::map<std::string, std::string> vars = {
-      {"HOME", dir_ / "home"},
-      {"XDG_DATA_HOME", dir_ / "data"},
-      {"XDG_CONFIG_HOME", dir_ / "config"},
-      {"XDG_RUNTIME_DIR", dir_ / "runtime"},
-      {"DISPLAY", display_},
-      {"G_MESSAGES_DEBUG", "all"},
-      {"RYX_ROOT", dir_ / "root"},
-      {"RYX_PIPE_DIR", dir_ / "pipes"},
-      {"RYX_REGISTRY_DIR", dir_ / "registry"},
-      {"RYX_LIBRARY_PATH", dir_ / "lib"},
-      {"RYX_SYSTEM_DIR", dir_ / "system"},
+      {"HOME", dir_ / "home"}, {"XDG_DATA_HOME", dir_ / "data"}, {"XDG_CONFIG_HOME", dir_ / "config"},
+      {"XDG_RUNTIME_DIR", dir_ / "runtime"}, {"DISPLAY", display_}, {"G_MESSAGES_DEBUG", "all"},
+      {"RYX_ROOT", dir_ / "root"}, {"RYX_PIPE_DIR", dir_ / "pipes"}, {"RYX_REGISTRY_DIR", dir_ / "registry"},
+      {"RYX_LIBRARY_PATH", dir_ / "lib"}, {"RYX_SYSTEM_DIR", dir_ / "system"}, {"NO_AT_BRIDGE", "1"},
       {"RYX_CONSOLE_PORT", std::to_string(consolePort_)},
       {"RYX_CONFIG_DOCK_TIMEOUT", std::to_string(options_.dockTime)},
-      {"NO_AT_BRIDGE", "1"},
       // Under a sanitizer build every program of the session reports into
       // this session's logs; the destructor reads them.  Leaks are reported
       // at a normal exit only, so tests end ryxconfig with -quit.
@@ -296,6 +269,7 @@ std::vector<std::string> Session::env() const {
 #endif
       {"UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1:log_path=" + (dir_ / "logs/ubsan")},
   };
+  // clang-format on
   if (bus_ != nullptr) vars["DBUS_SESSION_BUS_ADDRESS"] = bus_->address();
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
   for (const auto &[name, value] : vars) result.push_back(name + "=" + value);
@@ -305,12 +279,6 @@ std::vector<std::string> Session::env() const {
 void Session::startTray() {
   tray_ = spawn({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, "trayer");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
-}
-
-std::string Session::writeSystemConfig(const std::string &content) {
-  std::string path = dir_ / "root/conf/ryx.conf";
-  writeFile(path, content);
-  return path;
 }
 
 Child &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
@@ -342,20 +310,7 @@ Child &Session::startApp(const std::vector<std::string> &args) {
 }
 
 Child &Session::startPeer(const std::vector<std::string> &argv, const std::string &name) {
-  peers_.push_back(spawn(argv, name));
-  return *peers_.back();
-}
-
-std::vector<std::string> Session::topLevelWindows() const {
-  // xwininfo lists each child on an indented line, its id first.
-  std::vector<std::string> ids;
-  for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-root", "-children"}, env()).out)) {
-    size_t at = line.find_first_not_of(' ');
-    if (at != std::string::npos && line.compare(at, 2, "0x") == 0)
-      ids.push_back(line.substr(at, line.find(' ', at) - at));
-  }
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  return *peers_.emplace_back(spawn(argv, name));
 }
 
 std::vector<std::string> Session::findWindows(const std::string &name) const {

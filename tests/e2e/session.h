@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,21 +26,14 @@ int scaledMs(int ms);
 
 // Polls every 50 ms until the condition holds; false after timeoutMs (scaled).
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
-
-// How many times `what` occurs in `text`.
 size_t occurrences(const std::string &text, const std::string &what);
-
 // Waits until `text` appears in the child's standard error after offset
 // `from` (or in its output); false on time-out.
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from = 0);
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs);
-
-// How many descriptors the running program has open.
 size_t openDescriptors(const Child &program);
 
-// The status window's title, as a pattern for Session::findWindows.
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
-
 // A console-port handshake: the text and its terminating zero byte.
 inline std::string handshake(const std::string &text) { return text + std::string(1, '\0'); }
 
@@ -51,19 +43,18 @@ struct SessionOptions {
   std::vector<std::string> ryxdArgs, vncExtArgs;
   bool wrapper = true;                      // the OpenGL wrapper stand-in on the library path
   int dockTime = 2;                         // ryx_config_dock_time
-  bool sessionBus = false;                  // a D-Bus session bus of the session's own (otherwise none; not with uid)
+  bool sessionBus = false;                  // a D-Bus session bus of the session's own
   bool sniWatcher = false;                  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
-  // Not 0: every program of the session (its X server and notification
-  // area too) runs as this numeric uid, which then owns the session's folder.
+  // Not 0: every program of the session runs as this numeric uid, which
+  // then owns the session's folder.
   uid_t uid = 0;
   int consolePort = 0;  // 0: a free port
 };
 
 // argv run as the numeric uid (and gid) through setpriv; argv itself for 0.
-// canChangeUid: whether that works here (root, with setpriv).
 std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv);
-bool canChangeUid();
+bool canChangeUid();  // root, with setpriv
 
 class Session {
  public:
@@ -73,57 +64,45 @@ class Session {
   ~Session();
 
   // What every program of the session gets on top of the test's own
-  // environment (the session's variables, and the outer ones that would
-  // leak into it unset), as runProgram and Child take it.
+  // environment (the outer variables that would leak into it unset).
   std::vector<std::string> env() const;
   void setEnv(const std::string &name, const std::string &value) { extraEnv_[name] = value; }
 
   // Starts an instance of ryxconfig; waits for "Started server" unless told not to.
   Child &startInstance(const std::vector<std::string> &args = {}, bool waitForStart = true);
-  // Runs ryxconfig to its end (a second start); returns its status and output.
+  // Runs ryxconfig to its end (a second start).
   RunResult runClient(const std::vector<std::string> &args, int timeoutMs = 20000);
   // Starts a stand-in 3D application; waits until it has sent its update.
   Child &startApp(const std::vector<std::string> &args);
-  // Starts any program with the session's environment (as its uid), its
-  // output in logs/NAME.out and .err; it is stopped with the session.
+  // Any program with the session's environment, stopped with the session.
   Child &startPeer(const std::vector<std::string> &argv, const std::string &name);
-  // Ends the instance as a user would, with a second start with -quit; its
-  // exit status, or -1 when the client failed or it still runs after timeoutMs.
+  // A second start with -quit; the instance's exit status, or -1.
   int quit(int timeoutMs = 5000);
 
   int consolePort() const { return consolePort_; }
   const std::string &folder() const { return dir_.path(); }
   Child &instance() { return *instance_; }
-  Child *ryxd() { return ryxd_.get(); }
-  // The stand-in StatusNotifierWatcher, started (waiting until it owns its
-  // name) or stopped while the session runs; needs sessionBus.
+  // The stand-in StatusNotifierWatcher (waiting until it owns its name); needs sessionBus.
   Child &startSniWatcher();
   void stopSniWatcher() { sniWatcher_.reset(); }
   Child *sniWatcher() { return sniWatcher_.get(); }
-  // The XEmbed notification area (trayer), started while the session runs.
   void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
-  // The ids of the X server's top-level windows, mapped or not, sorted.
-  std::vector<std::string> topLevelWindows() const;
   // The visible windows whose name matches the regular expression.
   std::vector<std::string> findWindows(const std::string &name) const;
-  // Waits until `count` visible windows have the title; false on time-out.
   bool waitForWindows(size_t count, const std::string &title = kStatusWindowTitle, int timeoutMs = 6000) const;
-  std::string writeSystemConfig(const std::string &content);
+  void writeSystemConfig(const std::string &content) { writeFile(dir_ / "root/conf/ryx.conf", content); }
   // What the wrapper stand-in was handed by the Kestrane trigger.
   std::string wrapperRecord() const { return readFile(dir_ / "wrapper-record.txt"); }
 
-  // What the sanitizers reported for this session's programs (in logs/asan.PID
-  // and logs/ubsan.PID): every memory error and undefined behaviour, and
-  // every leak that lsan.supp did not take with a frame in our own code
-  // (src/ or peers/).  Always empty for a build without sanitizers.
+  // What the sanitizers reported for this session's programs: every memory
+  // error and undefined behaviour, and every leak that lsan.supp did not
+  // take with a frame in our own code (src/ or peers/).
   std::string sanitizerFindings() const;
   // Every GTK, GDK or GLib critical or warning line our programs wrote.
   std::string toolkitWarnings() const;
 
  private:
-  // argv (as the session's uid) with the session's environment, its output
-  // in logs/NAME.out and .err.
   std::unique_ptr<Child> spawn(const std::vector<std::string> &argv, const std::string &name) const;
 
   SessionOptions options_;
@@ -141,15 +120,9 @@ class Session {
 // A connected socket to port on `to` (127.0.0.1), or -1; from `source`
 // when it is not 0 (127/8 addresses in host byte order).
 int connectLoopback(int port, uint32_t source = 0, uint32_t to = 0x7f000001);
-
-// Connects to 127.0.0.1:port, sends bytes, optionally waits, closes.
+// Connects, sends bytes, optionally waits, and closes once the instance has
+// closed its end (it serves a connection only while it sees the peer).
 bool sendRaw(int port, const std::string &bytes, int holdMs = 0);
-
-// Ends what this side sends and closes once the instance has closed its end
-// (at most 10 s), as ryxconfig's own starts do: the instance serves a
-// connection only while it can see who owns the other end.
-void closeAfterTheInstance(int fd);
-
 // A connection that announces an application with that name and
 // rendering server and stays open; -1 on failure.
 int announceApp(int port, const std::string &name, const std::string &server);

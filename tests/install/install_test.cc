@@ -61,12 +61,8 @@ TEST_F(Installed, LaysOutEverythingBelowThePrefixButTheSystemConfiguration) {
     bool executable;
     const char *magic;  // the file's first bytes
   } cases[] = {
-      {bindir + "/ryxconfig", true,
-       "\x7f"
-       "ELF"},
-      {bindir + "/ryx-settings", true,
-       "\x7f"
-       "ELF"},
+      {bindir + "/ryxconfig", true, "\177ELF"},
+      {bindir + "/ryx-settings", true, "\177ELF"},
       {prefix + "/share/ryx/images/ryx_status_icon.png", false, "\x89PNG"},
       {prefix + "/share/ryx/images/ryx_status_icon_error.png", false, "\x89PNG"},
       {prefix + "/share/ryx/images/icon.png", false, "\x89PNG"},
