@@ -136,11 +136,8 @@ TEST_F(VncExtPipeTest, DecodesViewerInfoAndRefusesBrokenReplies) {
   stopExtensions();
   // (Another reply name, P above the bound and a cut reply: the list's rows,
   // read by the same code.)
-  for (const char *fault : {"short-name", "tiny-info"}) {
-    startExtension({"--viewer", "1:1:abc", "--fault", fault});
-    EXPECT_EQ(infoOf(1), "refused") << fault;
-    stopExtensions();
-  }
+  startExtension({"--viewer", "1:1:abc", "--fault", "tiny-info"});
+  EXPECT_EQ(infoOf(1), "refused");
 }
 
 TEST_F(VncExtPipeTest, TracksAWindowWithItsDataAndOnlyASingleByteOneAccepts) {
@@ -151,11 +148,8 @@ TEST_F(VncExtPipeTest, TracksAWindowWithItsDataAndOnlyASingleByteOneAccepts) {
   EXPECT_EQ(1, count(all, "TrackWindow window=4660 p=15 flag=1 n=2 bytes=31 data=6100"));
   EXPECT_EQ(1, count(all, "TrackWindow window=77 p=13 flag=1 n=0 bytes=29 data="));
   stopExtensions();
-  for (const char *fault : {"track-refuse", "track-two-bytes"}) {
-    startExtension({"--fault", fault});
-    EXPECT_FALSE(TrackWindow(1, "a", 2)) << fault;
-    stopExtensions();
-  }
+  startExtension({"--fault", "track-two-bytes"});  // (a refusal: the hand-over test)
+  EXPECT_FALSE(TrackWindow(1, "a", 2));
 }
 
 // A failed exchange leaves the ids alone and keeps the pipe: the next
