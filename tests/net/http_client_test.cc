@@ -34,6 +34,13 @@ using http::Response;
 using test::LogCapture;
 using test::RenderServer;
 
+// The logger goes to a file before the first test.
+class LoggerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { test::routeLogger("info"); }
+};
+const ::testing::Environment *const loggerEnvironment = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
+
 const char kRequest[] = "GET /index.html HTTP/1.0\r\n\r\n";
 
 std::string failedLine(const char *address) {
