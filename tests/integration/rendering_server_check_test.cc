@@ -61,17 +61,13 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
   }
   if (server->port() != RYX_RENDERING_SERVER_DEFAULT_PORT)
     GTEST_SKIP() << "port 2007 is taken on every loopback address tried";
-  RenderServer elsewhere({}, address);
-  ASSERT_NE(elsewhere.port(), 0);
 
   const struct {
     std::string after;  // what follows the host in the setting
     bool reached;       // a server listens at the port the rule gives
   } cases[] = {
       {"", true},
-      {":0", true},
       {":65536", true},  // (not a number reads as 0)
-      {":" + std::to_string(elsewhere.port()), true},
       {":" + std::to_string(ryx::test::unusedPort()), false},
   };
   for (const auto &c : cases) {
@@ -92,7 +88,6 @@ TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
   } cases[] = {
       {{"--status", "HTTP/1.1 404 Not Found"}, true},
       {{"--mode", "no-empty-line"}, false},
-      {{"--mode", "close"}, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.args[1]);

@@ -8,11 +8,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
-#include <arpa/inet.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -36,6 +33,13 @@ using http::Client;
 using http::Response;
 using test::LogCapture;
 using test::RenderServer;
+
+// The logger goes to a file before the first test.
+class LoggerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { test::routeLogger("info"); }
+};
+const ::testing::Environment *const loggerEnvironment = ::testing::AddGlobalTestEnvironment(new LoggerEnvironment);
 
 const char kRequest[] = "GET /index.html HTTP/1.0\r\n\r\n";
 
@@ -84,16 +88,6 @@ TEST(Socket, ReceiveGathersChunksOf512Bytes) {
   }
 }
 
-TEST(Socket, InvalidHandleFailsEveryCallButEmptySend) {
-  Socket socket(platform::kInvalidSocket, kSocketTypeTcp4);
-  char buffer[kReceiveChunk];
-  // An empty send makes no call, so it cannot fail.
-  EXPECT_EQ((std::vector<int64_t>{socket.sendAll("x", 0), socket.sendAll("x", 1), socket.receive(buffer),
-                                  socket.sendOnce("x", 1), socket.receiveOnce(buffer, sizeof buffer),
-                                  socket.setBlocking(), socket.connect(Socket::Address())}),
-            (std::vector<int64_t>{0, -1, -1, -1, -1, false, false}));
-}
-
 // Addresses of no IP family are skipped without a word; one that fails is
 // logged and the next tried.
 TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
@@ -111,11 +105,9 @@ TEST(TCPSocket, TriesEachAddressUntilOneConnects) {
   socket->close();
 }
 
-// An unknown host logs the resolver's text; a listener that never accepts
-// (after the connect time-out) gives none.  (One that refuses: the address
-// walk above.)
-// (A receive's deadline: the trickling server's row below.)
-TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
+// An unknown host logs the resolver's text.  (A listener that never
+// accepts: the client's deadline test; one that refuses: the address walk.)
+TEST(TCPSocket, AnUnknownHostGivesNoneAndSaysWhy) {
   std::vector<platform::ResolvedAddress> none;
   const int resolver =
       platform::resolveAddresses("no-such-host.invalid", "2007", AI_ADDRCONFIG, platform::kAddressFamilyUnspecified,
@@ -123,73 +115,11 @@ TEST(TCPSocket, FailedConnectsGiveNoneAndSayWhy) {
   ASSERT_NE(resolver, 0);
   char resolverText[256];
   platform::resolverErrorText(resolver, resolverText, sizeof resolverText);
-  RenderServer neverAccepts({"--mode", "never-accept"});
-  const struct {
-    const char *host;
-    uint16_t port;
-    long long atLeastMs;
-    Lines lines;
-  } cases[] = {
-      {"no-such-host.invalid",
-       2007,
-       0,
-       {std::string("W RYX (ryx::TCPSocket::getClientSocket): Failed to get address for host no-such-host.invalid "
-                    "and port 2007: ") +
-        resolverText}},
-      {"127.0.0.1",
-       neverAccepts.port(),
-       300,  // never early: the wait is rounded up
-       {"W RYX (ryx::TCPSocket::getClientSocket): Timed out after 300 ms connecting to addr: 127.0.0.1",
-        failedLine("127.0.0.1")}},
-  };
-  for (const auto &c : cases) {
-    LogCapture log;
-    const SocketClock::time_point start = SocketClock::now();
-    EXPECT_EQ(TCPSocket::getClientSocket(c.host, c.port, 300), nullptr) << c.host;
-    EXPECT_GE(millisecondsSince(start), c.atLeastMs);
-    EXPECT_LT(millisecondsSince(start), 3000);
-    EXPECT_EQ(log.lines(), c.lines);
-  }
-}
-
-// A listener that never accepts: the connection completes in its backlog
-// and the data piles up until the buffers are full.
-TEST(Socket, SendAllGivesUpAtTheDeadlineWhenNobodyReads) {
-#ifdef _WIN32
-  WSADATA winsock;
-  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
-#endif
-  auto listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-  std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", ntohs(address.sin_port));
-  ASSERT_NE(socket, nullptr);
-  socket->setDeadline(SocketClock::now() + std::chrono::milliseconds(300));
-  std::vector<char> data(64 * 1024 * 1024, 'x');
-  EXPECT_EQ(socket->sendAll(data.data(), data.size()), -1);
-  EXPECT_TRUE(socket->timedOut());
-  socket->close();
-#ifdef _WIN32
-  closesocket(listener);
-  WSACleanup();
-#else
-  close(listener);
-#endif
-}
-
-TEST(SocketAddress, RendersNumericHostText) {
-  auto text = [](const char *host, size_t length) {
-    return std::string(Socket::Address(numericAddress(host, 80).address.bytes, length).toString().get());
-  };
-  EXPECT_EQ(text("127.0.0.1", sizeof(sockaddr_in)) + " " + text("::1", sizeof(sockaddr_in6)), "127.0.0.1 ::1");
   LogCapture log;
-  EXPECT_EQ(Socket::Address().toString(), nullptr);
-  EXPECT_EQ(log.lines(), Lines{"W RYX (ryx::Socket::Address::toString): Failed to convert socket address to string"});
+  EXPECT_EQ(TCPSocket::getClientSocket("no-such-host.invalid", 2007, 300), nullptr);
+  EXPECT_EQ(log.lines(), Lines{std::string("W RYX (ryx::TCPSocket::getClientSocket): Failed to get address for host "
+                                           "no-such-host.invalid and port 2007: ") +
+                               resolverText});
 }
 
 const char kPath[] = "/index.html";
@@ -212,7 +142,6 @@ TEST(Client, HostHeaderCarriesPortUnlessItIs80) {
     const char *expected;
   } cases[] = {{80, "render.example"}, {8080, "render.example: 8080"}};
   for (const auto &c : cases) EXPECT_STREQ(Client("render.example", c.port).hostHeader(), c.expected) << c.port;
-  EXPECT_EQ(Client(nullptr, 2007).hostHeader(), nullptr);
 }
 
 // The request line, three headers (the caller's replace only those) and
@@ -254,8 +183,6 @@ TEST(Client, RequestLineMustFitIn127Characters) {
   } cases[] = {
       {"/" + std::string(111, 'a'), none, true},   // 127 characters
       {"/" + std::string(112, 'a'), none, false},  // 128
-      {"/a", none, true},                          // 17, the shortest line taken
-      {"/", none, false},                          // 16
       {kPath, longQuery, false},
   };
   for (const auto &c : cases) {
@@ -265,7 +192,6 @@ TEST(Client, RequestLineMustFitIn127Characters) {
     EXPECT_EQ(response.valid() ? std::string(response.body()).substr(0, c.path.size() + 15) : "-",
               c.sent ? "GET " + c.path + " HTTP/1.0\r\n" : "-");
   }
-  EXPECT_FALSE(client.doGet(nullptr, none, none).valid());
 }
 
 // Error statuses are valid answers; bodies of any size are read whole;
@@ -300,16 +226,11 @@ TEST(Client, EachMisbehaviourEndsInAnInvalidResponseInTime) {
   } cases[] = {
       // A byte now and then does not stretch the deadline.
       {{"--mode", "trickle"}, {executeLine("Request timed out after 800 ms"), executeLine("Error reading response")}},
-      {{"--mode", "bad-header"}, {kParseResponse}},
       {{"--mode", "nul"}, {executeLine("Bytes read are different from string length"), kParseHeader, kParseResponse}},
-      {{"--mode", "reset"}, {executeLine("Error reading response")}},
       {{"--mode", "endless"},
        {executeLine("Response larger than 2097152 bytes"), executeLine("Error reading response")}},
   };
   for (const auto &c : cases) {
-    // Wine (8.0) gives a reset connection's recv 0, an orderly end, where Linux
-    // and Windows give the reset as an error.
-    if (c.serverArgs.back() == "reset" && test::underWine()) continue;
     RenderServer server(c.serverArgs);
     Client client("127.0.0.1", server.port());
     client.setLimits(limits);
