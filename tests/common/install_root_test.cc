@@ -20,17 +20,12 @@ using namespace ryx::platform;
 // The product's keys live in the system's own registry: each case starts
 // and ends without them, and meson runs these cases alone.
 void deleteProductKeys() {
-  const char *vendor = "Vezo Software";
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vezo Software");
   HKEY software = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) == ERROR_SUCCESS) {
-    RegDeleteTreeA(software, vendor);
-    RegCloseKey(software);
-  }
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, &software) == ERROR_SUCCESS) {
-      RegDeleteTreeA(software, vendor);
-      RegCloseKey(software);
-    }
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, &software) != ERROR_SUCCESS) continue;
+    RegDeleteTreeA(software, "Vezo Software");
+    RegCloseKey(software);
   }
 }
 #else
