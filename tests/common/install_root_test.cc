@@ -89,10 +89,8 @@ TEST_F(InstallRoot, EnvironmentThenRegistryThenProgramsFolder) {
 #ifndef _WIN32  // Windows has real programs folders, never a stand-in default
 TEST_F(InstallRoot, ProgramsFoldersAtTheirDefaultMeanTheConfiguredPrefix) {
   std::string prefix = std::string(kInstallPrefix) + (std::string(kInstallPrefix).back() == '/' ? "" : "/");
-  for (const char *value : {static_cast<const char *>(nullptr), ""}) {
-    set("RYX_PROGRAM_FILES_X86", value);
-    EXPECT_EQ(root(), prefix);
-  }
+  set("RYX_PROGRAM_FILES_X86", nullptr);
+  EXPECT_EQ(root(), prefix);
   setInstallPath(kProductKey, kKeyWow64_64Key, nullptr);
   EXPECT_EQ(root(), product(false));  // the 64-bit folder is still moved
   set("RYX_PROGRAM_FILES", nullptr);

