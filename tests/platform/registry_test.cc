@@ -1,21 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The registry back-end: here on real hive files in a temporary folder, on
-// Windows on the system's own registry, each case below a key of its own
-// deleted afterwards.  The hive files' format and modes are the POSIX
-// back-end's alone.  (A value larger than the buffer reads as missing:
-// commands_test.)
+// The POSIX registry back-end on real hive files in a temporary folder.
+// (A value larger than the buffer reads as missing: commands_test.)
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "platform/system.h"
 #include "test_support.h"
@@ -25,18 +16,6 @@ namespace {
 
 class Registry : public ::testing::Test {
  protected:
-#ifdef _WIN32
-  ~Registry() override {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        HKEY software = nullptr;
-        if (RegOpenKeyExA(root, "Software", 0, KEY_ALL_ACCESS | view, &software) != ERROR_SUCCESS) continue;
-        RegDeleteTreeA(software, key.c_str() + strlen("Software\\"));
-        RegCloseKey(software);
-      }
-    }
-  }
-#else
   test::TempDir base;
   const std::string folder = base / "private";  // made by the first write
   test::ScopedEnv env{"RYX_REGISTRY_DIR", folder.c_str()};
@@ -46,8 +25,6 @@ class Registry : public ::testing::Test {
     mkdir(folder.c_str(), 0700);
     test::writeFile(userHive(), text);
   }
-#endif
-  // The case's own key: the system's registry is shared by every process.
   const std::string key = "Software\\RyxTest-" + std::to_string(processId());
 
   void setDword(Hive hive, const std::string &path, const char *name, uint32_t value, uint32_t view = 0) {
@@ -58,7 +35,7 @@ class Registry : public ::testing::Test {
 };
 
 // Missing keys are not found and create nothing; access flags limit what
-// a handle may do; here, a folder that cannot be made fails without being
+// a handle may do; a folder that cannot be made fails without being
 // "not found".
 TEST_F(Registry, OpenAndAccessFailures) {
   RegKeyPtr handle;
@@ -74,23 +51,11 @@ TEST_F(Registry, OpenAndAccessFailures) {
   EXPECT_EQ(regSetValue(readOnly.get(), "v", kRegDword, &value, sizeof value), kRegAccessDenied);
   EXPECT_EQ(regQueryValue(readOnly.get(), "missing", nullptr, &value, &size), kRegFileNotFound);
 
-#ifndef _WIN32
   test::ScopedEnv blocked("RYX_REGISTRY_DIR", (userHive() + "/registry").c_str());  // below a file
   EXPECT_EQ(regOpenKey(Hive::CurrentUser, key.c_str(), kKeyRead, &handle), kRegFileNotFound);
   EXPECT_EQ(regCreateKey(Hive::CurrentUser, key.c_str(), kKeyWrite, &handle), kRegFailed);
-#endif
 }
 
-TEST_F(Registry, ThirtyTwoBitViewOfMachineSoftwareLivesUnderWow6432Node) {
-  setDword(Hive::LocalMachine, key, "x", 3, kKeyWow64_32Key);
-  RegKeyPtr handle;
-  const std::string redirected = "Software\\WOW6432Node" + key.substr(strlen("Software"));
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, redirected.c_str(), kKeyRead | kKeyWow64_64Key, &handle), kRegOk);
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, key.c_str(), kKeyRead | kKeyWow64_64Key, &handle), kRegFileNotFound);
-  EXPECT_EQ(regOpenKey(Hive::LocalMachine, key.c_str(), kKeyRead | kKeyWow64_32Key, &handle), kRegOk);
-}
-
-#ifndef _WIN32  // the hive files
 // Key paths and value names match in any case; a write keeps what a person
 // added by hand, and the user's hive is private.
 TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
@@ -107,29 +72,6 @@ TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
   ASSERT_EQ(stat(userHive().c_str(), &hive) | stat(this->folder.c_str(), &folder), 0);
   EXPECT_EQ(std::vector<unsigned>({hive.st_mode & 0777u, folder.st_mode & 0777u}), std::vector<unsigned>({0600, 0700}));
 }
-
-// Reads keep a parsed hive while its file stays the same; a file edited in
-// place by another program, same length and inode, is read again.  (A
-// broken file set aside: e2e faults UserHiveCorrupted.)
-TEST_F(Registry, ReadsSeeAnEditInPlace) {
-  auto read = [] {
-    RegKeyPtr handle;
-    uint32_t value = 0, size = sizeof value;
-    EXPECT_EQ(regOpenKey(Hive::CurrentUser, "Software\\A", kKeyRead, &handle), kRegOk);
-    EXPECT_EQ(regQueryValue(handle.get(), "v", nullptr, &value, &size), kRegOk);
-    return value;
-  };
-  setDword(Hive::CurrentUser, "Software\\A", "v", 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // files changed in the last second are not kept
-  EXPECT_EQ(read(), 1u);
-  std::string text = test::readFile(userHive());
-  const size_t at = text.find("dword:00000001");
-  ASSERT_NE(at, std::string::npos) << text;
-  text[at + 13] = '2';
-  writeHive(text);
-  EXPECT_EQ(read(), 2u);
-}
-#endif
 
 }  // namespace
 }  // namespace ryx::platform
