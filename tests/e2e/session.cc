@@ -282,7 +282,7 @@ void Session::startTray() {
 }
 
 Child &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {
-  instance_ = spawn(concat(concat(options_.instancePrefix, {RYXCONFIG_EXE}), args), "instance");
+  instance_ = spawn(concat({RYXCONFIG_EXE}, args), "instance");
   if (waitForStart) waitForErr(*instance_, "Started server", 15000);
   return *instance_;
 }
