@@ -38,15 +38,10 @@ TEST(ConnectedApp, ReadsNameAndRenderingServer) {
        {"App name: cad-3d", "Could not find tag <RenderingServer>"}, {}},
       {"name ending in a backslash", "<AppName>C:\\apps\\</AppName>\n</Update>\n", nullptr, nullptr, {},
        {"App name: "}},
-      {"split across lines",
-       "<Update><AppName>glx\ngears</AppName><Rendering\nServer>far</RenderingServer>\n</Update>\n",
-       "glxgears", "far", {"App name: glxgears", "App is using Rendering Server: far"}, {}},
       {"missing closing tags", "<AppName>app\n<RenderingServer>rs\n</Update>\n", nullptr, nullptr,
        {"Could not find closing tag </AppName>", "Could not find closing tag </RenderingServer>"}, {}},
       {"empty server", "<AppName>app</AppName><RenderingServer></RenderingServer>\n</Update>\n", "app", nullptr,
        {"App name: app"}, {"App is using Rendering Server: ", "Could not find tag <RenderingServer>"}},
-      {"first element wins", "<AppName>first</AppName><AppName>second</AppName>\n</Update>\n", "first", nullptr,
-       {"App name: first"}, {}},
   };
   // clang-format on
   for (const auto &c : cases) {
@@ -86,7 +81,7 @@ TEST(ConnectedApp, Blacklist) {
   const struct {
     const char *name;
     bool blacklisted;
-  } cases[] = {{"UnknownWorlds.exe", true}, {"RyxConfig", false}, {"ryxconf", false}, {"Unknow", false}};
+  } cases[] = {{"UnknownWorlds.exe", true}, {"RyxConfig", false}, {"Unknow", false}};
   for (const auto &c : cases) {
     LoopbackPair pair;
     pair.send(std::string("<AppName>") + c.name + "</AppName>\n</Update>\n");
@@ -97,20 +92,6 @@ TEST(ConnectedApp, Blacklist) {
     EXPECT_EQ(logs.count(std::string("Blacklisted: ") + c.name, G_LOG_LEVEL_DEBUG), c.blacklisted ? 1 : 0)
         << logs.dump();
   }
-}
-
-// Data after the update ends the watch: a later close says nothing.
-TEST(ConnectedApp, DataAfterTheUpdateEndsTheWatch) {
-  LoopbackPair chatty;
-  chatty.send("<AppName>chatty</AppName>\n</Update>\n");
-  g_autoptr(RyxConfigConnectedApp) app = ryx_config_connected_app_new(chatty.server);
-  int disconnected = 0;
-  g_signal_connect(app, "disconnected", G_CALLBACK(countSignal), &disconnected);
-  chatty.send("x");
-  spinFor(100);
-  chatty.closeClient();
-  spinFor(200);
-  EXPECT_EQ(disconnected, 0);
 }
 
 // The close is told once, and under a stream of arriving connections (some
@@ -174,7 +155,6 @@ TEST(ConnectedApp, TheUpdateMayStartInBytesTakenWithTheHandshake) {
     const char *server;
     // clang-format off
   } rows[] = {
-      {"<AppName>a</AppName>\n</Update>\n", "", "a", "(null)"},
       {"<AppName>sp", "lit</AppName>\n<RenderingServer>rs</RenderingServer>\n</Update>\n", "split", "rs"},
       {"<AppName>b</AppName>\n</Update>\n<AppName>late</AppName>\n", "", "b", "(null)"},
   };

@@ -81,13 +81,6 @@ TEST_F(PeriodicCheck, DisabledChecksAndDesktopCaptureKeepStateErrorsAway) {
   EXPECT_EQ(reporter.code, STATUS_NOT_ENABLED);
 }
 
-TEST(RefreshCount, EveryHundredAndFiftiethRefreshIsDueAServerCheck) {
-  guint32 count = 148;
-  EXPECT_FALSE(ryx_periodic_check_count_refresh(&count));
-  EXPECT_TRUE(ryx_periodic_check_count_refresh(&count));
-  EXPECT_EQ(count, 150u);
-}
-
 // Applications join newest first, unless blacklisted, and leave when their
 // connection ends; each change is told, with whether one joined.
 TEST(ConsolePort, ApplicationsJoinNewestFirstAndLeaveWhenTheirConnectionEnds) {

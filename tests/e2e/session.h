@@ -41,11 +41,10 @@ struct SessionOptions {
   bool trayHost = false;            // run an XEmbed notification area (trayer)
   bool ryxd = true, vncExt = true;  // run the stand-in daemon and VNC extension
   std::vector<std::string> ryxdArgs, vncExtArgs;
-  bool wrapper = true;                      // the OpenGL wrapper stand-in on the library path
-  int dockTime = 2;                         // ryx_config_dock_time
-  bool sessionBus = false;                  // a D-Bus session bus of the session's own
-  bool sniWatcher = false;                  // run the stand-in StatusNotifierWatcher (implies sessionBus)
-  std::vector<std::string> instancePrefix;  // before ryxconfig's argv (setpriv, for one)
+  bool wrapper = true;      // the OpenGL wrapper stand-in on the library path
+  int dockTime = 2;         // ryx_config_dock_time
+  bool sessionBus = false;  // a D-Bus session bus of the session's own
+  bool sniWatcher = false;  // run the stand-in StatusNotifierWatcher (implies sessionBus)
   // Not 0: every program of the session runs as this numeric uid, which
   // then owns the session's folder.
   uid_t uid = 0;
