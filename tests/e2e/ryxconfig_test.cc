@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The real ryxconfig with the real stand-ins: the instance, second starts,
 // the console port, start-ups among odd peers, and the icon between a
-// watcher and an XEmbed tray.
+// watcher, an XEmbed tray and a real desktop panel.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -248,6 +248,93 @@ TEST(Tray, AHostAfterTheDockTimeTakesTheIconAndItsWindow) {
   EXPECT_EQ(runProgram({RYX_SNI_WATCHER_EXE, "--activate"}, session.env()).status, 0);
   std::this_thread::sleep_for(1000ms);
   EXPECT_EQ(session.findWindows(kStatusWindowTitle).size(), 1u);
+  EXPECT_EQ(session.quit(), 0);
+}
+
+// One panel along the top edge holding one plugin, the notification area,
+// read by the panel through its settings daemon from the session's folder.
+constexpr const char kPanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
+  <property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty">
+    <property name="position" type="string" value="p=6;x=0;y=0"/><property name="length" type="uint" value="100"/>
+    <property name="size" type="uint" value="32"/>
+    <property name="plugin-ids" type="array"><value type="int" value="1"/></property></property></property>
+  <property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property>
+</channel>)";
+
+// A real panel's notification area takes the item and its tooltip; a click opens the window.
+TEST(Tray, ARealPanelShowsTheItemAndAClickOnItOpensTheWindow) {
+  const char *panelExe = "/usr/bin/xfce4-panel", *settingsExe = "/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd";
+  if (access(panelExe, X_OK) != 0 || access(settingsExe, X_OK) != 0)
+    GTEST_SKIP() << "xfce4-panel is not installed (scripts/setup installs it)";
+  SessionOptions options;
+  options.sessionBus = true;
+  Session session(options);
+  installImages(session);
+  const std::string config = session.folder() + "/config/xfce4/xfconf/xfce-perchannel-xml";
+  ASSERT_EQ(system(("mkdir -p '" + config + "'").c_str()), 0);
+  writeFile(config + "/xfce4-panel.xml", kPanelConfig);
+  // The settings daemon owns its name before the panel asks for it, or the
+  // bus starts one of its own, without the test's configuration.
+  session.startPeer({settingsExe}, "panel-settings");
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return runProgram({"/usr/bin/dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                           "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:org.xfce.Xfconf"},
+                          session.env())
+                   .out.find("boolean true") != std::string::npos;
+      },
+      5000));
+  session.startPeer({panelExe, "--disable-wm-check"}, "panel");  // else it waits 5 s for a window manager
+  // A window id: the first word of the first output line that starts with `prefix`.
+  auto firstWindow = [&](const std::vector<std::string> &argv, const std::string &prefix) -> std::string {
+    for (const std::string &line : splitLines(runProgram(argv, session.env()).out)) {
+      size_t start = line.find_first_not_of(' ');
+      if (start != std::string::npos && line.rfind(prefix, 0) == 0)
+        return line.substr(start, line.find(' ', start) - start);
+    }
+    return {};
+  };
+  std::string panel;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        panel = firstWindow({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "^xfce4-panel$"}, "");
+        return !panel.empty();
+      },
+      10000))
+      << readFile(session.folder() + "/logs/panel.err");
+
+  Child &instance = session.startInstance();
+  EXPECT_TRUE(waitForErr(instance, "shown through StatusNotifierItem", 5000)) << instance.err();
+  std::string items;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        items = runProgram({RYX_SNI_WATCHER_EXE, "--dump"}, session.env()).out;
+        return items.find(" ToolTip=\"Vezo RYX Server Switched ON\"") != std::string::npos;
+      },
+      5000))
+      << items;
+  // The notification area is the panel's first child and holds only our
+  // icon: its middle is the icon.
+  std::map<std::string, int> area;  // "Absolute upper-left X", "Width"... as xwininfo names them
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        std::string id = firstWindow({"/usr/bin/xwininfo", "-id", panel, "-children"}, "     0x");
+        for (const std::string &line : splitLines(runProgram({"/usr/bin/xwininfo", "-id", id}, session.env()).out))
+          if (line.find(": ") != std::string::npos)
+            area[line.substr(line.find_first_not_of(' '), line.find(':') - line.find_first_not_of(' '))] =
+                atoi(line.c_str() + line.find(':') + 1);
+        return area["Width"] >= 16;
+      },
+      3000))
+      << "the notification area stays empty";
+  EXPECT_TRUE(session.findWindows(kStatusWindowTitle).empty());
+  RunResult click =
+      runProgram({"/usr/bin/xdotool", "mousemove", std::to_string(area["Absolute upper-left X"] + area["Width"] / 2),
+                  std::to_string(area["Absolute upper-left Y"] + area["Height"] / 2), "click", "1"},
+                 session.env());
+  EXPECT_EQ(click.status, 0) << click.err;
+  EXPECT_TRUE(session.waitForWindows(1)) << instance.err();
   EXPECT_EQ(session.quit(), 0);
 }
 

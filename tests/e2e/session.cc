@@ -179,7 +179,7 @@ std::string Session::toolkitWarnings() const {
   std::string found;
   for (const std::string &name : listFolder(dir_ / "logs")) {
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
-    if (name.rfind("trayer", 0) == 0) continue;  // only our own programs
+    if (name.rfind("trayer", 0) == 0 || name.rfind("panel", 0) == 0) continue;  // only our own programs
     for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
       for (const char *domain : kDomains)
         for (const char *level : {"-CRITICAL **", "-WARNING **"})
