@@ -99,8 +99,6 @@ struct RunResult {
   std::string err;
 };
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv = {});
-// Whether this Windows program runs under Wine (false on POSIX).
-bool underWine();
 // The two argument lists one after the other.
 std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string> &tail);
 

@@ -124,8 +124,6 @@ uint16_t unusedPort() {
   return port;
 }
 
-bool underWine() { return false; }
-
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
   TempDir dir;
   Child child(argv, extraEnv, dir / "log");

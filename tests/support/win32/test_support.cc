@@ -115,8 +115,6 @@ HANDLE inheritableFile(const std::string &path, bool writing) {
 
 }  // namespace
 
-bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll"), "wine_get_version") != nullptr; }
-
 RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv) {
   RunResult result;
   TempDir dir;
