@@ -2,8 +2,6 @@
 // The server-state checks on real registry files and libraries, a fresh installation per case.
 #include "state/commands.h"
 
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
 #include "common/conf_settings.h"
@@ -50,8 +48,8 @@ TEST(Commands, ProductKeyThatCannotBeCreatedMeansOff) {
 
 // The switch is read from the value or a new user starts switched on; the
 // wrapper is the OpenGL library that exports ryxEnabled.  One object is what
-// a process has: its GRID attempt is made once, and a library installed or
-// removed afterwards changes nothing.
+// a process has: its GRID attempt is made once, and a library installed
+// afterwards changes nothing.
 TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
   const std::string ok = "update=1 code=0 message=-\n", grid = "update=1 code=5 message=" + kGridMissing + "\n";
   const std::string disabled = "update=0 code=3 message=" + std::string(kNotEnabled) + "\n";
@@ -62,7 +60,7 @@ TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
     Wrapper wrapper;
     bool grid;
     std::vector<std::string> env;
-    std::vector<std::string> steps;  // on, on-dx, update, grid, install-grid, remove-grid, switch-on, switch-off
+    std::vector<std::string> steps;  // on, on-dx, update, grid, install-grid, switch-on, switch-off
     std::string expectedOut;
     int expectedLoads;
     std::string statusAfter, directXAfter;
@@ -77,14 +75,8 @@ TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
       {"a string longer than 4 bytes counts as missing", false,
        {"\"status\"=\"switched off\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"},
        "on=1\n", 0, dword(1), dword(1)},
-      {"the one-character string 0 reads as on and stays", false,
-       {"\"status\"=\"0\"", "\"directXStatus\"=dword:00000000"}, Wrapper::Missing, false, {}, {"on"}, "on=1\n", 0,
-       "1:3000", dword(0)},
-      {"a single zero byte of another type reads as off", false, {"\"status\"=hex:00"}, Wrapper::Missing, false, {},
-       {"on"}, "on=0\n", 0, "3:00", "missing"},
       {"a large value reads as on", false, {"\"status\"=dword:80000000"}, Wrapper::Missing, false, {}, {"on"},
        "on=1\n", 0, dword(0x80000000u), "missing"},
-      {"wrapper and GRID library", false, kBothOn, Wrapper::Full, true, {}, {"update"}, ok, 1, dword(1), dword(1)},
       {"new user: both values created, GRID check applies", true, {}, Wrapper::Full, true, {}, {"update"}, ok, 1,
        dword(1), dword(1)},
       {"GRID library missing", false, kBothOn, Wrapper::Full, false, {}, {"update"}, grid, 0, dword(1), dword(1)},
@@ -101,12 +93,8 @@ TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
       {"forced local rendering: the GRID library is loaded", false, kBothOn, Wrapper::Full, true,
        {"RYX_RENDERING_SERVER=render-1:8080", "RYX_FORCE_LOCAL_RENDERING=true"}, {"update"}, ok, 1, dword(1),
        dword(1)},
-      {"an empty rendering server is none", false, kBothOn, Wrapper::Full, false, {"RYX_RENDERING_SERVER="},
-       {"update"}, grid, 0, dword(1), dword(1)},
       {"a GRID library installed after a failed attempt is not seen", false, kBothOn, Wrapper::Full, false, {},
        {"update", "install-grid", "update", "grid"}, grid + grid + "grid=0\n", 0, dword(1), dword(1)},
-      {"a GRID library that loaded stays a success", false, kBothOn, Wrapper::Full, true, {},
-       {"update", "remove-grid", "update"}, ok + ok, 1, dword(1), dword(1)},
       {"switching off: both values 0, GRID library loaded once", false, kBothOn, Wrapper::Full, true, {},
        {"switch-off"}, "switch=1 code=0 message=-\n", 1, dword(0), dword(0)},
       {"switching off without the wrapper writes nothing", false, kBothOn, Wrapper::Missing, false, {}, {"switch-off"},
@@ -136,7 +124,6 @@ TEST(Commands, StatusFollowsTheValuesWrapperAndGrid) {
       if (step == "update") out += describe("update", commands.updateStatus(), commands);
       if (step == "grid") out += std::string("grid=") + (commands.isGridAvailable() ? "1" : "0") + "\n";
       if (step == "install-grid") install.installGrid();
-      ASSERT_TRUE(step != "remove-grid" || remove(install.gridPath().c_str()) == 0);
       if (step.rfind("switch-", 0) == 0) out += describe("switch", commands.switchRyx(step == "switch-on"), commands);
     }
     EXPECT_EQ(stdoutLines.finish(), "") << "a GL library is found in every case";

@@ -12,7 +12,6 @@ namespace ryx::test {
 
 namespace {
 
-// Every widget below root (itself and internal children included) that matches.
 std::vector<GtkWidget *> walk(GtkWidget *root, const std::function<bool(GtkWidget *)> &matches) {
   std::vector<GtkWidget *> found;
   std::function<void(GtkWidget *)> visit = [&](GtkWidget *widget) {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The status UI's tests on real widgets under Xvfb: a settings sandbox with the
-// built images, the published status reset per case, and widget-tree helpers.
+// The status UI on real widgets: a settings sandbox with the built images, the published status reset per case.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,12 +15,10 @@
 
 namespace ryx::test {
 
-// The first widget called `name` (gtk_widget_set_name) below root, internal
-// children included, or null; every widget of `type` below root.
+// Below root, internal children included: the first widget named `name` (or null); every widget of `type`.
 GtkWidget *findWidget(GtkWidget *root, const char *name);
 std::vector<GtkWidget *> findWidgets(GtkWidget *root, GType type);
 std::vector<GtkWidget *> toplevels(GType type);
-// The widget and every container up to its toplevel are set visible.
 bool shownOnScreen(GtkWidget *widget);
 inline std::string labelText(GtkWidget *label) { return gtk_label_get_text(GTK_LABEL(label)); }
 
@@ -30,12 +27,10 @@ class UiFixture : public ::testing::Test {
   UiFixture();
   ~UiFixture() override;
 
-  // Sets (null: unsets) an environment variable for the case and reloads the settings.
+  // null unsets; the settings are reloaded.
   void setEnv(const char *name, const char *value);
-  // The published status, as the periodic or rendering server check leaves it.
   void publish(bool ryxOn, int code, const char *message = nullptr);
-  // An application connected over loopback, its update naming `name` and
-  // `server` (null: element left out); kept in apps_.
+  // An application connected over loopback, its update naming `name` and `server` (null: left out).
   RyxConfigConnectedApp *connectApp(const char *name, const char *server);
 
   std::string noticesDir() const { return sandbox_.root() + "legal-notices"; }
