@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -113,10 +112,14 @@ class StatusIconTest : public UiFixture {
   // The item's tooltip title and IconPixmap digest as the watcher next reads them.
   std::pair<std::string, std::string> nextItem() {
     std::string line;
-    std::smatch m;
     waitFor("item ", &line);
-    if (!std::regex_search(line, m, std::regex(" IconPixmap=(\\S+).* ToolTip=\"([^\"]*)\""))) return {"(none)", line};
-    return {m[2], m[1]};
+    g_autoptr(GRegex) re =
+        g_regex_new(" IconPixmap=(\\S+).* ToolTip=\"([^\"]*)\"", (GRegexCompileFlags)0, (GRegexMatchFlags)0, nullptr);
+    g_autoptr(GMatchInfo) m = nullptr;
+    if (!g_regex_match(re, line.c_str(), (GRegexMatchFlags)0, &m)) return {"(none)", line};
+    g_autofree char *digest = g_match_info_fetch(m, 1);
+    g_autofree char *tooltip = g_match_info_fetch(m, 2);
+    return {tooltip, digest};
   }
   // Waits for the watcher to take the item; its BUSNAME/PATH goes to item_.
   bool registered() {
