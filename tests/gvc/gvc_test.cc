@@ -80,8 +80,7 @@ TEST(GvcBytesStream, ValuesComeBackAsTheyWent) {
   EXPECT_EQ(std::string("\0\0\0\x05s\0ab\0", 9), memoryContents(base));
   std::vector<std::string> types = {"s"}, texts = {"'ab'", "@as []", "('payload', 7300, <[byte 0x00, 0x01, 0xff]>)"};
   for (size_t i = 1; i < texts.size(); ++i) {
-    g_autoptr(GVariant) value =
-        g_variant_ref_sink(g_variant_parse(nullptr, texts[i].c_str(), nullptr, nullptr, nullptr));
+    g_autoptr(GVariant) value = g_variant_parse(nullptr, texts[i].c_str(), nullptr, nullptr, nullptr);  // not floating
     ASSERT_TRUE(gvc_bytes_output_stream_put_variant(out, value, nullptr, nullptr)) << texts[i];
     types.push_back(g_variant_get_type_string(value));
   }
