@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The common library interface: logging through GLib and the getters.
-// (RYX_VVN_ENABLED is Settings::parseBool's text, stripped: settings_test
+// (RYX_VVN_ENABLED is Settings::parseBool's text, stripped: SettingsTest
 // and the hand-over test's VVN rows.)
 #include "common/ryx_gcommon.h"
 
@@ -44,7 +44,7 @@ TEST_F(CommonInterface, LogRecordsCarryTheirFieldsAndAnErrorDoesNotAbort) {
 }
 
 // The getters read the table, which a reload reads again.  (A file found
-// broken stays out: settings_test.)
+// broken stays out: SettingsTest.)
 TEST_F(CommonInterface, GettersFollowTheFilesAfterAReload) {
   ryx_conf_settings_reload();
   EXPECT_EQ(ryx_conf_settings_get_console_port(), 2000);

@@ -79,7 +79,7 @@ TEST_F(RenderingServerCheckTest, PortOutsideTheRangeOrNotANumberMeans2007) {
 // No setting clears the status; so does any answer that parses, whatever
 // its code; an answer that does not parse or no such host is the error.
 // (Nobody listening: the port rows above; a server that never answers: e2e
-// faults RenderingServerSilent; what does not parse: http_response_test.cc.)
+// faults RenderingServerSilent; what does not parse: http_test.cc.)
 TEST_F(RenderingServerCheckTest, StatusFollowsWhetherAnAnswerParses) {
   for (const char *setting : {static_cast<const char *>(nullptr), ""}) EXPECT_TRUE(cleared(setting));
   const struct {
