@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/posix/registry_file.h"
@@ -105,9 +108,9 @@ class Registry : public ::testing::Test {
   }
   const std::string key = "Software\\RyxTest-" + std::to_string(processId());
 
-  void setDword(Hive hive, const std::string &path, const char *name, uint32_t value, uint32_t view = 0) {
+  void setDword(const std::string &path, const char *name, uint32_t value) {
     RegKeyPtr handle;
-    ASSERT_EQ(regCreateKey(hive, path.c_str(), kKeyWrite | view, &handle), kRegOk);
+    ASSERT_EQ(regCreateKey(Hive::CurrentUser, path.c_str(), kKeyWrite, &handle), kRegOk);
     ASSERT_EQ(regSetValue(handle.get(), name, kRegDword, &value, sizeof value), kRegOk);
   }
 };
@@ -120,7 +123,7 @@ TEST_F(Registry, OpenAndAccessFailures) {
   EXPECT_EQ(regOpenKey(Hive::CurrentUser, key.c_str(), kKeyRead, &handle), kRegFileNotFound);
   EXPECT_EQ(handle, nullptr);
 
-  setDword(Hive::CurrentUser, key, "v", 5);
+  setDword(key, "v", 5);
   RegKeyPtr writeOnly, readOnly;
   ASSERT_EQ(regOpenKey(Hive::CurrentUser, key.c_str(), kKeySetValue, &writeOnly), kRegOk);
   ASSERT_EQ(regOpenKey(Hive::CurrentUser, key.c_str(), kKeyRead, &readOnly), kRegOk);
@@ -138,7 +141,7 @@ TEST_F(Registry, OpenAndAccessFailures) {
 // added by hand, and the user's hive is private.
 TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
   writeHive("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"note\"=\"kept\"\n");
-  setDword(Hive::CurrentUser, "Software\\Vezo Software\\Vezo Lumora", "status", 1);
+  setDword("Software\\Vezo Software\\Vezo Lumora", "status", 1);
   RegKeyPtr handle;
   ASSERT_EQ(regOpenKey(Hive::CurrentUser, "software\\vezo software\\vezo lumora", kKeyRead, &handle), kRegOk);
   uint32_t value = 0, size = sizeof value, type = 0;
@@ -149,6 +152,39 @@ TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
   struct stat hive, folder;
   ASSERT_EQ(stat(userHive().c_str(), &hive) | stat(this->folder.c_str(), &folder), 0);
   EXPECT_EQ(std::vector<unsigned>({hive.st_mode & 0777u, folder.st_mode & 0777u}), std::vector<unsigned>({0600, 0700}));
+}
+
+// Two processes adding values to one hive at once lose none: the lock on the
+// hive's companion file keeps each read, change and write whole.
+TEST_F(Registry, TwoWritersLoseNoValue) {
+  constexpr uint32_t kRounds = 150;  // every write syncs the hive to disk
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] != 0) continue;
+    RegKeyPtr handle;
+    for (uint32_t i = 0; i < kRounds; ++i) {
+      const std::string name = std::to_string(c) + "-" + std::to_string(i);
+      if (regCreateKey(Hive::CurrentUser, key.c_str(), kKeyWrite, &handle) != kRegOk ||
+          regSetValue(handle.get(), name.c_str(), kRegDword, &i, 4) != kRegOk)
+        _exit(1);
+    }
+    _exit(0);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  HiveData hive;
+  std::string error;
+  ASSERT_TRUE(parseHive(test::readFile(userHive()), kRoot, &hive, &error)) << error;
+  ASSERT_EQ(hive.keys.size(), 1u);
+  EXPECT_EQ(hive.keys[0].values.size(), 2 * kRounds);
+  std::vector<std::string> files = test::listFolder(folder);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"user.reg", "user.reg.lock"}));  // no temporary file left
 }
 
 }  // namespace
