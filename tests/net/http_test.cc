@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,7 +64,6 @@ TEST(Response, ParsesStatusHeadersAndBody) {
       // Only the one blank line is skipped.
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nX-Two:  spaced \r\n\r\n<html>\r\n\r\nrest</html>",
        "1 200 [OK] Content-Type=text/html|X-Two= spaced  [<html>\r\n\r\nrest</html>]"},
-      {"HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nA: 3\r\n\r\n", "1 200 [OK] A=3|B=2 []"},  // the last value, first place
       // The value starts two characters after the colon, the first colon.
       {"HTTP/1.0 200 OK\r\nName:\r\nN2:xyz\r\nN3: a: b\r\n\r\nbody", "1 200 [OK] Name=|N2=yz|N3=a: b [body]"},
       // The status text starts at offset 13; the code has three digits at most.
@@ -121,8 +119,7 @@ TEST(UrlEncode, EncodesEachByteByItsClass) {
   EXPECT_EQ(http::urlEncode(nullptr), nullptr);
 }
 
-// Each change renders anew; copies stand alone; without a name an item
-// holds nothing.
+// Each change renders anew; copies stand alone.
 TEST(NameValueItem, RendersAgainAfterEachChangeAndCopiesStandAlone) {
   NameValueItem item("a key", "x/y");
   std::string shown = std::string(item.urlencode()) + "|" + item.htmlheader();
@@ -133,10 +130,6 @@ TEST(NameValueItem, RendersAgainAfterEachChangeAndCopiesStandAlone) {
   copy = item;
   item.setValue("3");
   EXPECT_EQ(shown + "|" + copy.urlencode(), "a+key=x%2fy|a key: x/y\r\n|a+key=2|a key: 2\r\n|a+key=|a+key=2");
-  for (const char *name : {static_cast<const char *>(nullptr), ""}) {
-    NameValueItem none(name, "value");
-    EXPECT_TRUE(!none.isValid() && !none.name() && !none.value() && !none.urlencode() && !none.htmlheader());
-  }
 }
 
 // Replacing keeps the first place (names compare exactly), each add drops
@@ -156,8 +149,6 @@ TEST(NameValueCollection, ReplacementKeepsTheFirstPlaceInvalidItemsAreRefused) {
   EXPECT_EQ(shown, "a=1&b=2|a=3&b=2&A=4|a: 3\r\nb: 2\r\nA: 4\r\n||a=3&b=2&A=4");
 }
 
-const char kRequest[] = "GET /index.html HTTP/1.0\r\n\r\n";
-
 std::string failedLine(const char *address) {
   return std::string("I RYX (ryx::TCPSocket::getClientSocket): Failed to connect to addr: ") + address;
 }
@@ -172,35 +163,6 @@ platform::ResolvedAddress numericAddress(const char *host, uint16_t port) {
                                        platform::kSocketStream, 0, &list),
             0);
   return list.empty() ? platform::ResolvedAddress() : list.front();
-}
-
-// receive() gathers chunks of 512 bytes; the one-shot calls take what it
-// read ahead (the third round).
-TEST(Socket, ReceiveGathersChunksOf512Bytes) {
-  for (int round : {0, 1, 2}) {
-    const bool withDeadline = round == 1;
-    RenderServer server({"--mode", "raw", "--body-size", "700"});
-    LogCapture log;
-    std::unique_ptr<TCPSocket> socket = TCPSocket::getClientSocket("127.0.0.1", server.port());
-    ASSERT_NE(socket, nullptr);
-    EXPECT_EQ(socket->type(), kSocketTypeTcp4);
-    if (withDeadline) socket->setDeadline(SocketClock::now() + std::chrono::seconds(10));
-    ASSERT_EQ(round == 2 ? socket->sendOnce(kRequest, strlen(kRequest)) : socket->sendAll(kRequest, strlen(kRequest)),
-              static_cast<int64_t>(strlen(kRequest)));
-    char buffer[kReceiveChunk], more[4096];
-    std::string received;
-    std::vector<int64_t> counts;
-    for (int i = 0; i < 3; ++i) {
-      int64_t n = round == 2 && i == 1 ? socket->receiveOnce(more, sizeof more) : socket->receive(buffer);
-      counts.push_back(n);
-      if (n > 0) received.append(round == 2 && i == 1 ? more : buffer, static_cast<size_t>(n));
-    }
-    EXPECT_EQ(counts, (std::vector<int64_t>{512, 188, 0})) << "round " << round;
-    EXPECT_EQ(received, test::bodyPattern(700));
-    socket->close();
-    EXPECT_EQ(socket->handle(), platform::kInvalidSocket);
-    EXPECT_EQ(log.lines(), Lines{});
-  }
 }
 
 // Addresses of no IP family are skipped without a word; one that fails is
@@ -303,14 +265,12 @@ TEST(Client, RequestLineMustFitIn127Characters) {
   }
 }
 
-// Error statuses are valid answers; bodies of any size are read whole;
-// each answer of a reused client stands alone.
+// Error statuses are valid answers; a large body is read whole; each
+// answer of a reused client stands alone.
 TEST(Client, AnswersOfEveryStatusAndSize) {
-  RenderServer empty({"--body-size", "0"});
-  Response response = Client("localhost", empty.port()).doGet(kPath, NameValueCollection(), NameValueCollection());
-  EXPECT_STREQ(response.valid() ? response.body() : "(invalid)", "");
   RenderServer server({"--body-size", std::to_string(1024 * 1024)});
   Client client("localhost", server.port());
+  Response response;
   for (const char *path : {kPath, "/other.html", kPath}) {
     response = client.doGet(path, NameValueCollection(), NameValueCollection());
     ASSERT_TRUE(response.valid()) << path;
