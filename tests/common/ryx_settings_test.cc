@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The ryx-settings program, run as a person would run it.  (The registered
-// root on Windows: install_root_test; the rules behind each value: settings_test.)
+// root on Windows: InstallRoot; the rules behind each value: SettingsTest.)
 #include <gtest/gtest.h>
 
 #include "installation.h"

@@ -1,19 +1,31 @@
 // SPDX-License-Identifier: MIT
-// The .ini parser, the settings store and the settings table on real files
-// and environment.
-#include "common/settings.h"
-
+// The configuration library: the .ini parser, the settings store and the
+// settings table on real files and environment, the logger, and the install
+// root with its registry keys.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cstdlib>
 #include <filesystem>
 #include <tuple>
 
 #include "common/conf_settings.h"
 #include "common/ini_file.h"
+#include "common/install_config.h"
+#include "common/install_root.h"
+#include "common/logger.h"
+#include "common/settings.h"
+#include "platform/registry.h"
 #include "installation.h"
 
 namespace ryx {
 namespace {
+
+using namespace ryx::platform;
 
 class IniFileTest : public ::testing::Test {
  protected:
@@ -202,6 +214,181 @@ TEST_F(SettingsTest, TableRowsDescribeTheirFields) {
     std::string text = "(none)";
     table.valueText(rows[i], &text);
     EXPECT_EQ(text, rows[i].defaultText != nullptr ? rows[i].defaultText : "(none)") << rows[i].key;
+  }
+}
+
+__attribute__((format(printf, 6, 7))) void write(const LoggerState &state, int level, const char *name,
+                                                 const char *function, bool echo, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  writeLogLine(state, "RYX", level, name, function, echo, format, args);
+  va_end(args);
+}
+
+// The stamp stays exact after the 213 days at which counter x 1000 passes
+// 2^64 at 1 GHz.
+TEST(Logger, TimestampHoldsForAnyUptime) {
+  char stamp[48];
+  formatLogTimestamp((1ull << 63) + 999999999ull, 1000000000ull, stamp, sizeof stamp);
+  EXPECT_STREQ(stamp, "9223372037.854");
+}
+
+TEST(Logger, LevelFromSettings) {
+  const struct {
+    bool verbose;
+    const char *level;
+    int expected;
+  } cases[] = {{false, nullptr, 2}, {false, "ERROR", 1},   {false, "warning", 2}, {false, "Info", 3},
+               {false, "DEBUG", 4}, {false, "verbose", 2}, {true, "error", 4},    {false, "", 2}};
+  for (const auto &c : cases)
+    EXPECT_EQ(logLevelFrom(c.verbose, c.level), c.expected) << (c.level ? c.level : "(null)") << c.verbose;
+}
+
+// Lines up to the threshold reach the file at once (it is unbuffered); a
+// later state of the same process appends.  (The line format: every test
+// that reads the log through LogCapture.)
+TEST(Logger, ThresholdAndAppending) {
+  test::TempDir dir;
+  const std::string base = dir / "ryxconfig", file = base + "." + std::to_string(getpid()) + ".txt";
+  auto lines = [&file] {
+    std::vector<std::string> reduced;
+    for (const std::string &line : test::splitLines(test::readTextFile(file))) {
+      reduced.emplace_back();
+      EXPECT_TRUE(test::reduceLogLine(line, getpid(), &reduced.back())) << line;
+    }
+    return reduced;
+  };
+  LoggerState state = makeLoggerState(false, nullptr, base.c_str());
+  ASSERT_EQ(state.path, file);
+  ASSERT_NE(state.output, nullptr);
+  write(state, kLogError, "ERROR", "ryx::Commands::isRyxOn", false, "%s.", "Error creating registry key");
+  write(state, kLogWarning, "WARNING", "f", false, "at the threshold");
+  write(state, kLogInfo, "INFO", "f", false, "not written");
+  EXPECT_EQ(lines(), (std::vector<std::string>{"E RYX (ryx::Commands::isRyxOn): Error creating registry key.",
+                                               "W RYX (f): at the threshold"}));
+  fclose(state.output);
+  LoggerState again = makeLoggerState(true, nullptr, base.c_str());
+  write(again, kLogInfo, "INFO", "f", false, "verbose shows info");
+  EXPECT_EQ(lines().size(), 3u);
+  EXPECT_EQ(test::readTextFile(file).back(), '\n');
+  fclose(again.output);
+}
+
+// Standard error of a test under Meson is a pipe or file, not a console:
+// without a log file nothing is written anywhere, but an echo always is.
+TEST(Logger, WithoutAFileOnlyEchoesReachStandardError) {
+  test::CaptureFd err(2);
+  LoggerState state = makeLoggerState(false, "error", nullptr);
+  EXPECT_EQ(state.output, nullptr);
+  write(state, kLogError, "ERROR", "f", false, "dropped");
+  write(state, kLogInfo, "INFO", "f", true, "value %d", 7);  // above the threshold, echoed all the same
+  EXPECT_EQ(err.finish(), "INFO: value 7\n");
+}
+
+TEST(Logger, PrintErrorPrefixesFormatsAndDropsAFormatThatDoesNotFit) {
+  test::CaptureFd out(1);
+  printError("No OpenGL library could be found on this system.\n");
+  printError("code %d", 3);
+  printError("%s", std::string(300, 'x').c_str());  // the argument may be long...
+  printError(std::string(250, 'z').c_str(), 0);     // ...the format with "ERROR: " and "\n" may not pass 255
+  EXPECT_EQ(out.finish(), "ERROR: No OpenGL library could be found on this system.\n\nERROR: code 3\nERROR: " +
+                              std::string(300, 'x') + "\n");
+}
+
+#ifdef _WIN32
+// The product's keys live in the system's own registry: each case starts
+// and ends without them, and meson runs these cases alone.
+void deleteProductKeys() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Vezo Software");
+  HKEY software = nullptr;
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, &software) != ERROR_SUCCESS) continue;
+    RegDeleteTreeA(software, "Vezo Software");
+    RegCloseKey(software);
+  }
+}
+#else
+void deleteProductKeys() {}  // the registry lives in the sandbox's own folder
+#endif
+
+class InstallRoot : public ::testing::Test, public test::Installation {
+ protected:
+  InstallRoot() {
+    deleteProductKeys();
+    set("RYX_ROOT", nullptr);
+    set("RYX_PROGRAM_FILES", (dir / "pf").c_str());
+    set("RYX_PROGRAM_FILES_X86", (dir / "pf86").c_str());
+  }
+  ~InstallRoot() override { deleteProductKeys(); }
+
+  // The programs folders: the system's own on Windows (its environment
+  // names them too), the sandbox's stand-ins here.
+  std::string programs(bool x86) const {
+#ifdef _WIN32
+    const char *folder = getenv(x86 ? "ProgramFiles(x86)" : "ProgramW6432");
+    return folder != nullptr ? folder : "(unset)";
+#else
+    return dir / (x86 ? "pf86" : "pf");
+#endif
+  }
+  std::string product(bool x86) const { return programs(x86) + path({"", "Vezo", "ryx", ""}); }
+  std::string root() {
+    char buffer[kInstallRootSize];
+    getInstallRoot(buffer);
+    return buffer;
+  }
+  void setInstallPath(const char *key, uint32_t view, const char *path) {
+    RegKeyPtr handle;
+    ASSERT_EQ(regCreateKey(Hive::LocalMachine, key, kKeyWrite | view, &handle), kRegOk);
+    if (path == nullptr) return;
+    ASSERT_EQ(regSetValue(handle.get(), "InstallPath", kRegSz, path, static_cast<uint32_t>(strlen(path) + 1)), kRegOk);
+  }
+};
+
+TEST_F(InstallRoot, EnvironmentThenRegistryThenProgramsFolder) {
+  EXPECT_EQ(root(), product(true));  // nothing: the 32-bit programs folder
+  const std::string kestrane = path({"", "opt", "kestrane", ""}), local = path({"", "usr", "local", "ryx"});
+  setInstallPath(kKestraneKey, kKeyWow64_32Key, kestrane.c_str());
+  EXPECT_EQ(root(), kestrane);
+  setInstallPath(kProductKey, kKeyWow64_64Key, nullptr);  // the product key wins, even without InstallPath
+  EXPECT_EQ(root(), product(false));
+  setInstallPath(kProductKey, kKeyWow64_64Key, local.c_str());
+  EXPECT_EQ(root(), local + test::kSeparator);
+  const std::string srv = path({"", "srv", "ryx"});
+  for (const std::string &env : {srv, srv + test::kSeparator}) {
+    set("RYX_ROOT", env.c_str());
+    EXPECT_EQ(root(), srv + test::kSeparator) << env;
+  }
+  set("RYX_ROOT", "");
+  EXPECT_EQ(root(), local + test::kSeparator);
+}
+
+#ifndef _WIN32  // Windows has real programs folders, never a stand-in default
+TEST_F(InstallRoot, ProgramsFoldersAtTheirDefaultMeanTheConfiguredPrefix) {
+  std::string prefix = std::string(kInstallPrefix) + (std::string(kInstallPrefix).back() == '/' ? "" : "/");
+  set("RYX_PROGRAM_FILES_X86", nullptr);
+  EXPECT_EQ(root(), prefix);
+  setInstallPath(kProductKey, kKeyWow64_64Key, nullptr);
+  EXPECT_EQ(root(), product(false));  // the 64-bit folder is still moved
+  set("RYX_PROGRAM_FILES", nullptr);
+  set("RYX_PROGRAM_FILES_X86", (dir / "pf86").c_str());  // only the folder the root comes from counts
+  EXPECT_EQ(root(), prefix);
+}
+#endif
+
+TEST_F(InstallRoot, JoinPathSkipsEmptyPartsStopsAtNullAndBoundsTheLength) {
+  const std::string part(128, 'p'), longer(129, 'p'), sep(1, test::kSeparator);
+  const struct {
+    std::initializer_list<const char *> parts;  // an aggregate: the lists live as long as the table
+    std::string expected;
+  } cases[] = {
+      {{"/a", "", "b/", nullptr, "c"}, "/a" + sep + "b"}, {{"C:\\a\\", "b"}, "C:\\a\\b"}, {{"", ""}, ""},
+      {{part.c_str(), part.c_str()}, part + sep + part},  // 257 characters with the separators
+      {{longer.c_str(), part.c_str()}, "(null)"},
+  };
+  for (const auto &c : cases) {
+    CString joined = joinPath(c.parts);
+    EXPECT_EQ(joined != nullptr ? std::string(joined.get()) : "(null)", c.expected);
   }
 }
 
