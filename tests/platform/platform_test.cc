@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The named pipe back-end against a pipe server of the test's own (on
+// The platform library: the library loader on the sample library built
+// beside this test, the owner of loopback sockets of this process (another
+// user's sockets are the whole-program tests': they need a second uid), and
+// the named pipe back-end against a pipe server of the test's own (on
 // Windows a pipe instance of CreateNamedPipeA); on POSIX also the session.
-#include "platform/named_pipe.h"
-
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #else
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +23,9 @@
 
 #include "platform/posix/pipe_folder.h"
 #include "platform/session.h"
+#define closesocket close
+typedef int SOCKET;
+const SOCKET INVALID_SOCKET = -1;
 #endif
 
 #include <chrono>
@@ -27,10 +35,95 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/dynamic_library.h"
+#include "platform/named_pipe.h"
+#include "platform/peer_user.h"
 #include "test_support.h"
 
 namespace ryx::platform {
 namespace {
+
+// SAMPLE_DIR holds the sample library built beside this test (on POSIX
+// also as sample-dll.dll).  The system's own OpenGL library where no
+// folder has one, and a missing GRID library: the state tests.
+#ifdef _WIN32
+const char kSeparator = ';';
+const char kWithExtension[] = "sample.dll";
+#else
+const char kSeparator = ':';
+const char kWithExtension[] = "sample-dll.dll";
+#endif
+
+bool loadsSample(const char *name) {
+  Library *library = loadLibrary(name);
+  if (library == nullptr) return false;
+  auto fn = reinterpret_cast<int (*)()>(findSymbol(library, "ryxSampleExport"));
+  EXPECT_EQ(fn != nullptr ? fn() : -1, 42);
+  freeLibrary(library);
+  return true;
+}
+
+TEST(DynamicLibrary, NamesAreSearchedOnTheLibraryPathThenInTheSystemsPlaces) {
+  test::TempDir empty;
+  const std::string firstEmpty = empty.path() + kSeparator + kSeparator + SAMPLE_DIR;
+  test::ScopedEnv systemDir("RYX_SYSTEM_DIR", empty.path().c_str());
+  const std::tuple<const char *, const char *, bool> cases[] = {
+      // name, RYX_LIBRARY_PATH (null: unset), found
+      {"sample", firstEmpty.c_str(), true},  // a bare name gets the suffix
+      {kWithExtension, SAMPLE_DIR, true},    // a name with an extension is taken as given
+      {"sample", nullptr, false},            // neither beside the program nor in the system folder
+  };
+  for (const auto &[name, libraryPath, found] : cases) {
+    test::ScopedEnv path("RYX_LIBRARY_PATH", libraryPath);
+    EXPECT_EQ(loadsSample(name), found) << name << " " << (libraryPath ? libraryPath : "(unset)");
+  }
+#ifndef _WIN32
+  test::ScopedEnv sampleIsSystem("RYX_SYSTEM_DIR", SAMPLE_DIR);
+  EXPECT_TRUE(loadsSample("sample"));
+#endif
+}
+
+Endpoint endpointOf(SOCKET fd, bool peer) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  (peer ? getpeername : getsockname)(fd, reinterpret_cast<sockaddr *>(&address), &size);
+  return Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
+TEST(PeerUser, OwnSocketsAreOursAndClosedOnesAreNobodys) {
+#ifdef _WIN32
+  WSADATA winsock;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+#endif
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  const uint16_t port = endpointOf(listener, false).port;
+  SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+  address.sin_port = htons(port);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  SOCKET served = accept(listener, nullptr, nullptr);
+  ASSERT_NE(served, INVALID_SOCKET);
+
+  auto peerOfServed = [&] {
+    return connectionPeerUser(endpointOf(served, false), endpointOf(served, true));
+  };
+  const PeerUser peer = peerOfServed(), listening = listenerUser(port);
+  closesocket(client);
+#ifndef _WIN32
+  EXPECT_EQ(peerOfServed().kind, PeerUser::Kind::kNone);  // the client let go first: its socket lingers unowned
+#endif
+  closesocket(served);
+  closesocket(listener);
+  EXPECT_EQ(listenerUser(port).kind, PeerUser::Kind::kNone);  // nothing listens any more
+  if (peer.kind == PeerUser::Kind::kUnknown && listening.kind == PeerUser::Kind::kUnknown)
+    GTEST_SKIP() << "this system's TCP table names no owning processes: " << peer.reason;
+  EXPECT_EQ(peer.kind, PeerUser::Kind::kSame) << peer.reason;
+  EXPECT_EQ(listening.kind, PeerUser::Kind::kSame) << listening.reason;
+}
 
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
