@@ -15,7 +15,6 @@
 
 #include "common/conf_settings.h"
 #include "common/ini_file.h"
-#include "common/install_config.h"
 #include "common/install_root.h"
 #include "common/logger.h"
 #include "common/settings.h"
@@ -362,19 +361,6 @@ TEST_F(InstallRoot, EnvironmentThenRegistryThenProgramsFolder) {
   set("RYX_ROOT", "");
   EXPECT_EQ(root(), local + test::kSeparator);
 }
-
-#ifndef _WIN32  // Windows has real programs folders, never a stand-in default
-TEST_F(InstallRoot, ProgramsFoldersAtTheirDefaultMeanTheConfiguredPrefix) {
-  std::string prefix = std::string(kInstallPrefix) + (std::string(kInstallPrefix).back() == '/' ? "" : "/");
-  set("RYX_PROGRAM_FILES_X86", nullptr);
-  EXPECT_EQ(root(), prefix);
-  setInstallPath(kProductKey, kKeyWow64_64Key, nullptr);
-  EXPECT_EQ(root(), product(false));  // the 64-bit folder is still moved
-  set("RYX_PROGRAM_FILES", nullptr);
-  set("RYX_PROGRAM_FILES_X86", (dir / "pf86").c_str());  // only the folder the root comes from counts
-  EXPECT_EQ(root(), prefix);
-}
-#endif
 
 TEST_F(InstallRoot, JoinPathSkipsEmptyPartsStopsAtNullAndBoundsTheLength) {
   const std::string part(128, 'p'), longer(129, 'p'), sep(1, test::kSeparator);

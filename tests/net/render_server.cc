@@ -19,11 +19,4 @@ RenderServer::RenderServer(const std::vector<std::string> &args, const std::stri
   if (child_->readLine(&line, 5000)) port_ = static_cast<uint16_t>(atoi(line.c_str()));
 }
 
-std::string bodyPattern(size_t size) {
-  static const char kPattern[] = "0123456789abcdefghijklmnopqrstuvwxyz\n";
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = kPattern[i % (sizeof kPattern - 1)];
-  return text;
-}
-
 }  // namespace ryx::test

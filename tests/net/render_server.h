@@ -25,7 +25,4 @@ class RenderServer {
   uint16_t port_ = 0;
 };
 
-// The bytes it sends for --body-size N.
-std::string bodyPattern(size_t size);
-
 }  // namespace ryx::test

@@ -101,11 +101,6 @@ class Registry : public ::testing::Test {
   const std::string folder = base / "private";  // made by the first write
   test::ScopedEnv env{"RYX_REGISTRY_DIR", folder.c_str()};
   std::string userHive() const { return folder + "/user.reg"; }
-  // A hive a person or another program wrote first.
-  void writeHive(const std::string &text) {
-    mkdir(folder.c_str(), 0700);
-    test::writeFile(userHive(), text);
-  }
   const std::string key = "Software\\RyxTest-" + std::to_string(processId());
 
   void setDword(const std::string &path, const char *name, uint32_t value) {
@@ -140,7 +135,8 @@ TEST_F(Registry, OpenAndAccessFailures) {
 // Key paths and value names match in any case; a write keeps what a person
 // added by hand, and the user's hive is private.
 TEST_F(Registry, WritesKeepWhatAPersonAddedAndTheUserHiveIsPrivate) {
-  writeHive("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"note\"=\"kept\"\n");
+  mkdir(folder.c_str(), 0700);  // a hive a person wrote first
+  test::writeFile(userHive(), kHeader + "\n[HKEY_CURRENT_USER\\Software\\Other]\n\"note\"=\"kept\"\n");
   setDword("Software\\Vezo Software\\Vezo Lumora", "status", 1);
   RegKeyPtr handle;
   ASSERT_EQ(regOpenKey(Hive::CurrentUser, "software\\vezo software\\vezo lumora", kKeyRead, &handle), kRegOk);
