@@ -132,7 +132,6 @@ class UiFixture : public ::testing::Test {
   std::vector<std::unique_ptr<LoopbackPair>> pairs_;
 };
 
-
 class StatusDialogTest : public UiFixture {
  protected:
   ~StatusDialogTest() override {
@@ -385,7 +384,6 @@ TEST_F(StatusDialogTest, ResponsesCloseTheWindowOrOpenOneNoticesWindow) {
   EXPECT_EQ(dialog_, nullptr);
   EXPECT_TRUE(toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG).empty()) << "closed with its parent";
 }
-
 
 // One bus for the whole program: GIO keeps its session connection for the
 // process, so the bus must be there before the first test and stay.
