@@ -153,10 +153,6 @@ class StatusDialogTest : public UiFixture {
   bool shown(const char *name) { return shownOnScreen(w(name)); }
   std::string text(const char *name) { return labelText(w(name)); }
   void refresh() { ryx_command_status_dialog_refresh_status(dlg()); }
-  void show(int code, const char *message = "m") {
-    publish(true, code, message);
-    refresh();
-  }
   // The status as shown, on one line: the parts shown, the state word, the
   // panel's background (16-bit channels, to 5 units), heading, message, switch.
   std::string screen() {
@@ -253,7 +249,8 @@ TEST_F(StatusDialogTest, RenderingServerRowAndGridNote) {
   refresh();
   EXPECT_FALSE(shown("rs_value_label"));
   EXPECT_TRUE(shown("grid_note_label"));
-  show(STATUS_NOT_FUNCTIONING);
+  publish(true, STATUS_NOT_FUNCTIONING, "m");
+  refresh();
   refresh();  // the note follows the code the previous refresh showed
   EXPECT_FALSE(shown("grid_note_label"));
 }
