@@ -343,8 +343,6 @@ TEST_F(StatusDialogTest, ResponsesCloseTheWindowOrOpenOneNoticesWindow) {
   gtk_dialog_response(GTK_DIALOG(dialog_), GTK_RESPONSE_HELP);
   std::vector<GtkWidget *> notices = toplevels(RYX_TYPE_CONSOLE_LEGAL_NOTICES_DIALOG);
   ASSERT_EQ(notices.size(), 1u);
-  EXPECT_TRUE(gtk_widget_get_visible(notices[0]));
-  EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(notices[0])), GTK_WINDOW(dialog_));
   EXPECT_EQ(logs.count(warning, G_LOG_LEVEL_WARNING), 1) << logs.dump();
   EXPECT_EQ(noticesText(notices[0]), "(no text)");
   EXPECT_TRUE(shownOnScreen(gtk_dialog_get_widget_for_response(GTK_DIALOG(notices[0]), GTK_RESPONSE_CANCEL)));
@@ -553,11 +551,6 @@ TEST_F(StatusIconTest, ActivationOpensOneWindowFilledFromTheStoredList) {
   g_signal_emit_by_name(icon_, "activate");
   ASSERT_NE(open = window(), nullptr);
   EXPECT_EQ(appRows(open), 1) << "filled from the last list handed over";
-  // The window outlives a released icon, and closing it must not touch it.
-  g_clear_object(&icon_);
-  ASSERT_EQ(shownStatusWindows().size(), 1u);
-  gtk_dialog_response(GTK_DIALOG(open), GTK_RESPONSE_CLOSE);
-  EXPECT_TRUE(shownStatusWindows().empty());
 }
 
 // RYX_TRAY=sni: the item is made before there is a watcher, with what the
