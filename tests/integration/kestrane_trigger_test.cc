@@ -35,23 +35,21 @@ std::string folderOf(const std::string &path) { return path.substr(0, path.rfind
 
 class KestraneTriggerTest : public ::testing::Test {
  protected:
-  // Starts the stand-in extension on the console session's pipes.
-  void startExtension(const std::vector<std::string> &faults = {}) {
-    extension_.reset();
+  // Starts the stand-in extension on the console session's pipes, with a
+  // fault unless `fault` is "".
+  void startExtension(const char *fault) {
     std::vector<std::string> argv = {RYX_VNC_EXT_PROGRAM, "--record", extensionRecord()};
-    for (const std::string &fault : faults) argv.insert(argv.end(), {"--fault", fault});
+    if (*fault != '\0') argv.insert(argv.end(), {"--fault", fault});
     extension_ = std::make_unique<Child>(argv, environment());
     std::string line;
     ASSERT_TRUE(extension_->readLine(&line, 5000)) << "the extension did not start";
   }
 
-  // Runs the probe, with `library` (a folder) searched first for opengl32:
-  // its output is the window's id ("0x...", or "none") and then its log.
-  RunResult runProbe(const std::string &library, const std::vector<std::string> &extraEnv) {
+  // Runs the probe: its output is the window's id ("0x...", or "none") and
+  // then its log.
+  RunResult runProbe(const std::vector<std::string> &extraEnv) {
     g_autofree char *self = g_file_read_link("/proc/self/exe", nullptr);
-    std::vector<std::string> env = environment();
-    env.push_back("RYX_LIBRARY_PATH=" + library);
-    return ryx::test::runProgram({self, "--probe"}, ryx::test::concat(env, extraEnv));  // a later entry wins
+    return ryx::test::runProgram({self, "--probe"}, ryx::test::concat(environment(), extraEnv));
   }
 
   std::vector<std::string> environment() const {
@@ -122,40 +120,39 @@ TEST_F(KestraneTriggerTest, WindowShowsOneBlackFrame) {
 // (hex in the table).  Where tracking fails, or VVN is on, the window stays
 // and the outcome is logged (or nothing is handed over).
 TEST_F(KestraneTriggerTest, TheValuesGoToTheDriverOrTheExtensionTracksTheWindow) {
-  const std::string vvn = "RYX_VVN_ENABLED=true";
-  const std::vector<std::string> p = {"PROBE_PAYLOAD=p"};
   // The wrapper stand-in with and without the entry point (no wrapper at
-  // all, the system's libGL, takes the path of the one without).
-  const std::string kWrapper = folderOf(RYX_TEST_WRAPPER), none = folderOf(RYX_TEST_WRAPPER_NO_CONNECTION_INFO);
+  // all, the system's libGL, takes the path of the one without) searched
+  // first for opengl32.
+  const std::string wrapper = "RYX_LIBRARY_PATH=" + folderOf(RYX_TEST_WRAPPER),
+                    none = "RYX_LIBRARY_PATH=" + folderOf(RYX_TEST_WRAPPER_NO_CONNECTION_INFO);
+  const std::string vvn = "RYX_VVN_ENABLED=true";
+  const std::vector<std::string> p = {none, "PROBE_PAYLOAD=p"};
   const char *tracked = "info track_window: Tracked window (%lx)";
   const struct {
     const char *name;
-    std::string library;
-    std::vector<std::string> env;  // the probe's trigger and settings
+    std::vector<std::string> env;  // the probe's library, trigger and settings
     const char *fault;             // null: no extension runs; "": none
     std::string data;              // the bytes the extension receives, in hex; "": none; "*": not looked at
     const char *log;               // %lx: the window id; "": no line
     std::string wrapper;           // what the wrapper stand-in records
   } cases[] = {
-      {"only a port", kWrapper, {"PROBE_PORT=5900"}, "", "", "", "5900\t\\N\t\\N\t\t0\t\\N\n"},
+      {"only a port", {wrapper, "PROBE_PORT=5900"}, "", "", "", "5900\t\\N\t\\N\t\t0\t\\N\n"},
       // VVN only matters when the driver cannot take the values.
-      {"VVN on", kWrapper, {"PROBE_PORT=2", "PROBE_KEY=v", vvn}, "", "", "", "2\t\\N\tv\t\t0\t\\N\n"},
-      {"no entry point", none, {"PROBE_PAYLOAD=pay,load"}, "", "7061792c6c6f616400", tracked, ""},
-      {"no payload", none, {}, "", "00", tracked, ""},
-      {"tracking refused", none, p, "track-refuse", "*", "warning track_window: Request to track window %lx failed",
-       ""},
-      {"no extension", none, p, nullptr, "",
+      {"VVN on", {wrapper, "PROBE_PORT=2", "PROBE_KEY=v", vvn}, "", "", "", "2\t\\N\tv\t\t0\t\\N\n"},
+      {"no entry point", {none, "PROBE_PAYLOAD=pay,load"}, "", "7061792c6c6f616400", tracked, ""},
+      {"no payload", {none}, "", "00", tracked, ""},
+      {"tracking refused", p, "track-refuse", "*", "warning track_window: Request to track window %lx failed", ""},
+      {"no extension", p, nullptr, "",
        "error track_window: You should install the VNC server's visualization extension to use RYX.", ""},
-      {"VVN on, no entry point", none, {"PROBE_PAYLOAD=p", vvn}, "", "", "", ""},
+      {"VVN on, no entry point", {none, "PROBE_PAYLOAD=p", vvn}, "", "", "", ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     remove(extensionRecord().c_str());
     remove(wrapperRecord().c_str());
     extension_.reset();
-    if (c.fault != nullptr)
-      startExtension(*c.fault != '\0' ? std::vector<std::string>{c.fault} : std::vector<std::string>{});
-    RunResult probe = runProbe(c.library, c.env);
+    if (c.fault != nullptr) startExtension(c.fault);
+    RunResult probe = runProbe(c.env);
     ASSERT_EQ(probe.status, 0) << probe.err;
     std::vector<std::string> log = ryx::test::splitLines(probe.out);
     ASSERT_FALSE(log.empty());

@@ -44,7 +44,6 @@ class VncExtPipeTest : public ::testing::Test {
     auto child = std::make_unique<ryx::test::Child>(args);
     std::string line;
     ASSERT_TRUE(child->readLine(&line, 5000)) << "the extension did not start";
-    ASSERT_EQ(0u, line.find("ryx-vnc-ext serving ")) << line;
     extensions_.push_back(std::move(child));
   }
 
