@@ -117,10 +117,6 @@ bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
   return waitUntil([&] { return child.out().find(text) != std::string::npos; }, timeoutMs);
 }
 
-size_t openDescriptors(const Child &program) {
-  return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size();
-}
-
 int connectLoopback(int port, uint32_t source, uint32_t to) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;

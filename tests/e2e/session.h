@@ -31,7 +31,6 @@ size_t occurrences(const std::string &text, const std::string &what);
 // `from` (or in its output); false on time-out.
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from = 0);
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs);
-size_t openDescriptors(const Child &program);
 
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
 // A console-port handshake: the text and its terminating zero byte.
