@@ -15,20 +15,14 @@ namespace ryx::test {
 
 TempDir::TempDir() {
   std::error_code error;
-  std::filesystem::path base = std::filesystem::temp_directory_path(error);
-  if (error) abort();
-  // Process id and a counter name the folder; CreateDirectoryA refuses one that exists.
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  // Process id and a counter name the folder; one that exists is passed over.
   static unsigned counter = 0;
-  for (;;) {
-    std::string name = "ryx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "-" +
-                       std::to_string(GetTickCount64() % 100000);
-    std::string candidate = (base / name).string();
-    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-      path_ = candidate;
-      return;
-    }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) abort();
+  while (!error) {
+    path_ = (base / ("ryx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter))).string();
+    if (std::filesystem::create_directory(path_, error)) return;
   }
+  abort();
 }
 
 TempDir::~TempDir() {
