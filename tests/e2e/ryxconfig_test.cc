@@ -186,8 +186,7 @@ void installImages(const Session &session) {
 // A late watcher takes the icon from the XEmbed tray and counts as docked;
 // a click opens the window and runs the rendering server check (only an
 // activation does, this early: code 100 here).  The icon goes back to the
-// tray with the watcher, and to the next one.  -quit without an instance
-// becomes it.
+// tray with the watcher.  -quit without an instance becomes it.
 TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIconAndItsClicks) {
   SessionOptions options;
   options.sessionBus = true;
@@ -216,7 +215,6 @@ TEST(Tray, AWatcherThatComesAfterTheStartTakesTheIconAndItsClicks) {
   before = instance.err().size();
   session.stopSniWatcher();
   EXPECT_TRUE(waitForErr(instance, "Status icon shown through XEmbed", 3000, before));
-  EXPECT_TRUE(waitForOut(session.startSniWatcher(), "registered ", 5000));
   EXPECT_EQ(session.quit(), 0);
 }
 
