@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "test_support.h"
@@ -113,11 +112,24 @@ std::vector<std::string> splitLines(const std::string &text) {
 }
 
 bool reduceLogLine(const std::string &line, pid_t pid, std::string *reduced) {
-  // Runs of at most 18 digits, which a long long holds.
-  static const std::regex shape("([A-Z]) [0-9]{1,18}\\.[0-9]{3} ([0-9]{1,18}):([0-9]{1,18}) ([\\s\\S]*)");
-  std::smatch match;
-  if (!std::regex_match(line, match, shape) || std::stoll(match[2]) != pid || std::stoll(match[3]) <= 0) return false;
-  *reduced = match.str(1) + " " + match.str(4);
+  // A run of 1 to 18 digits at *pos (its value in *value), then `after`.
+  auto number = [&line](size_t *pos, long *value, char after) {
+    size_t start = *pos;
+    while (*pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9') ++*pos;
+    if (*pos == start || *pos - start > 18 || *pos >= line.size() || line[*pos] != after) return false;
+    *value = std::stol(line.substr(start, *pos - start));
+    ++*pos;
+    return true;
+  };
+  if (line.size() < 2 || line[0] < 'A' || line[0] > 'Z' || line[1] != ' ') return false;
+  size_t pos = 2;
+  long seconds = 0, millis = 0, linePid = 0, tid = 0;
+  if (!number(&pos, &seconds, '.')) return false;
+  size_t millisStart = pos;
+  if (!number(&pos, &millis, ' ') || pos - millisStart != 4) return false;
+  if (!number(&pos, &linePid, ':') || !number(&pos, &tid, ' ')) return false;
+  if (linePid != pid || tid <= 0) return false;
+  *reduced = line.substr(0, 1) + " " + line.substr(pos);
   return true;
 }
 
