@@ -35,6 +35,61 @@ bool isSessionVariable(const std::string &name) {
   return false;
 }
 
+// A stack frame of ours: its source file is below src/ or peers/ (paths are
+// relative to the build folder, or absolute).
+bool ownFrame(const std::string &line) {
+  if (line.find(" #") == std::string::npos && line.rfind("#", 0) != 0) return false;
+#ifdef RYX_SOURCE_ROOT
+  const std::string root = RYX_SOURCE_ROOT;
+#else
+  const std::string root = "/";  // matches any absolute path's src/ or peers/
+#endif
+  for (const std::string &folder : {std::string("../src/"), std::string("../peers/"), root + "/src/", root + "/peers/"})
+    if (line.find(" " + folder) != std::string::npos) return true;
+  return false;
+}
+
+// What the session's programs reported on our own code: every memory
+// error and undefined behaviour, every leak that lsan.supp did not take
+// with a frame of ours (src/ or peers/), and every GTK, GDK or GLib
+// critical or warning line of our programs.
+std::string reportsOnOurCode(const TempDir &dir) {
+  // GLib's default handler writes "(PROGRAM:PID): DOMAIN-LEVEL **: ...".
+  static const char *const kDomains[] = {"Gtk", "Gdk", "GdkPixbuf", "GLib", "GLib-GObject", "GLib-GIO"};
+  std::string findings;
+  for (const std::string &name : listFolder(dir / "logs")) {
+    const std::string text = readFile(dir / ("logs/" + name));
+    bool asan = name.rfind("asan.", 0) == 0, ubsan = name.rfind("ubsan.", 0) == 0;
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".err") == 0) {
+      if (name.rfind("trayer", 0) == 0 || name.rfind("panel", 0) == 0) continue;  // only our own programs
+      for (const std::string &line : splitLines(text))
+        for (const char *domain : kDomains)
+          for (const char *level : {"-CRITICAL **", "-WARNING **"})
+            if (line.find(std::string("): ") + domain + level) != std::string::npos)
+              findings += name + ": " + line + "\n";
+    } else if (ubsan || (asan && text.find("ERROR: AddressSanitizer") != std::string::npos)) {
+      findings += "== " + name + "\n" + text;
+    } else if (asan) {
+      // A LeakSanitizer report: blocks "Direct leak of ..." / "Indirect
+      // leak of ..." each followed by its stack and an empty line.
+      std::string block;
+      bool ours = false;
+      auto flush = [&] {
+        if (ours) findings += "== " + name + "\n" + block + "\n";
+        block.clear();
+        ours = false;
+      };
+      for (const std::string &line : splitLines(text)) {
+        if (line.find("leak of ") != std::string::npos) flush();
+        block += line + "\n";
+        ours = ours || ownFrame(line);
+      }
+      flush();
+    }
+  }
+  return findings;
+}
+
 }  // namespace
 
 int scaledMs(int ms) { return ms * RYX_E2E_TIME_SCALE; }
@@ -60,10 +115,6 @@ bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size
 
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs) {
   return waitUntil([&] { return child.out().find(text) != std::string::npos; }, timeoutMs);
-}
-
-size_t openDescriptors(const Child &program) {
-  return listFolder("/proc/" + std::to_string(program.pid()) + "/fd").size();
 }
 
 int connectLoopback(int port, uint32_t source, uint32_t to) {
@@ -138,7 +189,10 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   std::string number;
   if (!xvfb_->readLine(&number, 10000) || number.empty()) return;
   display_ = ":" + number;
-  if (options_.trayHost) startTray();
+  if (options_.trayHost) {
+    tray_ = spawn({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, "trayer");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
+  }
   if (options_.sessionBus || options_.sniWatcher) bus_ = std::make_unique<PrivateBus>();
   if (options_.sniWatcher) startSniWatcher();
   if (options_.ryxd) {
@@ -165,74 +219,12 @@ Session::~Session() {
   ryxd_.reset();
   tray_.reset();
   xvfb_.reset();
-  std::string findings = sanitizerFindings() + toolkitWarnings();
+  std::string findings = reportsOnOurCode(dir_);
 #ifdef RYX_SESSION_GTEST
   if (!findings.empty()) ADD_FAILURE() << "reports on our own code:\n" << findings;
 #else
   if (!findings.empty()) fprintf(stderr, "reports on our own code:\n%s", findings.c_str());
 #endif
-}
-
-std::string Session::toolkitWarnings() const {
-  // GLib's default handler writes "(PROGRAM:PID): DOMAIN-LEVEL **: ...".
-  static const char *const kDomains[] = {"Gtk", "Gdk", "GdkPixbuf", "GLib", "GLib-GObject", "GLib-GIO"};
-  std::string found;
-  for (const std::string &name : listFolder(dir_ / "logs")) {
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".err") != 0) continue;
-    if (name.rfind("trayer", 0) == 0 || name.rfind("panel", 0) == 0) continue;  // only our own programs
-    for (const std::string &line : splitLines(readFile(dir_ / ("logs/" + name))))
-      for (const char *domain : kDomains)
-        for (const char *level : {"-CRITICAL **", "-WARNING **"})
-          if (line.find(std::string("): ") + domain + level) != std::string::npos) found += name + ": " + line + "\n";
-  }
-  return found;
-}
-
-namespace {
-
-// A stack frame of ours: its source file is below src/ or peers/ (paths are
-// relative to the build folder, or absolute).
-bool ownFrame(const std::string &line) {
-  if (line.find(" #") == std::string::npos && line.rfind("#", 0) != 0) return false;
-#ifdef RYX_SOURCE_ROOT
-  const std::string root = RYX_SOURCE_ROOT;
-#else
-  const std::string root = "/";  // matches any absolute path's src/ or peers/
-#endif
-  for (const std::string &folder : {std::string("../src/"), std::string("../peers/"), root + "/src/", root + "/peers/"})
-    if (line.find(" " + folder) != std::string::npos) return true;
-  return false;
-}
-
-}  // namespace
-
-std::string Session::sanitizerFindings() const {
-  std::string findings;
-  for (const std::string &name : listFolder(dir_ / "logs")) {
-    bool asan = name.rfind("asan.", 0) == 0, ubsan = name.rfind("ubsan.", 0) == 0;
-    if (!asan && !ubsan) continue;
-    std::string text = readFile(dir_ / ("logs/" + name));
-    if (ubsan || text.find("ERROR: AddressSanitizer") != std::string::npos) {
-      findings += "== " + name + "\n" + text;
-      continue;
-    }
-    // A LeakSanitizer report: blocks "Direct leak of ..." / "Indirect leak of
-    // ..." each followed by its stack and an empty line.
-    std::string block;
-    bool ours = false;
-    auto flush = [&] {
-      if (ours) findings += "== " + name + "\n" + block + "\n";
-      block.clear();
-      ours = false;
-    };
-    for (const std::string &line : splitLines(text)) {
-      if (line.find("leak of ") != std::string::npos) flush();
-      block += line + "\n";
-      ours = ours || ownFrame(line);
-    }
-    flush();
-  }
-  return findings;
 }
 
 std::vector<std::string> asUid(uid_t uid, const std::vector<std::string> &argv) {
@@ -274,11 +266,6 @@ std::vector<std::string> Session::env() const {
   for (const auto &[name, value] : extraEnv_) vars[name] = value;
   for (const auto &[name, value] : vars) result.push_back(name + "=" + value);
   return result;
-}
-
-void Session::startTray() {
-  tray_ = spawn({"/usr/bin/trayer", "--expand", "true", "--widthtype", "request", "--edge", "top"}, "trayer");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the tray takes its selection
 }
 
 Child &Session::startInstance(const std::vector<std::string> &args, bool waitForStart) {

@@ -31,7 +31,6 @@ size_t occurrences(const std::string &text, const std::string &what);
 // `from` (or in its output); false on time-out.
 bool waitForErr(const Child &child, const std::string &text, int timeoutMs, size_t from = 0);
 bool waitForOut(const Child &child, const std::string &text, int timeoutMs);
-size_t openDescriptors(const Child &program);
 
 inline const char kStatusWindowTitle[] = "^Vezo RYX Server Status$";
 // A console-port handshake: the text and its terminating zero byte.
@@ -58,8 +57,8 @@ bool canChangeUid();  // root, with setpriv
 class Session {
  public:
   explicit Session(SessionOptions options = {});
-  // Stops everything, then fails the running test on sanitizerFindings()
-  // or toolkitWarnings().
+  // Stops everything, then fails the running test on a sanitizer's report
+  // or a toolkit warning in the session's logs.
   ~Session();
 
   // What every program of the session gets on top of the test's own
@@ -85,7 +84,6 @@ class Session {
   Child &startSniWatcher();
   void stopSniWatcher() { sniWatcher_.reset(); }
   Child *sniWatcher() { return sniWatcher_.get(); }
-  void startTray();
   std::string userHive() const { return dir_ / "registry/user.reg"; }
   // The visible windows whose name matches the regular expression.
   std::vector<std::string> findWindows(const std::string &name) const;
@@ -93,13 +91,6 @@ class Session {
   void writeSystemConfig(const std::string &content) { writeFile(dir_ / "root/conf/ryx.conf", content); }
   // What the wrapper stand-in was handed by the Kestrane trigger.
   std::string wrapperRecord() const { return readFile(dir_ / "wrapper-record.txt"); }
-
-  // What the sanitizers reported for this session's programs: every memory
-  // error and undefined behaviour, and every leak that lsan.supp did not
-  // take with a frame in our own code (src/ or peers/).
-  std::string sanitizerFindings() const;
-  // Every GTK, GDK or GLib critical or warning line our programs wrote.
-  std::string toolkitWarnings() const;
 
  private:
   std::unique_ptr<Child> spawn(const std::vector<std::string> &argv, const std::string &name) const;

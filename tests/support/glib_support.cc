@@ -61,9 +61,7 @@ bool spinUntil(const std::function<bool()> &done, int timeoutMs) {
 }
 
 void spinFor(int ms) {
-  gint64 end = g_get_monotonic_time() + (gint64)ms * 1000;
-  while (g_get_monotonic_time() < end)
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+  spinUntil([] { return false; }, ms);
 }
 
 LoopbackPair::LoopbackPair() {

@@ -35,9 +35,6 @@ class GLogCapture {
   const std::vector<LogRecord> &records() const { return records_; }
   // Records whose message equals `message` (any level when level is 0).
   int count(const std::string &message, GLogLevelFlags level = (GLogLevelFlags)0) const;
-  bool contains(const std::string &message, GLogLevelFlags level = (GLogLevelFlags)0) const {
-    return count(message, level) > 0;
-  }
   // Every message, one per line, for failure output.
   std::string dump() const;
   void clear() { records_.clear(); }

@@ -37,7 +37,8 @@ std::string builtLibrary(const char *envName) {
 }  // namespace
 
 Installation::Installation() : env_(environment()) {
-  for (const std::string &folder : {root() + "conf", home(), registryDir(), pipeDir(), libraryDir(), systemDir()})
+  for (const std::string &folder :
+       {root() + "conf", home(), path("registry"), path("pipes"), path("lib"), path("system")})
     std::filesystem::create_directories(folder);
 }
 
@@ -54,10 +55,10 @@ std::vector<std::string> Installation::environment() const {
       "HOMEDRIVE",
       "HOMEPATH",
 #endif
-      "RYX_REGISTRY_DIR=" + registryDir(),
-      "RYX_PIPE_DIR=" + pipeDir(),
-      "RYX_LIBRARY_PATH=" + libraryDir(),
-      "RYX_SYSTEM_DIR=" + systemDir(),
+      "RYX_REGISTRY_DIR=" + path("registry"),
+      "RYX_PIPE_DIR=" + path("pipes"),
+      "RYX_LIBRARY_PATH=" + path("lib"),
+      "RYX_SYSTEM_DIR=" + path("system"),
       "RYX_GRID_RECORD=" + gridRecord(),
   };
   entries.insert(entries.end(), std::begin(kClearedVariables), std::end(kClearedVariables));
@@ -84,7 +85,7 @@ void Installation::writeProductValues(const std::vector<std::string> &values) {
   text += kProductKey;
   text += "]\n";
   for (const std::string &line : values) text += line + "\n";
-  writeFile(path({registryDir(), "user.reg"}), text);
+  writeFile(path({path("registry"), "user.reg"}), text);
 }
 
 void Installation::installWrapper(Wrapper wrapper) {
@@ -95,13 +96,15 @@ void Installation::installWrapper(Wrapper wrapper) {
     case Wrapper::NoConnectionInfo: envName = "RYX_TEST_WRAPPER_NO_CONNECTION_INFO"; break;
     case Wrapper::Plain: envName = "RYX_TEST_WRAPPER_PLAIN"; break;
   }
-  writeFile(path({libraryDir(), "opengl32.so"}), readFile(builtLibrary(envName)));
+  writeFile(path({path("lib"), "opengl32.so"}), readFile(builtLibrary(envName)));
 }
 
-void Installation::installGrid() { writeFile(gridPath(), readFile(builtLibrary("RYX_TEST_GRID"))); }
+void Installation::installGrid() {
+  writeFile(path({path("system"), "NvIFR64.dll"}), readFile(builtLibrary("RYX_TEST_GRID")));
+}
 
 std::string Installation::read(const char *name) const {
-  ScopedEnv registry("RYX_REGISTRY_DIR", registryDir().c_str());
+  ScopedEnv registry("RYX_REGISTRY_DIR", path("registry").c_str());
   platform::RegKeyPtr key;
   uint32_t type = 0, size = 0;
   if (platform::regOpenKey(platform::Hive::CurrentUser, kProductKey, platform::kKeyRead, &key) != platform::kRegOk ||

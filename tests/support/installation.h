@@ -43,12 +43,7 @@ class Installation {
   std::string systemFile() const { return root() + path({"conf", "ryx.conf"}); }
   std::string adminFile() const { return systemFile() + ".admin"; }
   std::string userFile() const { return path({home(), "ryx", "conf", "ryx.conf"}); }
-  std::string registryDir() const { return path("registry"); }
-  std::string pipeDir() const { return path("pipes"); }
-  std::string libraryDir() const { return path("lib"); }
-  std::string systemDir() const { return path("system"); }
   std::string gridRecord() const { return path("grid-record"); }
-  std::string gridPath() const { return path({systemDir(), "NvIFR64.dll"}); }
 
   void writeUser(const std::string &content);
   // Writes the user's hive with the product key holding `values`, lines in
@@ -63,7 +58,7 @@ class Installation {
   TempDir dir;
 
  private:
-  ScopedEnvironment env_;
+  ScopedEnv env_;
 };
 
 // A dword as Installation::read() gives it.

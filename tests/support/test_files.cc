@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The helpers of test_support.h that need only standard C++, shared by
-// every platform's build of the test support.
+// The helpers of test_support.h that need only standard C++ and the C
+// runtime's descriptors, shared by every platform's build of the test support.
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,24 +22,50 @@ std::vector<std::string> concat(std::vector<std::string> head, const std::vector
   return head;
 }
 
-ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
-  const char *old = getenv(name);
-  hadValue_ = old != nullptr;
-  if (hadValue_) oldValue_ = old;
-  setEnvironment(name, value);
-}
-
-ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), hadValue_ ? oldValue_.c_str() : nullptr); }
-
-ScopedEnvironment::ScopedEnvironment(const std::vector<std::string> &entries) {
+ScopedEnv::ScopedEnv(const std::vector<std::string> &entries) {
   for (const std::string &entry : entries) {
     size_t equals = entry.find('=');
     set(entry.substr(0, equals).c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1);
   }
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-  while (!env_.empty()) env_.pop_back();
+void ScopedEnv::set(const char *name, const char *value) {
+  const char *old = getenv(name);
+  saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+  setEnvironment(name, value);
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto entry = saved_.rbegin(); entry != saved_.rend(); ++entry)
+    setEnvironment(entry->first.c_str(), entry->second ? entry->second->c_str() : nullptr);
+}
+
+CaptureFd::CaptureFd(int fd) : fd_(fd) {
+  static TempDir folder;
+  static unsigned counter = 0;
+  file_ = folder / ("capture-" + std::to_string(++counter));
+  FILE *file = fopen(file_.c_str(), "wb");
+  if (file == nullptr) abort();
+  fflush(fd == 1 ? stdout : stderr);
+  saved_ = dup(fd);
+  dup2(fileno(file), fd);
+  fclose(file);
+}
+
+std::string CaptureFd::finish() {
+  if (saved_ >= 0) {
+    fflush(fd_ == 1 ? stdout : stderr);
+    dup2(saved_, fd_);
+    close(saved_);
+    saved_ = -1;
+  }
+  return readFile(file_);
+}
+
+CaptureFd::~CaptureFd() {
+  finish();
+  std::error_code error;
+  std::filesystem::remove(file_, error);
 }
 
 void writeFile(const std::string &path, const std::string &content) {

@@ -6,8 +6,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ryx::test {
@@ -29,32 +30,20 @@ class TempDir {
 // Sets (or with a null value, unsets) an environment variable.
 void setEnvironment(const char *name, const char *value);
 
-// Sets (or with a null value, unsets) an environment variable for the scope.
+// Sets (null value: unsets) an environment variable for the scope; or
+// "NAME=VALUE" (set) and "NAME" (unset) entries, and later set() calls,
+// undone newest first at scope end, so a name set twice ends as it began.
 class ScopedEnv {
  public:
-  ScopedEnv(const char *name, const char *value);
+  ScopedEnv(const char *name, const char *value) { set(name, value); }
+  explicit ScopedEnv(const std::vector<std::string> &entries = {});
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv &) = delete;
   ScopedEnv &operator=(const ScopedEnv &) = delete;
+  void set(const char *name, const char *value);
 
  private:
-  std::string name_;
-  bool hadValue_;
-  std::string oldValue_;
-};
-
-// "NAME=VALUE" (set) and "NAME" (unset) entries, and later set() calls,
-// undone newest first at scope end, so a name set twice ends as it began.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::vector<std::string> &entries = {});
-  ~ScopedEnvironment();
-  ScopedEnvironment(const ScopedEnvironment &) = delete;
-  ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
-  void set(const char *name, const char *value) { env_.push_back(std::make_unique<ScopedEnv>(name, value)); }
-
- private:
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // each name and its value before
 };
 
 // Redirects a standard stream (1 or 2) into a file until finish().

@@ -14,9 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <map>
 
@@ -83,31 +81,6 @@ void setEnvironment(const char *name, const char *value) {
     setenv(name, value, 1);
   else
     unsetenv(name);
-}
-
-CaptureFd::CaptureFd(int fd) : fd_(fd) {
-  char pattern[] = "/tmp/ryx-capture-XXXXXX";
-  int file = mkstemp(pattern);
-  if (file < 0) abort();
-  file_ = pattern;
-  fflush(fd == 1 ? stdout : stderr);
-  saved_ = dup(fd);
-  dup2(file, fd);
-  close(file);
-}
-
-std::string CaptureFd::finish() {
-  if (saved_ < 0) return readFile(file_);
-  fflush(fd_ == 1 ? stdout : stderr);
-  dup2(saved_, fd_);
-  close(saved_);
-  saved_ = -1;
-  return readFile(file_);
-}
-
-CaptureFd::~CaptureFd() {
-  finish();
-  unlink(file_.c_str());
 }
 
 uint16_t unusedPort() {

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The Windows side of test_support.h: folders, environment, captured
-// streams, runProgram, and Child for the Linux stand-in peers under Wine.
+// The Windows side of test_support.h: folders, environment, runProgram,
+// and Child for the Linux stand-in peers under Wine.
 // PrivateBus has no counterpart here; the tests that need it are POSIX
 // builds only.
 #include "test_support.h"
 
 #include <winsock2.h>
 #include <windows.h>
-#include <io.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -17,20 +15,14 @@ namespace ryx::test {
 
 TempDir::TempDir() {
   std::error_code error;
-  std::filesystem::path base = std::filesystem::temp_directory_path(error);
-  if (error) abort();
-  // Process id and a counter name the folder; CreateDirectoryA refuses one that exists.
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  // Process id and a counter name the folder; one that exists is passed over.
   static unsigned counter = 0;
-  for (;;) {
-    std::string name = "ryx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "-" +
-                       std::to_string(GetTickCount64() % 100000);
-    std::string candidate = (base / name).string();
-    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-      path_ = candidate;
-      return;
-    }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) abort();
+  while (!error) {
+    path_ = (base / ("ryx-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter))).string();
+    if (std::filesystem::create_directory(path_, error)) return;
   }
+  abort();
 }
 
 TempDir::~TempDir() {
@@ -41,32 +33,6 @@ TempDir::~TempDir() {
 void setEnvironment(const char *name, const char *value) {
   // _putenv_s keeps the C runtime's copy (getenv) and the process's own in step; "" removes.
   _putenv_s(name, value != nullptr ? value : "");
-}
-
-CaptureFd::CaptureFd(int fd) : fd_(fd) {
-  static TempDir folder;
-  static unsigned counter = 0;
-  file_ = folder / ("capture-" + std::to_string(++counter));
-  FILE *file = fopen(file_.c_str(), "wb");
-  if (file == nullptr) abort();
-  fflush(fd == 1 ? stdout : stderr);
-  saved_ = _dup(fd);
-  _dup2(_fileno(file), fd);
-  fclose(file);
-}
-
-std::string CaptureFd::finish() {
-  if (saved_ < 0) return readFile(file_);
-  fflush(fd_ == 1 ? stdout : stderr);
-  _dup2(saved_, fd_);
-  _close(saved_);
-  saved_ = -1;
-  return readFile(file_);
-}
-
-CaptureFd::~CaptureFd() {
-  finish();
-  DeleteFileA(file_.c_str());
 }
 
 uint16_t unusedPort() {
@@ -119,7 +85,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   RunResult result;
   TempDir dir;
   std::string outFile = dir / "out", errFile = dir / "err";
-  ScopedEnvironment env(extraEnv);  // a child inherits the environment
+  ScopedEnv env(extraEnv);  // a child inherits the environment
   std::string commandLine;
   for (const std::string &arg : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
   STARTUPINFOA startup = {};
@@ -166,8 +132,6 @@ std::string shellQuoted(const std::string &arg) {
   return out + "'";
 }
 
-int runShell(const std::string &script) { return runProgram({"Z:\\bin\\sh", "-c", script}).status; }
-
 }  // namespace
 
 // The stand-in peers are the Linux programs themselves.  Wine starts a Unix
@@ -185,7 +149,7 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
   if (unixBase.empty() || unixOut.empty() || (!logBase.empty() && unixErr.empty()) || argv.empty()) return;
   std::string command = "timeout 300";
   for (const std::string &arg : argv) command += " " + shellQuoted(arg);
-  ScopedEnvironment env(extraEnv);  // a child inherits the environment
+  ScopedEnv env(extraEnv);  // a child inherits the environment
   // Each file is written whole under another name, then renamed.
   const std::string pid = shellQuoted(unixBase + ".pid"), status = shellQuoted(unixBase + ".status");
   std::string script = command + " > " + shellQuoted(unixOut) + " 2>" +
@@ -251,8 +215,9 @@ int Child::stop() {
   if (pid_ <= 0) return -1;
   // SIGTERM, then SIGKILL after 5 s.
   const std::string pid = std::to_string(pid_);
-  runShell("kill " + pid + " 2>/dev/null || exit 0; for i in $(seq 50); do kill -0 " + pid +
-           " 2>/dev/null || exit 0; sleep 0.1; done; kill -9 " + pid);
+  runProgram({"Z:\\bin\\sh", "-c",
+              "kill " + pid + " 2>/dev/null || exit 0; for i in $(seq 50); do kill -0 " + pid +
+                  " 2>/dev/null || exit 0; sleep 0.1; done; kill -9 " + pid});
   return wait(5000);
 }
 
