@@ -212,7 +212,7 @@ class PipeTest : public ::testing::Test {
 #ifndef _WIN32
 // An empty variable counts as unset.
 TEST(PipeFolder, FollowsTheEnvironment) {
-  test::ScopedEnvironment env({"RYX_PIPE_DIR=", "XDG_RUNTIME_DIR=/run/user/5"});
+  test::ScopedEnv env(std::vector<std::string>{"RYX_PIPE_DIR=", "XDG_RUNTIME_DIR=/run/user/5"});
   EXPECT_EQ(pipes::folder(), "/run/user/5/ryx-pipes");
   env.set("RYX_PIPE_DIR", nullptr);
   env.set("XDG_RUNTIME_DIR", "");
