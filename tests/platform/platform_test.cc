@@ -212,7 +212,8 @@ class PipeTest : public ::testing::Test {
 #ifndef _WIN32
 // An empty variable counts as unset.
 TEST(PipeFolder, FollowsTheEnvironment) {
-  test::ScopedEnv env(std::vector<std::string>{"RYX_PIPE_DIR=", "XDG_RUNTIME_DIR=/run/user/5"});
+  test::ScopedEnv env;
+  env.set({"RYX_PIPE_DIR=", "XDG_RUNTIME_DIR=/run/user/5"});
   EXPECT_EQ(pipes::folder(), "/run/user/5/ryx-pipes");
   env.set("RYX_PIPE_DIR", nullptr);
   env.set("XDG_RUNTIME_DIR", "");

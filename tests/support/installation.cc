@@ -36,7 +36,8 @@ std::string builtLibrary(const char *envName) {
 
 }  // namespace
 
-Installation::Installation() : env_(environment()) {
+Installation::Installation() {
+  env_.set(environment());
   for (const std::string &folder :
        {root() + "conf", home(), path("registry"), path("pipes"), path("lib"), path("system")})
     std::filesystem::create_directories(folder);

@@ -20,7 +20,9 @@ std::string &logPath() {
 }  // namespace
 
 void routeLogger(const char *level) {
-  static TempDir folder;  // removed when the process ends
+  // Removed when the process ends; on Windows the open log keeps it, and
+  // scripts/test clears it before the next run.
+  static TempDir folder;
   setEnvironment("RYX_ROOT", folder.path().c_str());
   setEnvironment("RYX_USER_CONFIG_DIR", folder.path().c_str());
   setEnvironment("RYX_LOG_FILE", (folder / "log").c_str());

@@ -22,7 +22,7 @@ std::vector<std::string> concat(std::vector<std::string> head, const std::vector
   return head;
 }
 
-ScopedEnv::ScopedEnv(const std::vector<std::string> &entries) {
+void ScopedEnv::set(const std::vector<std::string> &entries) {
   for (const std::string &entry : entries) {
     size_t equals = entry.find('=');
     set(entry.substr(0, equals).c_str(), equals == std::string::npos ? nullptr : entry.c_str() + equals + 1);

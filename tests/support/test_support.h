@@ -30,17 +30,18 @@ class TempDir {
 // Sets (or with a null value, unsets) an environment variable.
 void setEnvironment(const char *name, const char *value);
 
-// Sets (null value: unsets) an environment variable for the scope; or
-// "NAME=VALUE" (set) and "NAME" (unset) entries, and later set() calls,
-// undone newest first at scope end, so a name set twice ends as it began.
+// Sets (null value: unsets) environment variables for the scope, undone
+// newest first at scope end, so a name set twice ends as it began.
 class ScopedEnv {
  public:
+  ScopedEnv() = default;
   ScopedEnv(const char *name, const char *value) { set(name, value); }
-  explicit ScopedEnv(const std::vector<std::string> &entries = {});
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv &) = delete;
   ScopedEnv &operator=(const ScopedEnv &) = delete;
   void set(const char *name, const char *value);
+  // Each "NAME=VALUE" entry sets NAME, a bare "NAME" unsets it.
+  void set(const std::vector<std::string> &entries);
 
  private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;  // each name and its value before

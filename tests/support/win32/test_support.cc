@@ -85,7 +85,8 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::vector<std
   RunResult result;
   TempDir dir;
   std::string outFile = dir / "out", errFile = dir / "err";
-  ScopedEnv env(extraEnv);  // a child inherits the environment
+  ScopedEnv env;  // a child inherits the environment
+  env.set(extraEnv);
   std::string commandLine;
   for (const std::string &arg : argv) commandLine += (commandLine.empty() ? "" : " ") + quoted(arg);
   STARTUPINFOA startup = {};
@@ -149,7 +150,8 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
   if (unixBase.empty() || unixOut.empty() || (!logBase.empty() && unixErr.empty()) || argv.empty()) return;
   std::string command = "timeout 300";
   for (const std::string &arg : argv) command += " " + shellQuoted(arg);
-  ScopedEnv env(extraEnv);  // a child inherits the environment
+  ScopedEnv env;  // a child inherits the environment
+  env.set(extraEnv);
   // Each file is written whole under another name, then renamed.
   const std::string pid = shellQuoted(unixBase + ".pid"), status = shellQuoted(unixBase + ".status");
   std::string script = command + " > " + shellQuoted(unixOut) + " 2>" +
