@@ -554,10 +554,10 @@ TEST_F(StatusIconTest, ActivationOpensOneWindowFilledFromTheStoredList) {
 }
 
 // RYX_TRAY=sni: the item is made before there is a watcher, with what the
-// icon shows by then; the tray is not used.
-// The item sends its image and tooltip as the status changes, one signal
-// per change, turns every click but a scroll into the icon's activation,
-// and leaves the watcher when it is released.
+// icon shows by then, and the tray is not used.  It sends its image and
+// tooltip as the status changes, one signal per change, turns every click
+// but a scroll into the icon's activation, and leaves the watcher when it
+// is released.
 TEST_F(StatusIconTest, ItemWaitsForAWatcherFollowsTheStatusAndLeaves) {
   setEnv("RYX_TRAY", "SNI");
   newIcon();
@@ -585,7 +585,9 @@ TEST_F(StatusIconTest, ItemWaitsForAWatcherFollowsTheStatusAndLeaves) {
   EXPECT_TRUE(waitFor("unregistered " + item_)) << output();
 }
 
-// An unknown RYX_TRAY value is reported and the session decides.
+// A watcher that refuses the item leaves it unembedded, with the watcher's
+// reason logged, and the tray unused.  An unknown RYX_TRAY value is
+// reported and the session decides.
 TEST_F(StatusIconTest, ARefusedRegistrationIsNotEmbedded) {
   startWatcher({"--refuse"});
   setEnv("RYX_TRAY", "systray");
